@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every target and runs every test.
+# Usage: scripts/test.sh [build-folder] [extra cmake options...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+build=${1:-build}
+shift || true
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@"
+cmake --build "$build" -j "$(nproc)"
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)"

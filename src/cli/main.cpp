@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+    std::puts("pairwell-cli");
+    return 0;
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// Reads a whole file; empty optional when it does not exist or cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+// Replaces the file at path with contents: written to a temporary file beside
+// it, flushed to disk, then renamed over it, so that a crash or a full disk
+// leaves either the old file or the new one. Keeps the old file's permission
+// bits. Returns false (and leaves the old file) on any failure.
+bool ReplaceFileAtomically(const std::string& path, const std::string& contents);
+
+// An exclusive advisory lock on a lock file (flock), held for the lifetime of
+// the object. It serialises threads of this process and other processes alike.
+class TFileLock {
+public:
+    explicit TFileLock(const std::string& lockPath);
+    ~TFileLock();
+    TFileLock(const TFileLock&) = delete;
+    TFileLock& operator=(const TFileLock&) = delete;
+
+    // False when the lock file could not be created or locked.
+    bool Locked() const { return FFd >= 0; }
+
+private:
+    int FFd = -1;
+};

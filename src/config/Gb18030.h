@@ -1,0 +1,13 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// The text files (configuration and run logs) are GB18030 on disk and UTF-8 in
+// memory. GB18030 holds every Unicode character, and its bytes equal GB2312's
+// wherever GB2312 has the character.
+
+// Empty optional when the text is not valid UTF-8.
+std::optional<std::string> Utf8ToGb18030(const std::string& utf8);
+// Empty optional when the bytes are not valid GB18030.
+std::optional<std::string> Gb18030ToUtf8(const std::string& gb18030);

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "config/DateTime.h"
+#include "config/StringList.h"
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+// Raised when a run-log file cannot be written.
+class ERunLogError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// "&" then ">" then "<" then the double quote; the apostrophe stays.
+std::string EscapeXmlText(const std::string& value);
+
+// The element lines of the item being built (UTF-8); nothing reaches the disk
+// until the item is closed.
+class TLogBuffer {
+public:
+    // Appends "<name>" + escaped value + "</name>" as one line.
+    void WriteLogElement(const std::string& name, const std::string& value);
+    const TStringList& Lines() const { return FLines; }
+    void Clear() { FLines.clear(); }
+
+private:
+    TStringList FLines;
+};
+
+// The run log in one folder: "list.xml" naming the days, one "yyyy.mm.dd.xml"
+// day file per day (GB18030, CR LF). Every read-insert-write of a file is done
+// under one file lock, so threads and processes sharing the folder lose nothing,
+// and each write replaces the file atomically.
+class TRunLog {
+public:
+    using TClock = std::function<TDateTime()>;
+
+    explicit TRunLog(std::string logFolder, TClock clock = Now);
+
+    const std::string& LogFolder() const { return FLogFolder; }
+    // Log folder + "/" + today as "yyyy.mm.dd" + ".xml".
+    std::string DayLogFileName() const;
+    // Makes sure today's day file exists and today is listed in list.xml
+    // (creating the folder and the list file when missing).
+    void OpenDayLog() const;
+    // Inserts "<item>" + the buffer's lines (each ending CR LF) + "</item>"
+    // before the first "</log>" of the day file of this moment, creating that
+    // day file first when it is missing. The buffer is emptied in every case.
+    void CloseLogItem(TLogBuffer& buffer) const;
+
+private:
+    std::string FLogFolder;
+    TClock FClock;
+};
