@@ -1,6 +1,122 @@
-#include <cstdio>
+// pairwell-cli: the headless face of the synchronisation engine, for cron,
+// systemd timers, scripts and benchmarks.
 
-int main() {
-    std::puts("pairwell-cli");
-    return 0;
+#include "Commands.h"
+
+#include <climits>
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const char* const UsageText =
+    "Usage: pairwell-cli [--config FILE] COMMAND [NAME]\n"
+    "\n"
+    "Commands:\n"
+    "  projects          list the stored projects, one per line\n"
+    "  jobs              list the stored jobs, one per line\n"
+    "  check PROJECT     check a stored project and print its plan\n"
+    "                    (lines \"new\", \"update\", \"delete\", a tab, the path)\n"
+    "  sync PROJECT      check and synchronise a stored project, logging the run\n"
+    "  run-job JOB       run every project of a stored job, as its schedule would\n"
+    "\n"
+    "Options:\n"
+    "  --config FILE     the configuration file (default: pairwell.ini beside this program);\n"
+    "                    runs are logged in the folder \"log\" beside it\n"
+    "  --help            show this text\n"
+    "\n"
+    "Exit status: 0 completed, 1 completed with failed items, 2 not completed, 64 bad usage.\n";
+
+int Usage(const std::string& problem) {
+    std::cerr << "pairwell-cli: " << problem << "\n\n" << UsageText;
+    return ExitUsage;
+}
+
+std::string ExecutableFolder() {
+    std::vector<char> buffer(PATH_MAX + 1);
+    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (length <= 0) {
+        return ".";
+    }
+    const std::string path(buffer.data(), static_cast<std::size_t>(length));
+    const auto slash = path.find_last_of('/');
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string configFile;
+    std::vector<std::string> words;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::cout << UsageText;
+            return ExitCompleted;
+        }
+        if (arg == "--config") {
+            if (i + 1 >= argc || std::string(argv[i + 1]).empty()) {
+                return Usage("--config needs a file name");
+            }
+            configFile = argv[++i];
+        } else if (arg.rfind("--config=", 0) == 0 && arg.size() > 9) {
+            configFile = arg.substr(9);
+        } else if (arg.size() > 1 && arg[0] == '-' && words.empty()) {
+            return Usage("unknown option " + arg);
+        } else {
+            words.push_back(arg);
+        }
+    }
+    if (words.empty()) {
+        return Usage("no command given");
+    }
+    const std::string& command = words[0];
+    const bool takesName = command == "check" || command == "sync" || command == "run-job";
+    const bool takesNothing = command == "projects" || command == "jobs";
+    if (!takesName && !takesNothing) {
+        return Usage("unknown command " + command);
+    }
+    if (takesName && words.size() != 2) {
+        return Usage(command + " takes one name");
+    }
+    if (takesNothing && words.size() != 1) {
+        return Usage(command + " takes no name");
+    }
+    if (configFile.empty()) {
+        configFile = ExecutableFolder() + "/pairwell.ini";
+    }
+
+    try {
+        const TIniFile ini(configFile);
+        const TRunLog runLog(FolderOf(configFile) + "/log");
+        if (command == "projects") {
+            return CommandProjects(ini);
+        }
+        if (command == "jobs") {
+            return CommandJobs(ini);
+        }
+        if (command == "check") {
+            return CommandCheck(ini, words[1]);
+        }
+        if (command == "sync") {
+            return CommandSync(ini, runLog, words[1]);
+        }
+        return CommandRunJob(ini, runLog, words[1]);
+    } catch (const std::exception& error) {
+        std::cout.flush();
+        std::cerr << "pairwell-cli: " << error.what() << '\n';
+        return ExitNotCompleted;
+    }
 }

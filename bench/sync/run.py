@@ -1,0 +1,151 @@
+#!/usr/bin/env python3
+"""Times pairwell-cli against rsync and cp on generated trees, in one run.
+
+Prints three ratios (lower is better for the first two, higher for the third):
+  check  = pairwell-cli check / rsync -rtn --delete        (target <= 0.6)
+  sync   = pairwell-cli sync  / rsync -rt --delete          (target <= 0.8)
+  copy   = pairwell throughput / cp throughput on 1 GiB     (target >= 0.9)
+
+Usage: bench/sync/run.py [--cli build/bin/pairwell-cli] [--work DIR] [--files N] [--big-mib N]
+"""
+
+import argparse
+import os
+import random
+import shutil
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def ensure_rsync():
+    if shutil.which("rsync"):
+        return
+    sudo = [] if os.geteuid() == 0 else ["sudo"]
+    env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+    subprocess.run(sudo + ["apt-get", "install", "-y", "-q", "rsync"], check=True, env=env,
+                   stdout=subprocess.DEVNULL)
+
+
+def generate_pair(base, files, folders):
+    """Source tree of `files` small files; the target lacks 10 %, has 10 % older and 5 % surplus."""
+    src, dst = os.path.join(base, "src"), os.path.join(base, "dst")
+    rng = random.Random(42)
+    stamp = 1_600_000_000
+    for i in range(files):
+        folder = "d%04d/e%02d" % (i % folders, (i // folders) % 4)
+        name = "file%06d.dat" % i
+        data = b"x" * rng.randint(10, 2000)
+        s = os.path.join(src, folder, name)
+        os.makedirs(os.path.dirname(s), exist_ok=True)
+        with open(s, "wb") as f:
+            f.write(data)
+        os.utime(s, (stamp, stamp))
+        kind = i % 20
+        if kind < 2:  # 10 % missing in the target
+            continue
+        d = os.path.join(dst, folder, name)
+        os.makedirs(os.path.dirname(d), exist_ok=True)
+        with open(d, "wb") as f:
+            f.write(data)
+        older = stamp - 3600 if kind < 4 else stamp  # 10 % older
+        os.utime(d, (older, older))
+    for i in range(files // 20):  # 5 % surplus
+        d = os.path.join(dst, "d%04d/surplus%06d.dat" % (i % folders, i))
+        os.makedirs(os.path.dirname(d), exist_ok=True)
+        with open(d, "wb") as f:
+            f.write(b"surplus")
+    return src, dst
+
+
+def write_config(path, src, dst):
+    with open(path, "wb") as f:
+        f.write(("[project_bench]\r\nsource=%s\r\ntarget=%s\r\nFileDelete=True\r\n" % (src, dst)).encode())
+
+
+def timed(cmd, **kwargs):
+    start = time.perf_counter()
+    subprocess.run(cmd, check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kwargs)
+    return time.perf_counter() - start
+
+
+def best(samples):
+    return min(samples)
+
+
+def fresh_copy(pristine, work):
+    shutil.rmtree(work, ignore_errors=True)
+    subprocess.run(["cp", "-a", pristine, work], check=True)
+    subprocess.run(["sync"], check=True)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--cli", default=os.path.join(ROOT, "build", "bin", "pairwell-cli"))
+    parser.add_argument("--work", default="/var/tmp/pairwell-bench")
+    parser.add_argument("--files", type=int, default=100_000)
+    parser.add_argument("--folders", type=int, default=1_000)
+    parser.add_argument("--big-mib", type=int, default=1024)
+    parser.add_argument("--repeat", type=int, default=3)
+    args = parser.parse_args()
+    ensure_rsync()
+    cli = os.path.abspath(args.cli)
+    if not os.access(cli, os.X_OK):
+        sys.exit("build pairwell-cli first (cmake --build build), or pass --cli")
+
+    shutil.rmtree(args.work, ignore_errors=True)
+    pristine = os.path.join(args.work, "pristine")
+    print("generating %d files in %d folders under %s ..." % (args.files, args.folders, args.work), flush=True)
+    generate_pair(pristine, args.files, args.folders)
+    work = os.path.join(args.work, "run")
+    src, dst = os.path.join(work, "src"), os.path.join(work, "dst")
+    config = os.path.join(args.work, "pairwell.ini")
+    write_config(config, src, dst)
+
+    # Check: nothing changes on disk, so one copy serves every sample (warm cache for both).
+    fresh_copy(pristine, work)
+    timed([cli, "--config", config, "check", "bench"])
+    timed(["rsync", "-rtn", "--delete", src + "/", dst + "/"])
+    check_ours = best([timed([cli, "--config", config, "check", "bench"]) for _ in range(args.repeat)])
+    check_rsync = best([timed(["rsync", "-rtn", "--delete", src + "/", dst + "/"]) for _ in range(args.repeat)])
+
+    sync_ours, sync_rsync = [], []
+    for _ in range(args.repeat):
+        fresh_copy(pristine, work)
+        sync_ours.append(timed([cli, "--config", config, "sync", "bench"]))
+        fresh_copy(pristine, work)
+        sync_rsync.append(timed(["rsync", "-rt", "--delete", src + "/", dst + "/"]))
+    sync_ours, sync_rsync = best(sync_ours), best(sync_rsync)
+
+    big = os.path.join(args.work, "big")
+    os.makedirs(os.path.join(big, "src"), exist_ok=True)
+    big_file = os.path.join(big, "src", "big.bin")
+    with open(big_file, "wb") as f:
+        chunk = os.urandom(1 << 20)
+        for _ in range(args.big_mib):
+            f.write(chunk)
+    big_config = os.path.join(args.work, "big.ini")
+    write_config(big_config, os.path.join(big, "src"), os.path.join(big, "dst"))
+    copy_ours, copy_cp = [], []
+    for _ in range(args.repeat):
+        shutil.rmtree(os.path.join(big, "dst"), ignore_errors=True)
+        os.makedirs(os.path.join(big, "dst"))
+        copy_ours.append(timed([cli, "--config", big_config, "sync", "bench"]))
+        os.remove(os.path.join(big, "dst", "big.bin"))
+        copy_cp.append(timed(["cp", big_file, os.path.join(big, "dst", "big.bin")]))
+    copy_ours, copy_cp = best(copy_ours), best(copy_cp)
+
+    mib = args.big_mib
+    print("check: pairwell %.3f s, rsync -rtn %.3f s, ratio %.2f (target <= 0.6)"
+          % (check_ours, check_rsync, check_ours / check_rsync))
+    print("sync:  pairwell %.3f s, rsync -rt  %.3f s, ratio %.2f (target <= 0.8)"
+          % (sync_ours, sync_rsync, sync_ours / sync_rsync))
+    print("copy:  pairwell %.0f MiB/s, cp %.0f MiB/s, throughput ratio %.2f (target >= 0.9)"
+          % (mib / copy_ours, mib / copy_cp, copy_cp / copy_ours))
+    shutil.rmtree(args.work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

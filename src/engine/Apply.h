@@ -1,0 +1,40 @@
+#pragma once
+
+#include "Progress.h"
+#include "StopTest.h"
+#include "config/StringList.h"
+#include "runlog/RunLog.h"
+
+#include <string>
+
+enum class TApplyPhase { New, Update, Delete };
+
+// What an apply does with the plan; the roots end with the path delimiter.
+struct TApplyOptions {
+    std::string FSourceRoot;
+    std::string FTargetRoot;
+    // The target root, or the deploy folder in deploy mode.
+    std::string FWriteRoot;
+    bool FUpdateReadOnly = true;
+    bool FDeployMode = false;
+};
+
+struct TPhaseResult {
+    int FDone = 0;
+    int FFailed = 0;
+    // The lines whose item failed, in order: what a second run should retry.
+    TStringList FFailedLines;
+    // The stop test ended the phase before its last line.
+    bool FStopped = false;
+};
+
+// Runs one phase over its lines in order: each success logs the phase's
+// element ("New", "Update", "Delete") with the full path, each failure its
+// failure element and keeps the line; the two count elements follow, also
+// after a stop. A failed item never ends the phase. Lines that are absolute
+// or climb out with ".." fail without touching anything.
+TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& lines, const TApplyOptions& options,
+                        TLogBuffer& log, TProgressSink& progress, const TStopTest& stopRequested = {});
+
+// The progress prefix of a phase ("新建: ", "更新: ", "删除: ").
+const std::string& PhasePrefix(TApplyPhase phase);

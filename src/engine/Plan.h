@@ -1,0 +1,31 @@
+#pragma once
+
+#include "config/StringList.h"
+
+#include <string>
+
+// The plan of a check: paths relative to the source root (new, update) or to
+// the target root (delete), in index order; a line ending with the path
+// delimiter names a folder.
+struct TPlan {
+    TStringList FNewList;
+    TStringList FUpdateList;
+    TStringList FDeleteList;
+
+    void Clear() {
+        FNewList.clear();
+        FUpdateList.clear();
+        FDeleteList.clear();
+    }
+};
+
+// The folder with one trailing path delimiter (none added when it has one).
+std::string WithTrailingDelimiter(const std::string& folder);
+
+// True for text that is empty or made only of blanks and control characters.
+bool IsBlank(const std::string& text);
+
+// A plan line may only name something below its root: not empty, not
+// absolute, no ".." component and no NUL byte. Lines typed by hand or read
+// from elsewhere are checked before they are joined to a root.
+bool IsSafePlanLine(const std::string& line);

@@ -1,0 +1,151 @@
+// Runs the real pairwell-cli program as cron or a script would.
+
+#include "TempDir.h"
+#include "config/Gb18030.h"
+#include "config/IniFile.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct TRun {
+    int FStatus = -1;
+    std::string FOut;
+    std::string FErr;
+};
+
+std::string CliPath() {
+    std::vector<char> buffer(PATH_MAX + 1);
+    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    const std::string self(buffer.data(), static_cast<std::size_t>(length > 0 ? length : 0));
+    return self.substr(0, self.find_last_of('/')) + "/pairwell-cli";
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    CliTest() : FIni(FConfig) {}
+
+    TRun Run(std::vector<std::string> args, bool withConfig = true) {
+        if (withConfig) {
+            args.insert(args.begin(), {"--config", FConfig});
+        }
+        const std::string outPath = FDir / "stdout", errPath = FDir / "stderr";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(out, STDOUT_FILENO);
+            dup2(err, STDERR_FILENO);
+            const std::string program = CliPath();
+            std::vector<char*> argv{const_cast<char*>(program.c_str())};
+            for (std::string& arg : args) {
+                argv.push_back(arg.data());
+            }
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadTextFile(outPath), ReadTextFile(errPath)};
+    }
+
+    void StoreProject(const std::string& name) {
+        FIni.WriteString("project_" + name, "source", FDir / "src");
+        FIni.WriteString("project_" + name, "target", FDir / "dst");
+    }
+
+    TTempDir FDir;
+    std::string FConfig = FDir / "pairwell.ini";
+    TIniFile FIni;
+};
+
+TEST_F(CliTest, UsageMistakesExitWith64AndHelpWith0) {
+    EXPECT_EQ(Run({}).FStatus, 64);
+    EXPECT_EQ(Run({"frobnicate"}).FStatus, 64);
+    EXPECT_EQ(Run({"check"}).FStatus, 64);
+    EXPECT_EQ(Run({"projects", "extra"}).FStatus, 64);
+    EXPECT_EQ(Run({"--config"}, false).FStatus, 64);
+    const TRun bad = Run({"sync"});
+    EXPECT_NE(bad.FErr.find("Usage: pairwell-cli"), std::string::npos);
+    EXPECT_TRUE(bad.FOut.empty());
+    const TRun help = Run({"--help"}, false);
+    EXPECT_EQ(help.FStatus, 0);
+    EXPECT_NE(help.FOut.find("Usage: pairwell-cli"), std::string::npos);
+}
+
+TEST_F(CliTest, ListsProjectsAndJobsInStoreOrder) {
+    StoreProject("二号");
+    StoreProject("one");
+    FIni.WriteString("job_nightly", "CbJobValid", "True");
+    EXPECT_EQ(Run({"projects"}).FOut, "二号\none\n");
+    EXPECT_EQ(Run({"jobs"}).FOut, "nightly\n");
+}
+
+TEST_F(CliTest, CheckPrintsThePlanAndChangesNothing) {
+    WriteTextFile(FDir / "src/a.txt", "a");
+    WriteTextFile(FDir / "src/b.txt", "new b");
+    WriteTextFile(FDir / "dst/b.txt", "old b");
+    WriteTextFile(FDir / "dst/c.txt", "c");
+    SetModifiedTime(FDir / "src/b.txt", 1'000'000'100);
+    SetModifiedTime(FDir / "dst/b.txt", 1'000'000'000);
+    StoreProject("P");
+    FIni.WriteString("project_P", "FileDelete", "True");
+    const TRun run = Run({"check", "P"});
+    EXPECT_EQ(run.FStatus, 0);
+    EXPECT_EQ(run.FOut, "new\ta.txt\nupdate\tb.txt\ndelete\tc.txt\n");
+    EXPECT_FALSE(PathExists(FDir / "dst/a.txt"));
+    EXPECT_FALSE(PathExists(FDir / "log"));
+}
+
+TEST_F(CliTest, CheckOfARejectedProjectSaysWhyAndExitsWith2) {
+    const TRun run = Run({"check", "missing"});
+    EXPECT_EQ(run.FStatus, 2);
+    EXPECT_EQ(run.FErr, "源文件夹无效\n");
+}
+
+TEST_F(CliTest, SyncMirrorsTheFoldersAndLogsOneItem) {
+    WriteTextFile(FDir / "src/a.txt", "a");
+    WriteTextFile(FDir / "dst/old.txt", "old");
+    StoreProject("P");
+    FIni.WriteString("project_P", "FileDelete", "True");
+    const TRun run = Run({"sync", "P"});
+    EXPECT_EQ(run.FStatus, 0) << run.FErr;
+    EXPECT_EQ(run.FOut, "new: 1 done, 0 failed\nupdate: 0 done, 0 failed\ndelete: 1 done, 0 failed\n");
+    EXPECT_EQ(ReadTextFile(FDir / "dst/a.txt"), "a");
+    EXPECT_FALSE(PathExists(FDir / "dst/old.txt"));
+    const auto list = Gb18030ToUtf8(ReadTextFile(FDir / "log/list.xml"));
+    ASSERT_TRUE(list.has_value());
+    EXPECT_EQ(list->find("<list><item>"), 0u);
+}
+
+TEST_F(CliTest, SyncExitStatusTellsFailedItemsAndRejectedProjects) {
+    WriteTextFile(FDir / "src/a.txt", "a");
+    MakeFolder(FDir / "dst/a.txt"); // a folder where the file should go
+    StoreProject("P");
+    EXPECT_EQ(Run({"sync", "P"}).FStatus, 1);
+    const TRun rejected = Run({"sync", "nothing"});
+    EXPECT_EQ(rejected.FStatus, 2);
+    EXPECT_NE(rejected.FErr.find("源文件夹无效"), std::string::npos);
+}
+
+TEST_F(CliTest, RunJobRunsItsProjectsAndExitsWithTheWorstStatus) {
+    WriteTextFile(FDir / "src/a.txt", "a");
+    StoreProject("Good");
+    FIni.WriteString("job-project_J", "0", "Good");
+    FIni.WriteString("job-project_J", "1", "Missing");
+    const TRun run = Run({"run-job", "J"});
+    EXPECT_EQ(run.FStatus, 2);
+    EXPECT_EQ(ReadTextFile(FDir / "dst/a.txt"), "a");
+    EXPECT_NE(run.FOut.find("Good: 完成"), std::string::npos);
+    EXPECT_NE(run.FOut.find("Missing: 中止"), std::string::npos);
+    EXPECT_EQ(Run({"run-job", "NoSuchJob"}).FStatus, 2);
+}
+
+} // namespace

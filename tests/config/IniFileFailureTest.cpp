@@ -1,0 +1,157 @@
+// Writes that cannot reach the disk, and writers that die half way: the file
+// is always the old one or the new one, never something in between.
+
+#include "ChildProcess.h"
+#include "config/IniFile.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <sys/resource.h>
+#include <thread>
+
+namespace {
+
+std::string WriteErrorOf(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (const EIniFileError& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+// Files beside the configuration file other than itself and its lock file.
+int TemporaryFilesIn(const std::string& folder) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        count += entry.path().filename().string().find(".tmp") != std::string::npos;
+    }
+    return count;
+}
+
+TEST(IniFileFailure, UnreachableFolderRaisesTheWriteError) {
+    TTempDir dir;
+    WriteTextFile(dir / "plain-file", "not a folder");
+    // Neither can be created, not even by root.
+    for (const std::string& path : {dir / "missing/pairwell.ini", dir / "plain-file/pairwell.ini"}) {
+        TIniFile ini(path);
+        EXPECT_EQ(WriteErrorOf([&] { ini.WriteString("system", "project", "x"); }),
+                  "Unable to write to " + path);
+        EXPECT_EQ(ini.ReadString("system", "project", "default"), "default");
+        EXPECT_NO_THROW(ini.EraseSection("system")) << "erasing nothing writes nothing";
+    }
+    EXPECT_FALSE(PathExists(dir / "missing"));
+    EXPECT_EQ(ReadTextFile(dir / "plain-file"), "not a folder");
+}
+
+TEST(IniFileFailure, UnreadableFileIsNotOverwritten) {
+    TTempDir dir;
+    const std::string path = dir / "pairwell.ini";
+    MakeFolder(path); // a folder where the file should be cannot be read, not even by root
+    WriteTextFile(path + "/inside", "kept");
+    TIniFile ini(path);
+    EXPECT_EQ(WriteErrorOf([&] { ini.WriteString("s", "k", "v"); }), "Unable to write to " + path);
+    EXPECT_EQ(ReadTextFile(path + "/inside"), "kept");
+}
+
+// A full disk, made real for root too: the child's file size limit stops the
+// write of the temporary file half way.
+TEST(IniFileFailure, FullDiskKeepsTheOldFileAndRaisesTheWriteError) {
+    TTempDir dir;
+    const std::string path = dir / "pairwell.ini";
+    const std::string before = "[small]\r\nk=v\r\n[big]\r\nk=" + std::string(10000, 'b') + "\r\n";
+    WriteTextFile(path, before);
+
+    const pid_t child = StartChild([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        TIniFile ini(path);
+        const std::string expected = "Unable to write to " + path;
+        if (WriteErrorOf([&] { ini.WriteString("small", "k", "changed"); }) != expected) {
+            return 1;
+        }
+        if (WriteErrorOf([&] { ini.EraseSection("small"); }) != expected) {
+            return 2;
+        }
+        return 0;
+    });
+    EXPECT_EQ(WaitChild(child), 0);
+    EXPECT_EQ(ReadTextFile(path), before);
+    EXPECT_EQ(TemporaryFilesIn(dir.Path()), 0) << "a failed write cleans up after itself";
+}
+
+TEST(IniFileFailure, LeftoverTemporaryFilesDoNotDisturbTheStore) {
+    TTempDir dir;
+    const std::string path = dir / "pairwell.ini";
+    WriteTextFile(path, "[a]\r\nk=real\r\n");
+    WriteTextFile(path + ".tmp-abc123", "[a]\r\nk=half wri");
+    WriteTextFile(path + ".lock", "");
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadString("a", "k", ""), "real");
+    ini.WriteString("a", "k", "next");
+    EXPECT_EQ(ini.ReadString("a", "k", ""), "next");
+    EXPECT_EQ(ReadTextFile(path), "[a]\r\nk=next\r\n");
+}
+
+TEST(IniFileFailure, WritesKeepTheFilePermissions) {
+    TTempDir dir;
+    const std::string path = dir / "pairwell.ini";
+    WriteTextFile(path, "[a]\r\nk=1\r\n");
+    namespace fs = std::filesystem;
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+    TIniFile(path).WriteString("a", "k", "2");
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// A writer killed at any moment leaves a file that is wholly the old or
+// wholly the new version.
+TEST(IniFileFailure, KilledWriterLeavesAWholeFile) {
+    TTempDir dir;
+    const std::string path = dir / "pairwell.ini";
+    const std::size_t size = 300000;
+    TIniFile ini(path);
+    ini.WriteString("a", "tail", "end");
+    const auto start = std::chrono::steady_clock::now();
+    ini.WriteString("a", "value", std::string(size, '0'));
+    const auto oneWrite = std::chrono::steady_clock::now() - start;
+
+    constexpr int Rounds = 24;
+    for (int round = 0; round < Rounds; ++round) {
+        int running[2];
+        ASSERT_EQ(pipe(running), 0);
+        const pid_t child = StartChild([&] {
+            TIniFile writer(path);
+            for (int i = 1;; ++i) {
+                writer.WriteString("a", "value", std::string(size, static_cast<char>('0' + i % 10)));
+                if (i == 1 && write(running[1], "!", 1) != 1) {
+                    return 1;
+                }
+            }
+            return 0;
+        });
+        close(running[1]);
+        char c = 0;
+        ASSERT_EQ(read(running[0], &c, 1), 1);
+        close(running[0]);
+        // Spread the kills over the whole of the second write.
+        std::this_thread::sleep_for(oneWrite * round * 3 / (2 * Rounds));
+        kill(child, SIGKILL);
+        EXPECT_EQ(WaitChild(child), -1);
+
+        const std::string value = ini.ReadString("a", "value", "");
+        ASSERT_EQ(value.size(), size) << "round " << round;
+        EXPECT_EQ(value, std::string(size, value[0])) << "round " << round;
+        EXPECT_EQ(ini.ReadString("a", "tail", ""), "end") << "round " << round;
+    }
+    // The lock died with its holder.
+    ini.WriteString("a", "value", "done");
+    EXPECT_EQ(ini.ReadString("a", "value", ""), "done");
+}
+
+} // namespace
