@@ -2,18 +2,20 @@
 // the modification time of every file entry. Prints the best time of a few
 // runs and what the index holds in memory beyond its path text.
 //
-// Usage: bench_index ROOT [RUNS] [--facts]
-//   --facts reads each file's time and size with ReadFileFacts instead of
-//   its time alone with GetFileModifiedTime.
+// Usage: bench_index ROOT [RUNS] [--mode time|facts|walk-facts]
+//   time        BuildFolderIndex, then GetFileModifiedTime of each file (default)
+//   facts       BuildFolderIndex, then ReadFileFacts of each file in turn
+//   walk-facts  BuildFolderIndexWithFacts: the facts read on several threads
 
 #include "config/CustomPublic.h"
 #include "config/FileFacts.h"
 #include "engine/FolderIndex.h"
+#include "engine/FolderIndexFacts.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <malloc.h>
 #include <string>
 #include <sys/resource.h>
@@ -38,33 +40,41 @@ std::size_t HeapInUse() {
     return info.uordblks + info.hblkhd;
 }
 
-TRunResult RunOnce(const std::string& root, bool withFacts) {
+enum class EMode { Time, Facts, WalkFacts };
+
+TRunResult RunOnce(const std::string& root, EMode mode) {
     TRunResult result;
     const std::size_t heapBefore = HeapInUse();
     const auto start = std::chrono::steady_clock::now();
 
     TStringList index;
-    BuildFolderIndex(root, "", "", "", "", index, false, false, true);
-    const auto indexed = std::chrono::steady_clock::now();
-    result.FIndexHeapBytes = HeapInUse() - heapBefore;
-
     std::vector<TDateTime> times;
-    std::vector<std::int64_t> sizes;
-    times.reserve(index.size());
-    if (withFacts) {
-        sizes.reserve(index.size());
-    }
-    for (const std::string& entry : index) {
-        if (TFmCustomPublic::IsFolderEntry(entry)) {
-            continue;
+    std::vector<TFileFacts> facts;
+    auto indexed = start;
+    if (mode == EMode::WalkFacts) {
+        BuildFolderIndex(root, "", "", "", "", index, false, false, true);
+        indexed = std::chrono::steady_clock::now();
+        result.FIndexHeapBytes = HeapInUse() - heapBefore;
+        ReadFileFactsOfAll(index, facts);
+        result.FFiles = facts.size();
+    } else {
+        BuildFolderIndex(root, "", "", "", "", index, false, false, true);
+        indexed = std::chrono::steady_clock::now();
+        result.FIndexHeapBytes = HeapInUse() - heapBefore;
+        times.reserve(index.size());
+        for (const std::string& entry : index) {
+            if (TFmCustomPublic::IsFolderEntry(entry)) {
+                continue;
+            }
+            if (mode == EMode::Facts) {
+                const TFileFacts one = ReadFileFacts(entry);
+                times.push_back(one.FModified);
+                result.FCheckSum += one.FSize;
+            } else {
+                times.push_back(TFmCustomPublic::GetFileModifiedTime(entry));
+            }
         }
-        if (withFacts) {
-            const TFileFacts facts = ReadFileFacts(entry);
-            times.push_back(facts.FModified);
-            sizes.push_back(facts.FSize);
-        } else {
-            times.push_back(TFmCustomPublic::GetFileModifiedTime(entry));
-        }
+        result.FFiles = times.size();
     }
     const auto finished = std::chrono::steady_clock::now();
     result.FTimesHeapBytes = HeapInUse() - heapBefore;
@@ -72,12 +82,14 @@ TRunResult RunOnce(const std::string& root, bool withFacts) {
     result.FIndexSeconds = std::chrono::duration<double>(indexed - start).count();
     result.FTotalSeconds = std::chrono::duration<double>(finished - start).count();
     result.FEntries = index.size();
-    result.FFiles = times.size();
     for (const std::string& entry : index) {
         result.FPathBytes += entry.size();
     }
     for (const TDateTime& time : times) {
         result.FCheckSum += time.FMilliseconds;
+    }
+    for (const TFileFacts& one : facts) {
+        result.FCheckSum += one.FModified.FMilliseconds + one.FSize;
     }
     return result;
 }
@@ -86,27 +98,35 @@ TRunResult RunOnce(const std::string& root, bool withFacts) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s ROOT [RUNS] [--facts]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s ROOT [RUNS] [--mode time|facts|walk-facts]\n", argv[0]);
         return 2;
     }
     const std::string root = argv[1];
     int runs = 3;
-    bool withFacts = false;
+    EMode mode = EMode::Time;
     for (int i = 2; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--facts") == 0) {
-            withFacts = true;
+        const std::string argument = argv[i];
+        if (argument == "--mode" && i + 1 < argc) {
+            const std::string name = argv[++i];
+            if (name == "time") {
+                mode = EMode::Time;
+            } else if (name == "facts") {
+                mode = EMode::Facts;
+            } else if (name == "walk-facts") {
+                mode = EMode::WalkFacts;
+            } else {
+                std::fprintf(stderr, "unknown mode %s\n", name.c_str());
+                return 2;
+            }
         } else {
-            runs = std::atoi(argv[i]);
+            runs = std::max(1, std::atoi(argument.c_str()));
         }
     }
-    if (runs < 1) {
-        runs = 1;
-    }
 
-    RunOnce(root, withFacts); // warms the caches
+    RunOnce(root, mode); // warms the caches
     TRunResult best;
     for (int run = 0; run < runs; ++run) {
-        const TRunResult result = RunOnce(root, withFacts);
+        const TRunResult result = RunOnce(root, mode);
         if (run == 0 || result.FTotalSeconds < best.FTotalSeconds) {
             best = result;
         }
@@ -129,7 +149,7 @@ int main(int argc, char** argv) {
     std::printf("path_bytes %zu\n", best.FPathBytes);
     std::printf("index_heap_bytes %zu\n", best.FIndexHeapBytes);
     std::printf("bytes_per_entry %.1f\n", perEntry(best.FIndexHeapBytes));
-    std::printf("bytes_per_entry_with_times %.1f\n", perEntry(best.FTimesHeapBytes));
+    std::printf("bytes_per_entry_with_file_data %.1f\n", perEntry(best.FTimesHeapBytes));
     std::printf("max_rss_kib %ld\n", usage.ru_maxrss);
     std::printf("checksum %lld\n", static_cast<long long>(best.FCheckSum));
     return 0;

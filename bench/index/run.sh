@@ -4,11 +4,14 @@
 # Usage: bench/index/run.sh [TREE] [FILES] [FOLDERS]
 #   TREE     where the generated tree lives (default /tmp/pairwell-bench-tree);
 #            it is made once and reused while FILES and FOLDERS stay the same
+#            (TREE.bench-shape records them); an existing folder that this
+#            script did not make is never touched
 #   FILES    number of files (default 100000)
 #   FOLDERS  number of folders (default 1000), ten top folders holding the rest
 #
-# Both walks run once to warm the caches, then three times; the best time of
-# each counts. The target is a ratio (index with times / find) of at most 1.0.
+# Every walk runs once to warm the caches, then three times, find and the index
+# taking turns; the best time of each counts. The target is a ratio (index with
+# file times / find) of at most 1.0. Needs cmake, ninja, g++ and GNU find.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 tree=${1:-/tmp/pairwell-bench-tree}
@@ -20,12 +23,16 @@ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target bench_index >/dev/null
 
 make_tree() {
-    rm -rf "$tree"
+    if [ -e "$tree" ] && [ ! -e "$tree.bench-shape" ]; then
+        echo "$tree exists and was not made by this script; give another folder" >&2
+        exit 1
+    fi
+    rm -rf "$tree" "$tree.bench-shape"
     mkdir -p "$tree"
     local top=10
     [ "$folders" -lt "$top" ] && top=$folders
     local per_folder=$(((files + folders - 1) / folders))
-    local made_folders=0 made_files=0 t s dir
+    local made_files=0 t s dir
     local extensions=(txt jpg dat gz html)
     for ((t = 0; t < top; t++)); do
         local subs=$(((folders - top) / top))
@@ -33,7 +40,6 @@ make_tree() {
         for ((s = -1; s < subs; s++)); do
             if [ "$s" -lt 0 ]; then dir=$(printf '%s/top%02d' "$tree" "$t"); else dir=$(printf '%s/top%02d/sub%04d' "$tree" "$t" "$s"); fi
             mkdir -p "$dir"
-            made_folders=$((made_folders + 1))
             local count=$per_folder
             [ $((made_files + count)) -gt "$files" ] && count=$((files - made_files))
             if [ "$count" -gt 0 ]; then
@@ -50,7 +56,7 @@ if [ "$(cat "$tree.bench-shape" 2>/dev/null)" != "$files $folders" ]; then
     make_tree
 fi
 
-# find: one warm-up run, then the best of three.
+# Seconds of one find walk over the tree.
 time_find() {
     local start end
     start=$(date +%s.%N)
@@ -58,15 +64,32 @@ time_find() {
     end=$(date +%s.%N)
     awk -v a="$start" -v b="$end" 'BEGIN { printf "%.6f\n", b - a }'
 }
-time_find >/dev/null
+
+min() { awk -v a="$1" -v b="$2" 'BEGIN { print (b == "" || a < b) ? a : b }'; }
+
+# The index with each file's time read in turn (GetFileModifiedTime), with
+# time and size read in turn (ReadFileFacts, as the check does), and with the
+# facts read on several threads (ReadFileFactsOfAll after the walk). The find
+# walk and the index walks take turns, so a busy machine slows both alike.
+modes=(time facts walk-facts)
+time_find >/dev/null # warm-up; bench_index warms up on its own
 best_find=
-for run in 1 2 3; do
-    t=$(time_find)
-    if [ -z "$best_find" ] || awk -v a="$t" -v b="$best_find" 'BEGIN { exit !(a < b) }'; then best_find=$t; fi
+declare -A best report
+for _ in 1 2 3; do
+    best_find=$(min "$(time_find)" "$best_find")
+    for mode in "${modes[@]}"; do
+        out=$("$build/bench_index" "$tree" 1 --mode "$mode")
+        seconds=$(echo "$out" | awk '$1 == "seconds" { print $2 }')
+        if [ -z "${best[$mode]:-}" ] || [ "$(min "$seconds" "${best[$mode]}")" = "$seconds" ]; then
+            best[$mode]=$seconds
+            report[$mode]=$out
+        fi
+    done
 done
 
-report=$("$build/bench_index" "$tree" 3)
-echo "$report"
-best_index=$(echo "$report" | awk '$1 == "seconds" { print $2 }')
 printf 'find_seconds %.4f\n' "$best_find"
-awk -v a="$best_index" -v b="$best_find" 'BEGIN { printf "ratio %.3f\n", a / b }'
+for mode in "${modes[@]}"; do
+    echo "== index, mode $mode"
+    echo "${report[$mode]}" | grep -v '^checksum'
+    awk -v a="${best[$mode]}" -v b="$best_find" 'BEGIN { printf "ratio %.3f (index / find)\n", a / b }'
+done

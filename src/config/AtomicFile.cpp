@@ -1,6 +1,8 @@
 #include "AtomicFile.h"
 
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
@@ -9,8 +11,14 @@
 #include <vector>
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking open: a FIFO at the path must not hang the reader.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
         return std::nullopt;
     }
     std::string contents;
@@ -60,25 +68,45 @@ std::string FolderOf(const std::string& path) {
 
 } // namespace
 
-bool ReplaceFileAtomically(const std::string& path, const std::string& contents) {
-    std::string pattern = path + ".tmp-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int fd = mkostemp(name.data(), O_CLOEXEC);
+namespace {
+
+// Where the contents really go: a link to the file is kept and its file replaced.
+std::string ResolvedPath(const std::string& path) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return path;
+    }
+    std::string result = resolved;
+    free(resolved);
+    return result;
+}
+
+// A new, exclusive file beside path; created with 0666 so that the umask applies.
+int CreateTemporaryBeside(const std::string& path, std::string& tempPath) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempPath = path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+        const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+bool ReplaceFileAtomically(const std::string& givenPath, const std::string& contents) {
+    const std::string path = ResolvedPath(givenPath);
+    std::string tempPath;
+    const int fd = CreateTemporaryBeside(path, tempPath);
     if (fd < 0) {
         return false;
     }
-    const std::string tempPath = name.data();
     struct stat old {};
-    mode_t mode = 0644;
-    if (stat(path.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    const bool written = fchmod(fd, mode) == 0 && WriteAll(fd, contents) && fsync(fd) == 0;
+    const bool keepMode = stat(path.c_str(), &old) == 0;
+    const bool written = (!keepMode || fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(fd, contents) &&
+                         fsync(fd) == 0;
     const bool closed = close(fd) == 0;
     if (!written || !closed || rename(tempPath.c_str(), path.c_str()) != 0) {
         unlink(tempPath.c_str());

@@ -4,6 +4,8 @@
 #include "IniFileText.h"
 
 #include <mutex>
+#include <optional>
+#include <string>
 #include <sys/stat.h>
 
 // Every operation reads the whole file and every change writes it whole again

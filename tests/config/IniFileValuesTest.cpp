@@ -38,9 +38,17 @@ TEST(StoredValues, WholeNumbersAreStrictDecimal) {
 TEST(StoredValues, RecordsAreListedByExactPrefix) {
     TTempDir dir;
     const std::string path = dir / "pairwell.ini";
-    WriteTextFile(
-        path, "[system]\r\n[project_]\r\n[project_x]\r\n[job_j]\r\n[job-project_j]\r\n[Job_B]\r\n"
-              "[PROJECT_y]\r\n[project_project_z]\r\n[ project_w]\r\n[project_\xD6\xD0\xCE\xC4]\r\n[project_ a ]\r\n");
+    WriteTextFile(path, "[system]\r\n"
+                        "[project_]\r\n"
+                        "[project_x]\r\n"
+                        "[job_j]\r\n"
+                        "[job-project_j]\r\n"
+                        "[Job_B]\r\n"
+                        "[PROJECT_y]\r\n"
+                        "[project_project_z]\r\n"
+                        "[ project_w]\r\n"
+                        "[project_\xD6\xD0\xCE\xC4]\r\n"
+                        "[project_ a ]\r\n");
     const TIniFile ini(path);
     TStringList list{"left over"};
     ListSectionsWithPrefix(ini, "project_", list);
