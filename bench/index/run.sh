@@ -17,9 +17,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 tree=${1:-/tmp/pairwell-bench-tree}
 files=${2:-100000}
 folders=${3:-1000}
-build=${PAIRWELL_BENCH_BUILD:-$here/../../build-bench-index}
+build=${PAIRWELL_BENCH_BUILD:-$here/../../build}
 
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S "$here/../.." -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target bench_index >/dev/null
 
 make_tree() {
@@ -78,7 +78,7 @@ declare -A best report
 for _ in 1 2 3; do
     best_find=$(min "$(time_find)" "$best_find")
     for mode in "${modes[@]}"; do
-        out=$("$build/bench_index" "$tree" 1 --mode "$mode")
+        out=$("$build/bin/bench_index" "$tree" 1 --mode "$mode")
         seconds=$(echo "$out" | awk '$1 == "seconds" { print $2 }')
         if [ -z "${best[$mode]:-}" ] || [ "$(min "$seconds" "${best[$mode]}")" = "$seconds" ]; then
             best[$mode]=$seconds

@@ -1,6 +1,7 @@
 #include "Check.h"
 
 #include "FolderIndex.h"
+#include "ParallelFor.h"
 #include "ProjectRecord.h"
 #include "config/CustomPublic.h"
 #include "config/FileFacts.h"
@@ -8,12 +9,15 @@
 #include <atomic>
 #include <chrono>
 #include <exception>
+#include <string_view>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 namespace {
 
 bool IsFile(const TFileFacts& facts) { return facts.FExists && !facts.FIsFolder; }
+bool IsFolder(const TFileFacts& facts) { return facts.FExists && facts.FIsFolder; }
 
 bool PassesTimeMode(int mode, TDateTime target, TDateTime source) {
     switch (mode) {
@@ -28,27 +32,78 @@ bool PassesTimeMode(int mode, TDateTime target, TDateTime source) {
     }
 }
 
-// Walks the target tree and decides, entry by entry, what is surplus. Runs on
-// its own thread while the source pass runs; abandoned when the check stops.
+// What a source entry's comparison needs to know about both sides.
+struct TEntryFacts {
+    TFileFacts FSource;
+    TFileFacts FCounterpart;
+};
+
+TEntryFacts ReadEntryFacts(const std::string& entry, const TCheckSettings& settings) {
+    TEntryFacts facts;
+    const std::string counterpart = settings.FTargetRoot + entry.substr(settings.FSourceRoot.size());
+    if (TFmCustomPublic::IsFolderEntry(entry)) {
+        facts.FCounterpart = ReadFileFacts(counterpart);
+        return facts;
+    }
+    facts.FSource = ReadFileFacts(entry);
+    // A source gone since the walk, or older than the threshold, needs no counterpart.
+    if (IsFile(facts.FSource) && !(settings.FCheckEditTime && facts.FSource.FModified < settings.FThreshold)) {
+        facts.FCounterpart = ReadFileFacts(counterpart);
+    }
+    return facts;
+}
+
+TSourceVerdict Classify(bool isFolder, const TEntryFacts& facts, const TCheckSettings& settings) {
+    if (isFolder) {
+        return IsFolder(facts.FCounterpart) ? TSourceVerdict::Skip : TSourceVerdict::New;
+    }
+    if (!IsFile(facts.FSource)) {
+        return TSourceVerdict::Skip; // gone since the walk
+    }
+    if (settings.FCheckEditTime && facts.FSource.FModified < settings.FThreshold) {
+        return TSourceVerdict::Skip;
+    }
+    if (!IsFile(facts.FCounterpart)) {
+        return TSourceVerdict::New;
+    }
+    if (!PassesTimeMode(settings.FTimeMode, facts.FCounterpart.FModified, facts.FSource.FModified)) {
+        return TSourceVerdict::Skip;
+    }
+    if (settings.FCheckSize && facts.FCounterpart.FSize != facts.FSource.FSize) {
+        return TSourceVerdict::Skip;
+    }
+    return TSourceVerdict::Update;
+}
+
+// The delete pass: walks the target tree and decides, entry by entry, what
+// is surplus, on its own thread while the source pass runs. An entry whose
+// counterpart is in the source index exists; only the rest are looked up on
+// disk. Abandoned when the check stops.
 class TTargetPass {
 public:
-    explicit TTargetPass(const TCheckSettings& settings) {
+    explicit TTargetPass(const TCheckSettings& settings) : FSettings(settings) {
         if (settings.FDeletePass) {
-            FThread = std::thread([this, &settings] { Run(settings); });
+            FThread = std::thread([this] { Run(); });
         }
     }
     ~TTargetPass() { Finish(true); }
     TTargetPass(const TTargetPass&) = delete;
     TTargetPass& operator=(const TTargetPass&) = delete;
 
-    // Waits for the walk, polling the stop test; false when it reported a stop.
+    // The finished source index; it must stay unchanged until Wait returns.
+    void PublishSourceIndex(const TStringList& sourceIndex) {
+        FSourceIndex = &sourceIndex;
+        FSourceReady.store(true, std::memory_order_release);
+    }
+
+    // Waits for the pass, polling the stop test; false when it reported a stop.
     bool Wait(const TStopTest& stopRequested) {
         while (!FDone.load()) {
             if (StopRequestedBy(stopRequested)) {
                 Finish(true);
                 return false;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         Finish(false);
         if (FError) {
@@ -61,18 +116,30 @@ public:
     std::vector<char> FSurplus;
 
 private:
-    void Run(const TCheckSettings& settings) {
+    bool Abandoned() const { return FAbandon.load(std::memory_order_relaxed); }
+
+    void Run() {
         try {
-            const TStopTest abandoned = [this] { return FAbandon.load(std::memory_order_relaxed); };
-            BuildFolderIndex(settings.FTargetRoot, settings.FIncludeTypes, settings.FExcludeTypes,
-                             settings.FIncludePaths, settings.FExcludePaths, FIndex, settings.FIncludeFolders,
+            const TStopTest abandoned = [this] { return Abandoned(); };
+            BuildFolderIndex(FSettings.FTargetRoot, FSettings.FIncludeTypes, FSettings.FExcludeTypes,
+                             FSettings.FIncludePaths, FSettings.FExcludePaths, FIndex, FSettings.FIncludeFolders,
                              true, true, abandoned);
-            FSurplus.reserve(FIndex.size());
-            for (const std::string& entry : FIndex) {
-                if (abandoned()) {
-                    break;
+            while (!FSourceReady.load(std::memory_order_acquire)) {
+                if (Abandoned()) {
+                    FDone = true;
+                    return;
                 }
-                FSurplus.push_back(IsSurplusTargetEntry(entry, settings) ? 1 : 0);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            std::unordered_set<std::string_view> sourceEntries;
+            sourceEntries.reserve(FSourceIndex->size());
+            for (const std::string& entry : *FSourceIndex) {
+                sourceEntries.insert(std::string_view(entry).substr(FSettings.FSourceRoot.size()));
+            }
+            FSurplus.resize(FIndex.size(), 0);
+            for (std::size_t i = 0; i < FIndex.size() && !Abandoned(); ++i) {
+                const std::string_view relative = std::string_view(FIndex[i]).substr(FSettings.FTargetRoot.size());
+                FSurplus[i] = !sourceEntries.contains(relative) && IsSurplusTargetEntry(FIndex[i], FSettings);
             }
         } catch (...) {
             FError = std::current_exception();
@@ -87,7 +154,10 @@ private:
         }
     }
 
+    const TCheckSettings& FSettings;
+    const TStringList* FSourceIndex = nullptr;
     std::thread FThread;
+    std::atomic<bool> FSourceReady{false};
     std::atomic<bool> FAbandon{false};
     std::atomic<bool> FDone{false};
     std::exception_ptr FError;
@@ -96,29 +166,7 @@ private:
 } // namespace
 
 TSourceVerdict ClassifySourceEntry(const std::string& entry, const TCheckSettings& settings) {
-    const std::string relative = entry.substr(settings.FSourceRoot.size());
-    const std::string counterpart = settings.FTargetRoot + relative;
-    if (TFmCustomPublic::IsFolderEntry(entry)) {
-        return FolderExists(counterpart) ? TSourceVerdict::Skip : TSourceVerdict::New;
-    }
-    const TFileFacts source = ReadFileFacts(entry);
-    if (!IsFile(source)) {
-        return TSourceVerdict::Skip; // gone since the walk
-    }
-    if (settings.FCheckEditTime && source.FModified < settings.FThreshold) {
-        return TSourceVerdict::Skip;
-    }
-    const TFileFacts target = ReadFileFacts(counterpart);
-    if (!IsFile(target)) {
-        return TSourceVerdict::New;
-    }
-    if (!PassesTimeMode(settings.FTimeMode, target.FModified, source.FModified)) {
-        return TSourceVerdict::Skip;
-    }
-    if (settings.FCheckSize && target.FSize != source.FSize) {
-        return TSourceVerdict::Skip;
-    }
-    return TSourceVerdict::Update;
+    return Classify(TFmCustomPublic::IsFolderEntry(entry), ReadEntryFacts(entry, settings), settings);
 }
 
 bool IsSurplusTargetEntry(const std::string& entry, const TCheckSettings& settings) {
@@ -129,19 +177,29 @@ bool IsSurplusTargetEntry(const std::string& entry, const TCheckSettings& settin
 bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progress,
               const TStopTest& stopRequested) {
     plan.Clear();
+    TStringList sourceIndex; // declared first: the target pass reads it until it ends
     TTargetPass targetPass(settings);
 
     progress.ShowStatus(CheckStatusSourceIndex);
-    TStringList sourceIndex;
     BuildFolderIndex(settings.FSourceRoot, settings.FIncludeTypes, settings.FExcludeTypes, settings.FIncludePaths,
                      settings.FExcludePaths, sourceIndex, settings.FIncludeFolders, false, true, stopRequested);
+    targetPass.PublishSourceIndex(sourceIndex);
+
+    // The look-ups of both sides are what takes the time: they run on every
+    // core first, and the entries are then classified in order.
+    std::vector<TEntryFacts> facts(sourceIndex.size());
+    ParallelFor(
+        sourceIndex.size(), [&](std::size_t i) { facts[i] = ReadEntryFacts(sourceIndex[i], settings); },
+        stopRequested);
+
     progress.ResetProgress(sourceIndex.size());
-    for (const std::string& entry : sourceIndex) {
+    for (std::size_t i = 0; i < sourceIndex.size(); ++i) {
         if (StopRequestedBy(stopRequested)) {
             return false;
         }
+        const std::string& entry = sourceIndex[i];
         progress.ShowItem(CheckItemPrefix, entry);
-        switch (ClassifySourceEntry(entry, settings)) {
+        switch (Classify(TFmCustomPublic::IsFolderEntry(entry), facts[i], settings)) {
         case TSourceVerdict::New:
             plan.FNewList.push_back(entry.substr(settings.FSourceRoot.size()));
             break;

@@ -1,0 +1,76 @@
+#include "engine/ProjectRecord.h"
+
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(ProjectRecord, MissingKeysTakeTheBackgroundDefaults) {
+    TTempDir dir;
+    const TIniFile ini(dir / "pairwell.ini");
+    const TProjectRecord record = ReadProject(ini, "none");
+    EXPECT_TRUE(record.FSource.empty());
+    EXPECT_TRUE(record.FUpdateReadOnly);
+    EXPECT_FALSE(record.FFileDelete);
+    EXPECT_FALSE(record.FCheckEditTime);
+    EXPECT_EQ(record.FEditTime, 0);
+    EXPECT_EQ(StartOfDay(record.FTime1), StartOfDay(Now()));
+}
+
+TEST(ProjectRecord, SavesSixteenKeysInOrderAndReadsThemBack) {
+    TTempDir dir;
+    TIniFile ini(dir / "pairwell.ini");
+    TProjectRecord record;
+    record.FSource = " /src with blanks ";
+    record.FTarget = "/目标";
+    record.FFileTypeInclude = "jpg|bmp";
+    record.FUpdateReadOnly = false;
+    record.FEditTime = -1;
+    record.FTime1 = EncodeDateTime({2004, 8, 13, 0, 0, 0, 0});
+    WriteProject(ini, "a", record);
+    TStringList keys;
+    ini.ReadSection("project_a", keys);
+    EXPECT_EQ(keys, (TStringList{"source", "target", "deploy", "FileTypeInclude", "FileTypeExcept", "dirInclude",
+                                 "dirExcept", "StayOnTop", "FileDelete", "UpdateReadOnly", "UpdateToOther",
+                                 "EditTime", "cbCheckEditTime", "cbCheckSize", "cbIncludeBlankFolder", "Time1"}));
+    EXPECT_EQ(ini.ReadString("project_a", "Time1", ""), "2004-08-13");
+    EXPECT_EQ(ini.ReadString("project_a", "EditTime", ""), "-1");
+    const TProjectRecord back = ReadProject(ini, "A"); // one project whatever the case
+    EXPECT_EQ(back.FSource, record.FSource);
+    EXPECT_EQ(back.FTarget, record.FTarget);
+    EXPECT_FALSE(back.FUpdateReadOnly);
+    EXPECT_EQ(back.FEditTime, -1);
+    EXPECT_EQ(back.FTime1, record.FTime1);
+}
+
+TEST(ProjectRecord, SwitchesAreOnOnlyForExactlyTrueAndBadNumbersRaise) {
+    TTempDir dir;
+    TIniFile ini(dir / "pairwell.ini");
+    ini.WriteString("project_p", "cbCheckSize", "true");
+    ini.WriteString("project_p", "UpdateReadOnly", "");
+    EXPECT_FALSE(ReadProject(ini, "p").FCheckSize);
+    EXPECT_FALSE(ReadProject(ini, "p").FUpdateReadOnly);
+    ini.WriteString("project_p", "EditTime", "x");
+    EXPECT_THROW(ReadProject(ini, "p"), EConvertError);
+    ini.WriteString("project_p", "EditTime", "3");
+    ini.WriteString("project_p", "Time1", "abc");
+    EXPECT_THROW(ReadProject(ini, "p"), EConvertError);
+}
+
+TEST(ProjectRecord, ListsOnlyNamedProjectsAndDeletesBySection) {
+    TTempDir dir;
+    TIniFile ini(dir / "pairwell.ini");
+    for (const char* section : {"system", "project_", "project_x", "job_j", "job-project_j"}) {
+        ini.WriteString(section, "k", "v");
+    }
+    TStringList names;
+    ListProjects(ini, names);
+    EXPECT_EQ(names, TStringList{"x"});
+    DeleteProject(ini, "X");
+    ListProjects(ini, names);
+    EXPECT_TRUE(names.empty());
+    EXPECT_EQ(ini.ReadString("job-project_j", "k", ""), "v");
+}
+
+} // namespace
