@@ -37,7 +37,9 @@ TCliProgress::~TCliProgress() {
     }
 }
 
-void TCliProgress::ShowStatus(const std::string& text) { Draw(text, true); }
+void TCliProgress::ShowStatus(const std::string& text) {
+    Draw(text, true);
+}
 
 void TCliProgress::ResetProgress(std::size_t max) {
     FMax = max;

@@ -29,8 +29,10 @@ void PrintResult(const TProjectRunResult& result, bool withName) {
         std::cout << result.FProjectName << ": " << (result.FCompleted ? "完成" : "中止") << '\n';
     }
     std::cout << indent << "new: " << result.FNewDone << " done, " << result.FNewFailed << " failed\n"
-              << indent << "update: " << result.FUpdateDone << " done, " << result.FUpdateFailed << " failed\n"
-              << indent << "delete: " << result.FDeleteDone << " done, " << result.FDeleteFailed << " failed\n";
+              << indent << "update: " << result.FUpdateDone << " done, " << result.FUpdateFailed
+              << " failed\n"
+              << indent << "delete: " << result.FDeleteDone << " done, " << result.FDeleteFailed
+              << " failed\n";
     if (!result.FCompleted) {
         const std::string reason = !result.FErrorText.empty() ? result.FErrorText : result.FExceptionText;
         std::cerr << result.FProjectName << ": " << (reason.empty() ? "中止" : reason) << '\n';

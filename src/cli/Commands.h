@@ -7,10 +7,10 @@
 
 // Exit statuses of the command-line tool.
 enum TExitStatus : int {
-    ExitCompleted = 0,     // completed, no failed item
-    ExitItemsFailed = 1,   // completed, some items failed
-    ExitNotCompleted = 2,  // rejected, stopped by an error, or nothing to run
-    ExitUsage = 64,        // bad usage
+    ExitCompleted = 0,    // completed, no failed item
+    ExitItemsFailed = 1,  // completed, some items failed
+    ExitNotCompleted = 2, // rejected, stopped by an error, or nothing to run
+    ExitUsage = 64,       // bad usage
 };
 
 int CommandProjects(const TIniFile& ini);

@@ -105,8 +105,8 @@ bool ReplaceFileAtomically(const std::string& givenPath, const std::string& cont
     }
     struct stat old {};
     const bool keepMode = stat(path.c_str(), &old) == 0;
-    const bool written = (!keepMode || fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(fd, contents) &&
-                         fsync(fd) == 0;
+    const bool written =
+        (!keepMode || fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(fd, contents) && fsync(fd) == 0;
     const bool closed = close(fd) == 0;
     if (!written || !closed || rename(tempPath.c_str(), path.c_str()) != 0) {
         unlink(tempPath.c_str());

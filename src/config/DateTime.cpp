@@ -33,9 +33,13 @@ void CivilFromDays(std::int64_t z, int& year, int& month, int& day) {
 // 1899-12-30 counted from 1970-01-01.
 const std::int64_t EpochOffsetDays = DaysFromCivil(1899, 12, 30);
 
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int DaysInMonth(int y, int m) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -58,7 +62,8 @@ bool ReadNumber(const std::string& text, std::size_t& pos, int maxDigits, int& v
 
 TDateTime EncodeDateTime(const TDateTimeFields& f) {
     const std::int64_t days =
-        DaysFromCivil(f.FYear, static_cast<unsigned>(f.FMonth), static_cast<unsigned>(f.FDay)) - EpochOffsetDays;
+        DaysFromCivil(f.FYear, static_cast<unsigned>(f.FMonth), static_cast<unsigned>(f.FDay)) -
+        EpochOffsetDays;
     const std::int64_t ms =
         ((static_cast<std::int64_t>(f.FHour) * 60 + f.FMinute) * 60 + f.FSecond) * 1000 + f.FMillisecond;
     return TDateTime{days * MsPerDay + ms};
@@ -102,7 +107,9 @@ TDateTime Now() {
     return LocalDateTimeFromUnix(ts.tv_sec, ts.tv_nsec);
 }
 
-TDateTime StartOfDay(TDateTime value) { return TDateTime{FloorDiv(value.FMilliseconds, MsPerDay) * MsPerDay}; }
+TDateTime StartOfDay(TDateTime value) {
+    return TDateTime{FloorDiv(value.FMilliseconds, MsPerDay) * MsPerDay};
+}
 
 std::string FormatTimeOfDay(TDateTime value) {
     const TDateTimeFields f = DecodeDateTime(value);
@@ -162,7 +169,8 @@ std::optional<TDateTime> TryTextToDateTime(const std::string& text) {
     if (!ReadNumber(text, pos, 2, f.FDay)) {
         return std::nullopt;
     }
-    if (f.FYear < 1 || f.FMonth < 1 || f.FMonth > 12 || f.FDay < 1 || f.FDay > DaysInMonth(f.FYear, f.FMonth)) {
+    if (f.FYear < 1 || f.FMonth < 1 || f.FMonth > 12 || f.FDay < 1 ||
+        f.FDay > DaysInMonth(f.FYear, f.FMonth)) {
         return std::nullopt;
     }
     std::size_t timeStart = pos;

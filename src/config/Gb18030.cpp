@@ -43,7 +43,9 @@ std::optional<std::string> Convert(const char* to, const char* from, const std::
 
 } // namespace
 
-std::optional<std::string> Utf8ToGb18030(const std::string& utf8) { return Convert("GB18030", "UTF-8", utf8); }
+std::optional<std::string> Utf8ToGb18030(const std::string& utf8) {
+    return Convert("GB18030", "UTF-8", utf8);
+}
 
 std::optional<std::string> Gb18030ToUtf8(const std::string& gb18030) {
     return Convert("UTF-8", "GB18030", gb18030);

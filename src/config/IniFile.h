@@ -37,7 +37,7 @@ private:
 };
 
 // The encodings of stored values.
-std::string BoolToText(bool value);    // "True" / "False"
+std::string BoolToText(bool value);       // "True" / "False"
 bool TextIsTrue(const std::string& text); // on only for exactly "True"
 
 // Raised when a stored number or date-time cannot be converted.

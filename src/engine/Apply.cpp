@@ -108,7 +108,9 @@ bool DeleteItem(const std::string& path, const TApplyOptions& options) {
 
 } // namespace
 
-const std::string& PhasePrefix(TApplyPhase phase) { return NamesOf(phase).FPrefix; }
+const std::string& PhasePrefix(TApplyPhase phase) {
+    return NamesOf(phase).FPrefix;
+}
 
 TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& lines, const TApplyOptions& options,
                         TLogBuffer& log, TProgressSink& progress, const TStopTest& stopRequested) {

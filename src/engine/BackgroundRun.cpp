@@ -7,7 +7,9 @@
 bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress) {
     namespace K = ProjectKey;
     const std::string section = ProjectSection(run.FProjectName);
-    const auto read = [&](const std::string& key, const std::string& def) { return ini.ReadString(section, key, def); };
+    const auto read = [&](const std::string& key, const std::string& def) {
+        return ini.ReadString(section, key, def);
+    };
 
     // A blank source would name the root of the file system once the delimiter is added.
     const std::string source = read(K::Source, "");
@@ -48,7 +50,9 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
 bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress) {
     namespace K = ProjectKey;
     const std::string section = ProjectSection(run.FProjectName);
-    const auto read = [&](const std::string& key, const std::string& def) { return ini.ReadString(section, key, def); };
+    const auto read = [&](const std::string& key, const std::string& def) {
+        return ini.ReadString(section, key, def);
+    };
 
     TApplyOptions options;
     options.FSourceRoot = run.FSourceRoot;
@@ -69,7 +73,8 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     run.FLogBuffer.WriteLogElement("SourcePath", options.FSourceRoot);
     run.FLogBuffer.WriteLogElement("TargetPath", options.FWriteRoot);
     run.FNewResult = ApplyPhase(TApplyPhase::New, run.FPlan.FNewList, options, run.FLogBuffer, progress);
-    run.FUpdateResult = ApplyPhase(TApplyPhase::Update, run.FPlan.FUpdateList, options, run.FLogBuffer, progress);
+    run.FUpdateResult =
+        ApplyPhase(TApplyPhase::Update, run.FPlan.FUpdateList, options, run.FLogBuffer, progress);
     if (deleteSurplus && !options.FDeployMode) {
         run.FDeleteResult =
             ApplyPhase(TApplyPhase::Delete, run.FPlan.FDeleteList, options, run.FLogBuffer, progress);

@@ -16,8 +16,12 @@
 
 namespace {
 
-bool IsFile(const TFileFacts& facts) { return facts.FExists && !facts.FIsFolder; }
-bool IsFolder(const TFileFacts& facts) { return facts.FExists && facts.FIsFolder; }
+bool IsFile(const TFileFacts& facts) {
+    return facts.FExists && !facts.FIsFolder;
+}
+bool IsFolder(const TFileFacts& facts) {
+    return facts.FExists && facts.FIsFolder;
+}
 
 bool PassesTimeMode(int mode, TDateTime target, TDateTime source) {
     switch (mode) {
@@ -47,7 +51,8 @@ TEntryFacts ReadEntryFacts(const std::string& entry, const TCheckSettings& setti
     }
     facts.FSource = ReadFileFacts(entry);
     // A source gone since the walk, or older than the threshold, needs no counterpart.
-    if (IsFile(facts.FSource) && !(settings.FCheckEditTime && facts.FSource.FModified < settings.FThreshold)) {
+    if (IsFile(facts.FSource) &&
+        !(settings.FCheckEditTime && facts.FSource.FModified < settings.FThreshold)) {
         facts.FCounterpart = ReadFileFacts(counterpart);
     }
     return facts;
@@ -122,8 +127,8 @@ private:
         try {
             const TStopTest abandoned = [this] { return Abandoned(); };
             BuildFolderIndex(FSettings.FTargetRoot, FSettings.FIncludeTypes, FSettings.FExcludeTypes,
-                             FSettings.FIncludePaths, FSettings.FExcludePaths, FIndex, FSettings.FIncludeFolders,
-                             true, true, abandoned);
+                             FSettings.FIncludePaths, FSettings.FExcludePaths, FIndex,
+                             FSettings.FIncludeFolders, true, true, abandoned);
             while (!FSourceReady.load(std::memory_order_acquire)) {
                 if (Abandoned()) {
                     FDone = true;
@@ -138,7 +143,8 @@ private:
             }
             FSurplus.resize(FIndex.size(), 0);
             for (std::size_t i = 0; i < FIndex.size() && !Abandoned(); ++i) {
-                const std::string_view relative = std::string_view(FIndex[i]).substr(FSettings.FTargetRoot.size());
+                const std::string_view relative =
+                    std::string_view(FIndex[i]).substr(FSettings.FTargetRoot.size());
                 FSurplus[i] = !sourceEntries.contains(relative) && IsSurplusTargetEntry(FIndex[i], FSettings);
             }
         } catch (...) {
@@ -181,8 +187,9 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
     TTargetPass targetPass(settings);
 
     progress.ShowStatus(CheckStatusSourceIndex);
-    BuildFolderIndex(settings.FSourceRoot, settings.FIncludeTypes, settings.FExcludeTypes, settings.FIncludePaths,
-                     settings.FExcludePaths, sourceIndex, settings.FIncludeFolders, false, true, stopRequested);
+    BuildFolderIndex(settings.FSourceRoot, settings.FIncludeTypes, settings.FExcludeTypes,
+                     settings.FIncludePaths, settings.FExcludePaths, sourceIndex, settings.FIncludeFolders,
+                     false, true, stopRequested);
     targetPass.PublishSourceIndex(sourceIndex);
 
     // The look-ups of both sides are what takes the time: they run on every

@@ -139,7 +139,8 @@ bool CopyFileInBlocks(int sourceFd, int targetFd, const TStopTest& stopRequested
         }
         if (useKernelCopy) {
             // The kernel copies without a buffer of ours, so it may take several blocks per call.
-            const ssize_t n = copy_file_range(sourceFd, nullptr, targetFd, nullptr, KernelCopyBlocks * CopyBlockSize, 0);
+            const ssize_t n =
+                copy_file_range(sourceFd, nullptr, targetFd, nullptr, KernelCopyBlocks * CopyBlockSize, 0);
             if (n > 0) {
                 continue;
             }

@@ -5,7 +5,8 @@
 void ReadFileFactsOfAll(const TStringList& paths, std::vector<TFileFacts>& facts,
                         const TStopTest& stopRequested) {
     facts.assign(paths.size(), TFileFacts{});
-    ParallelFor(paths.size(), [&](std::size_t i) { facts[i] = ReadFileFacts(paths[i]); }, stopRequested);
+    ParallelFor(
+        paths.size(), [&](std::size_t i) { facts[i] = ReadFileFacts(paths[i]); }, stopRequested);
 }
 
 void BuildFolderIndexWithFacts(const std::string& root, const std::string& includeTypes,

@@ -17,7 +17,8 @@ constexpr unsigned MaxThreads = 4;
 
 class TBlockQueue {
 public:
-    TBlockQueue(std::size_t count, const std::function<void(std::size_t)>& body) : FCount(count), FBody(body) {}
+    TBlockQueue(std::size_t count, const std::function<void(std::size_t)>& body)
+        : FCount(count), FBody(body) {}
 
     // Runs blocks until none is left or the queue was stopped.
     void Work(const TStopTest* stopRequested) {
@@ -98,7 +99,8 @@ private:
 
 } // namespace
 
-bool ParallelFor(std::size_t count, const std::function<void(std::size_t)>& body, const TStopTest& stopRequested) {
+bool ParallelFor(std::size_t count, const std::function<void(std::size_t)>& body,
+                 const TStopTest& stopRequested) {
     TBlockQueue queue(count, body);
     THelpers helpers(queue);
     if (count >= ParallelThreshold) {

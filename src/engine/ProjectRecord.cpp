@@ -1,6 +1,8 @@
 #include "ProjectRecord.h"
 
-std::string ProjectSection(const std::string& name) { return ProjectSectionPrefix + name; }
+std::string ProjectSection(const std::string& name) {
+    return ProjectSectionPrefix + name;
+}
 
 TDateTime TextToThresholdDate(const std::string& text) {
     const auto value = TryTextToDateTime(text);
@@ -58,6 +60,10 @@ void WriteProject(TIniFile& ini, const std::string& name, const TProjectRecord& 
     ini.WriteString(section, K::Time1, DateTimeToText(record.FTime1));
 }
 
-void ListProjects(const TIniFile& ini, TStringList& list) { ListSectionsWithPrefix(ini, ProjectSectionPrefix, list); }
+void ListProjects(const TIniFile& ini, TStringList& list) {
+    ListSectionsWithPrefix(ini, ProjectSectionPrefix, list);
+}
 
-void DeleteProject(TIniFile& ini, const std::string& name) { ini.EraseSection(ProjectSection(name)); }
+void DeleteProject(TIniFile& ini, const std::string& name) {
+    ini.EraseSection(ProjectSection(name));
+}

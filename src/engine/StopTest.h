@@ -6,4 +6,6 @@
 // test never stops (background runs).
 using TStopTest = std::function<bool()>;
 
-inline bool StopRequestedBy(const TStopTest& stopTest) { return stopTest && stopTest(); }
+inline bool StopRequestedBy(const TStopTest& stopTest) {
+    return stopTest && stopTest();
+}

@@ -14,9 +14,13 @@ void TJobProcessor::Execute() {
     }
 }
 
-bool TJobProcessor::CheckProject() { return ::CheckProject(FIniFile, FRun, FProgress); }
+bool TJobProcessor::CheckProject() {
+    return ::CheckProject(FIniFile, FRun, FProgress);
+}
 
-bool TJobProcessor::ApplyPlan() { return ::ApplyPlan(FIniFile, FRun, FProgress); }
+bool TJobProcessor::ApplyPlan() {
+    return ::ApplyPlan(FIniFile, FRun, FProgress);
+}
 
 TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
     FRun = TBackgroundRun{};

@@ -13,10 +13,16 @@ bool SameName(const std::string& a, const std::string& b) {
 
 } // namespace
 
-std::string JobSection(const std::string& name) { return JobSectionPrefix + name; }
-std::string JobProjectSection(const std::string& name) { return JobProjectSectionPrefix + name; }
+std::string JobSection(const std::string& name) {
+    return JobSectionPrefix + name;
+}
+std::string JobProjectSection(const std::string& name) {
+    return JobProjectSectionPrefix + name;
+}
 
-void ListJobs(const TIniFile& ini, TStringList& list) { ListSectionsWithPrefix(ini, JobSectionPrefix, list); }
+void ListJobs(const TIniFile& ini, TStringList& list) {
+    ListSectionsWithPrefix(ini, JobSectionPrefix, list);
+}
 
 TStringList ReadJobProjects(const TIniFile& ini, const std::string& jobName) {
     const std::string section = JobProjectSection(jobName);

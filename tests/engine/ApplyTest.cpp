@@ -40,9 +40,10 @@ TEST_F(ApplyTest, NewPhaseCreatesFoldersAndFilesAndLogsEachPath) {
     EXPECT_EQ(result.FFailed, 0);
     EXPECT_EQ(ReadTextFile(FTarget + "/img/logo.gif"), "gif");
     EXPECT_TRUE(PathExists(FTarget + "/empty"));
-    EXPECT_EQ(FLog.Lines(), (Lines{"<New>" + FTarget + "/img/</New>", "<New>" + FTarget + "/img/logo.gif</New>",
-                                   "<New>" + FTarget + "/empty/</New>", "<NewCount>3</NewCount>",
-                                   "<NewFailCount>0</NewFailCount>"}));
+    EXPECT_EQ(FLog.Lines(),
+              (Lines{"<New>" + FTarget + "/img/</New>", "<New>" + FTarget + "/img/logo.gif</New>",
+                     "<New>" + FTarget + "/empty/</New>", "<NewCount>3</NewCount>",
+                     "<NewFailCount>0</NewFailCount>"}));
 }
 
 TEST_F(ApplyTest, ANewFileWhoseTargetAppearedFailsAndKeepsTheTarget) {

@@ -32,8 +32,8 @@ protected:
     }
 
     // A file on both sides, the target's time offset from the source's.
-    void Pair(const std::string& relative, std::int64_t targetOffsetSeconds, const std::string& sourceText = "s",
-              const std::string& targetText = "t") {
+    void Pair(const std::string& relative, std::int64_t targetOffsetSeconds,
+              const std::string& sourceText = "s", const std::string& targetText = "t") {
         WriteTextFile(FSource + "/" + relative, sourceText);
         WriteTextFile(FTarget + "/" + relative, targetText);
         SetModifiedTime(FSource + "/" + relative, 1'100'000'000);
@@ -200,7 +200,9 @@ class TRecordingProgress : public TProgressSink {
 public:
     void ShowStatus(const std::string& text) override { FStatuses.push_back(text); }
     void ResetProgress(std::size_t max) override { FMaxima.push_back(max); }
-    void ShowItem(const std::string& prefix, const std::string& path) override { FItems.push_back(prefix + path); }
+    void ShowItem(const std::string& prefix, const std::string& path) override {
+        FItems.push_back(prefix + path);
+    }
     Lines FStatuses, FItems;
     std::vector<std::size_t> FMaxima;
 };

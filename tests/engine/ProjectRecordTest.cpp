@@ -31,9 +31,10 @@ TEST(ProjectRecord, SavesSixteenKeysInOrderAndReadsThemBack) {
     WriteProject(ini, "a", record);
     TStringList keys;
     ini.ReadSection("project_a", keys);
-    EXPECT_EQ(keys, (TStringList{"source", "target", "deploy", "FileTypeInclude", "FileTypeExcept", "dirInclude",
-                                 "dirExcept", "StayOnTop", "FileDelete", "UpdateReadOnly", "UpdateToOther",
-                                 "EditTime", "cbCheckEditTime", "cbCheckSize", "cbIncludeBlankFolder", "Time1"}));
+    EXPECT_EQ(keys,
+              (TStringList{"source", "target", "deploy", "FileTypeInclude", "FileTypeExcept", "dirInclude",
+                           "dirExcept", "StayOnTop", "FileDelete", "UpdateReadOnly", "UpdateToOther",
+                           "EditTime", "cbCheckEditTime", "cbCheckSize", "cbIncludeBlankFolder", "Time1"}));
     EXPECT_EQ(ini.ReadString("project_a", "Time1", ""), "2004-08-13");
     EXPECT_EQ(ini.ReadString("project_a", "EditTime", ""), "-1");
     const TProjectRecord back = ReadProject(ini, "A"); // one project whatever the case
