@@ -2,6 +2,7 @@
 // systemd timers, scripts and benchmarks.
 
 #include "Commands.h"
+#include "config/PathText.h"
 
 #include <climits>
 #include <cstdio>
@@ -34,25 +35,6 @@ const char* const UsageText =
 int Usage(const std::string& problem) {
     std::cerr << "pairwell-cli: " << problem << "\n\n" << UsageText;
     return ExitUsage;
-}
-
-std::string ExecutableFolder() {
-    std::vector<char> buffer(PATH_MAX + 1);
-    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (length <= 0) {
-        return ".";
-    }
-    const std::string path(buffer.data(), static_cast<std::size_t>(length));
-    const auto slash = path.find_last_of('/');
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 } // namespace
@@ -95,12 +77,12 @@ int main(int argc, char** argv) {
         return Usage(command + " takes no name");
     }
     if (configFile.empty()) {
-        configFile = ExecutableFolder() + "/pairwell.ini";
+        configFile = DefaultConfigFileName();
     }
 
     try {
         const TIniFile ini(configFile);
-        const TRunLog runLog(FolderOf(configFile) + "/log");
+        const TRunLog runLog(LogFolderBeside(configFile));
         if (command == "projects") {
             return CommandProjects(ini);
         }

@@ -1,5 +1,7 @@
 #include "AtomicFile.h"
 
+#include "PathText.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -58,14 +60,6 @@ bool WriteAll(int fd, const std::string& contents) {
     return true;
 }
 
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 } // namespace
 
 namespace {
@@ -113,7 +107,7 @@ bool ReplaceFileAtomically(const std::string& givenPath, const std::string& cont
         return false;
     }
     // Make the rename itself durable.
-    const int dirFd = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = open(ExtractFileDir(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         fsync(dirFd);
         close(dirFd);

@@ -1,6 +1,7 @@
 #include "CopyFile.h"
 
 #include "config/CustomPublic.h"
+#include "config/PathText.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -28,19 +29,11 @@ private:
     int FFd;
 };
 
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.find_last_of(PathDelim);
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? std::string(1, PathDelim) : path.substr(0, slash);
-}
-
 // A hidden temporary file beside the target; removed again unless committed.
 class TTemporaryTarget {
 public:
     explicit TTemporaryTarget(const std::string& target) {
-        std::string pattern = FolderOf(target) + PathDelim + ".pairwell-XXXXXX";
+        std::string pattern = ExtractFileDir(target) + PathDelim + ".pairwell-XXXXXX";
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
         FFd = mkostemp(name.data(), O_CLOEXEC);

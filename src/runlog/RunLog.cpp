@@ -3,6 +3,7 @@
 #include "LogText.h"
 #include "config/AtomicFile.h"
 #include "config/Gb18030.h"
+#include "config/PathText.h"
 
 #include <filesystem>
 #include <optional>
@@ -16,6 +17,10 @@ namespace fs = std::filesystem;
 // on the raw file bytes: the texts searched for ("</log>", "<list>", a list
 // entry) are ASCII and begin with "<" (0x3C), a byte that never occurs inside a
 // GB18030 multi-byte character, so a match always lies on character bounds.
+
+std::string LogFolderBeside(const std::string& configFileName) {
+    return ExtractFileDir(configFileName) + "/log";
+}
 
 std::string EscapeXmlText(const std::string& value) {
     // One pass gives the same text as replacing "&", then ">", then "<", then

@@ -13,6 +13,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The run log of a configuration: the folder "log" beside its file.
+std::string LogFolderBeside(const std::string& configFileName);
+
 // "&" then ">" then "<" then the double quote; the apostrophe stays.
 std::string EscapeXmlText(const std::string& value);
 
