@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <exception>
 #include <string_view>
 #include <thread>
@@ -34,6 +35,31 @@ bool PassesTimeMode(int mode, TDateTime target, TDateTime source) {
     default:
         return true;
     }
+}
+
+// Where one root lies inside the other, the relative path of the inner root
+// as seen from the outer one ("backup/"); empty when neither holds the other.
+// Without this, a target inside the source would be copied into itself on
+// every run, and a source inside the target would be deleted as surplus.
+std::string InnerRootPrefix(const std::string& outerRoot, const std::string& innerRoot) {
+    char* outer = realpath(outerRoot.c_str(), nullptr);
+    char* inner = realpath(innerRoot.c_str(), nullptr);
+    std::string prefix;
+    if (outer != nullptr && inner != nullptr) {
+        const std::string outerPath = WithTrailingDelimiter(outer);
+        const std::string innerPath = WithTrailingDelimiter(inner);
+        if (innerPath.size() > outerPath.size() && innerPath.compare(0, outerPath.size(), outerPath) == 0) {
+            prefix = innerPath.substr(outerPath.size());
+        }
+    }
+    free(outer);
+    free(inner);
+    return prefix;
+}
+
+// True when the entry (relative to its root) is the inner root or lies below it.
+bool IsInside(std::string_view relative, const std::string& innerPrefix) {
+    return !innerPrefix.empty() && relative.substr(0, innerPrefix.size()) == innerPrefix;
 }
 
 // What a source entry's comparison needs to know about both sides.
@@ -136,6 +162,8 @@ private:
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
+            const std::string sourceInsideTarget =
+                InnerRootPrefix(FSettings.FTargetRoot, FSettings.FSourceRoot);
             std::unordered_set<std::string_view> sourceEntries;
             sourceEntries.reserve(FSourceIndex->size());
             for (const std::string& entry : *FSourceIndex) {
@@ -145,7 +173,8 @@ private:
             for (std::size_t i = 0; i < FIndex.size() && !Abandoned(); ++i) {
                 const std::string_view relative =
                     std::string_view(FIndex[i]).substr(FSettings.FTargetRoot.size());
-                FSurplus[i] = !sourceEntries.contains(relative) && IsSurplusTargetEntry(FIndex[i], FSettings);
+                FSurplus[i] = !IsInside(relative, sourceInsideTarget) && !sourceEntries.contains(relative) &&
+                              IsSurplusTargetEntry(FIndex[i], FSettings);
             }
         } catch (...) {
             FError = std::current_exception();
@@ -190,6 +219,12 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
     BuildFolderIndex(settings.FSourceRoot, settings.FIncludeTypes, settings.FExcludeTypes,
                      settings.FIncludePaths, settings.FExcludePaths, sourceIndex, settings.FIncludeFolders,
                      false, true, stopRequested);
+    const std::string targetInsideSource = InnerRootPrefix(settings.FSourceRoot, settings.FTargetRoot);
+    if (!targetInsideSource.empty()) {
+        std::erase_if(sourceIndex, [&](const std::string& entry) {
+            return IsInside(std::string_view(entry).substr(settings.FSourceRoot.size()), targetInsideSource);
+        });
+    }
     targetPass.PublishSourceIndex(sourceIndex);
 
     // The look-ups of both sides are what takes the time: they run on every

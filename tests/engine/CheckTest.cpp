@@ -166,6 +166,23 @@ TEST_F(CheckTest, MissingTargetFolderPutsTheWholeSourceInTheNewList) {
     EXPECT_TRUE(plan.FDeleteList.empty());
 }
 
+TEST_F(CheckTest, ATargetInsideTheSourceIsNotCopiedIntoItself) {
+    WriteTextFile(FSource + "/a.txt", "a");
+    WriteTextFile(FSource + "/backup/old.txt", "an earlier copy");
+    FSettings.FTargetRoot = FSource + "/backup/";
+    FSettings.FIncludeFolders = true;
+    EXPECT_EQ(Check().FNewList, Lines{"a.txt"});
+}
+
+TEST_F(CheckTest, ASourceInsideTheTargetIsNeverPlannedForDeletion) {
+    WriteTextFile(FTarget + "/src/a.txt", "the source itself");
+    WriteTextFile(FTarget + "/other.txt", "surplus");
+    FSettings.FSourceRoot = FTarget + "/src/";
+    FSettings.FIncludeFolders = true;
+    FSettings.FDeletePass = true;
+    EXPECT_EQ(Check().FDeleteList, Lines{"other.txt"});
+}
+
 TEST_F(CheckTest, ASourceFileGoneBeforeItsComparisonIsNotListed) {
     WriteTextFile(FSource + "/gone.txt", "g");
     FSettings.FSourceRoot = FSource + "/";
