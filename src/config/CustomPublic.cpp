@@ -1,5 +1,6 @@
 #include "CustomPublic.h"
 
+#include "AsciiCase.h"
 #include "Version.h"
 
 #include <cerrno>
@@ -10,32 +11,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Keyword comparisons fold A-Z only; every other byte, including the bytes of
-// multi-byte characters, is compared as it stands.
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string LowerAscii(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        c = LowerAscii(c);
-    }
-    return lower;
-}
-
-bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 [[noreturn]] void RaiseInOutError(const std::string& path, int error) {
     throw EInOutError("I/O error on \"" + path + "\": " + std::strerror(error));
@@ -51,7 +26,7 @@ void TFmCustomPublic::SplitKeywords(const std::string& text, TStringList& list,
     lines.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         if (!separator.empty() && text.size() - i >= separator.size() &&
-            EqualIgnoringAsciiCase(std::string_view(text).substr(i, separator.size()), separator)) {
+            SameTextIgnoringAsciiCase(std::string_view(text).substr(i, separator.size()), separator)) {
             lines += "\r\n";
             i += separator.size();
         } else {

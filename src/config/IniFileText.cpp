@@ -1,5 +1,6 @@
 #include "IniFileText.h"
 
+#include "AsciiCase.h"
 #include "Gb18030.h"
 
 #include <algorithm>
@@ -31,20 +32,14 @@ std::size_t SkipBlanks(const std::string& text) {
     return pos;
 }
 
-char FoldCase(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Names are UTF-8, where bytes below 0x80 are always whole characters, so
 // folding A-Z byte by byte is safe.
-std::string Folded(std::string name) {
-    std::transform(name.begin(), name.end(), name.begin(), FoldCase);
-    return name;
+std::string Folded(const std::string& name) {
+    return LowerAscii(name);
 }
 
 bool SameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return FoldCase(x) == FoldCase(y); });
+    return SameTextIgnoringAsciiCase(a, b);
 }
 
 bool HasLineBreak(const std::string& text) {

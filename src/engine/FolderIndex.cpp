@@ -1,5 +1,6 @@
 #include "FolderIndex.h"
 
+#include "config/AsciiCase.h"
 #include "config/CustomPublic.h"
 
 #include <cstring>
@@ -11,17 +12,6 @@
 #include <unistd.h>
 
 namespace {
-
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string LowerAscii(std::string text) {
-    for (char& c : text) {
-        c = LowerAscii(c);
-    }
-    return text;
-}
 
 // Blanks and control characters (everything up to and including the space)
 // are cut from both ends.
@@ -88,7 +78,7 @@ public:
         : FIncludeTypes(LowerAscii(includeTypes)), FExcludeTypes(TrimBlanksAndControls(excludeTypes)),
           FIndex(index), FIncludeFolders(includeFolders), FTargetPass(targetPass), FRecurse(recurse),
           FStopRequested(stopRequested) {
-        FExcludeTypes = LowerAscii(std::move(FExcludeTypes));
+        FExcludeTypes = LowerAscii(FExcludeTypes);
         TFmCustomPublic::SplitKeywords(includePaths, FIncludePaths, "|");
         TFmCustomPublic::SplitKeywords(excludePaths, FExcludePaths, "|");
     }

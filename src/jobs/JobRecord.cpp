@@ -1,17 +1,8 @@
 #include "JobRecord.h"
 
+#include "config/AsciiCase.h"
+
 #include <algorithm>
-
-namespace {
-
-bool SameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-               return lower(x) == lower(y);
-           });
-}
-
-} // namespace
 
 std::string JobSection(const std::string& name) {
     return JobSectionPrefix + name;
@@ -42,6 +33,6 @@ bool JobExists(const TIniFile& ini, const std::string& jobName) {
     TStringList projectKeys;
     ini.ReadSection(JobProjectSection(jobName), projectKeys);
     return !projectKeys.empty() || std::any_of(jobs.begin(), jobs.end(), [&](const std::string& job) {
-        return SameName(job, jobName);
+        return SameTextIgnoringAsciiCase(job, jobName);
     });
 }
