@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing Pairwell needs on Debian 12 (non-interactive).
 set -euo pipefail
-packages=(cmake g++ ninja-build make libgtest-dev pkg-config)
+packages=(cmake g++ ninja-build make libgtest-dev pkg-config tzdata)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
