@@ -1,0 +1,283 @@
+#include "FmPairwell.h"
+
+#include "Accessibility.h"
+#include "ByteText.h"
+#include "FmProcess.h"
+#include "FormServices.h"
+#include "JobPages.h"
+#include "ResultsPage.h"
+#include "SettingsPage.h"
+#include "config/CustomPublic.h"
+#include "config/PathText.h"
+#include "runlog/RunLog.h"
+#include "ui_FmPairwell.h"
+#include "ui_SettingsPage.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QUrl>
+#include <QWebEngineView>
+
+TFmPairwellOptions TFmPairwellOptions::ForProgram() {
+    TFmPairwellOptions options;
+    options.FProgramFolder = QString::fromStdString(ExecutableFolder());
+    options.FConfigFileName = QString::fromStdString(DefaultConfigFileName());
+    return options;
+}
+
+TFmPairwell::TFmPairwell(const TFmPairwellOptions& options, QWidget* parent)
+    : QMainWindow(parent), FOptions(options), ui(std::make_unique<Ui::FmPairwell>()) {
+    ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
+    setFont(QFont(QStringLiteral("宋体"), 9));
+    setFixedSize(547, 438);
+    FTrayAvailable = FOptions.FTrayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+    FormCreate();
+}
+
+TFmPairwell::~TFmPairwell() {
+    FJobPages->StopAllRunners();
+}
+
+void TFmPairwell::FormCreate() {
+    FLogBuffer = std::make_unique<TLogBuffer>();
+    FIniFile = std::make_unique<TIniFile>(TextToBytes(FOptions.FConfigFileName));
+    FRunLog = std::make_unique<TRunLog>(LogFolderBeside(FIniFile->FileName()));
+    FFmProcess = new TFmProcess(this);
+
+    const QString caption =
+        QStringLiteral("Pairwell ") + QString::fromStdString(TFmCustomPublic::GetProductVersion());
+    setWindowTitle(caption);
+    QApplication::setApplicationDisplayName(QString());
+    QApplication::setApplicationName(caption);
+    CreateTray();
+
+    FSettingsPage = new TSettingsPage(*FIniFile, ui->TabSheet5);
+    ui->TabSheet5->layout()->addWidget(FSettingsPage);
+    FResultsPage = new TResultsPage(ui->TabSheet6);
+    ui->TabSheet6->layout()->addWidget(FResultsPage);
+    FJobPages = new TJobPages(*FIniFile, *FRunLog, ui->TabSheet7, ui->TabItemHome, this);
+    connect(FSettingsPage, &TSettingsPage::StayOnTopChanged, FFmProcess, &TFmProcess::SetStayOnTop);
+
+    auto* pages = new QActionGroup(this);
+    for (QAction* action : {ui->setting, ui->Result, ui->AutoJob, ui->ActPlan, ui->ViewLog}) {
+        pages->addAction(action);
+    }
+    connect(ui->setting, &QAction::triggered, this, &TFmPairwell::settingExecute);
+    connect(ui->Result, &QAction::triggered, this, &TFmPairwell::ResultExecute);
+    connect(ui->AutoJob, &QAction::triggered, this, &TFmPairwell::AutoJobExecute);
+    connect(ui->ActPlan, &QAction::triggered, this, &TFmPairwell::ActPlanExecute);
+    connect(ui->ViewLog, &QAction::triggered, this, &TFmPairwell::ViewLogExecute);
+    connect(ui->FileCheck, &QAction::triggered, this, &TFmPairwell::FileCheckExecute);
+    connect(ui->FileUpdate, &QAction::triggered, this, &TFmPairwell::FileUpdateExecute);
+    connect(ui->showAbout, &QAction::triggered, this, &TFmPairwell::showAboutExecute);
+    connect(ui->StopProcess, &QAction::triggered, this, &TFmPairwell::StopProcessExecute);
+    connect(ui->ActExit, &QAction::triggered, this, &TFmPairwell::ActExitExecute);
+    // Esc reaches the stop action from the main window and from the progress window.
+    addAction(ui->StopProcess);
+    FFmProcess->addAction(ui->StopProcess);
+    addAction(ui->showAbout);
+    SetIcons();
+
+    HidePageTabs(ui->PageControl2);
+    ui->PageControl2->setCurrentWidget(ui->TabSheet5);
+    ui->setting->trigger();
+    FSettingsPage->Controls().Time1->setDateTime(QDateTime::currentDateTime());
+    if (FOptions.FWithBrowser) {
+        WebBrowser1 = new QWebEngineView(ui->TabSheet4);
+        WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+        ui->TabSheet4->layout()->addWidget(WebBrowser1);
+        WebBrowser1->setUrl(
+            QUrl::fromLocalFile(QDir(FOptions.FProgramFolder).filePath(QStringLiteral("log/index.htm"))));
+    }
+
+    FSettingsPage->ListProjects();
+    const std::string shown = FIniFile->ReadString("system", "project", "");
+    if (!shown.empty()) {
+        FSettingsPage->SelectProject(BytesToText(shown));
+        FSettingsPage->LoadProject(FSettingsPage->ShownProjectName());
+    } else {
+        FSettingsPage->SelectProject(QString());
+        FSettingsPage->LoadProject(QString());
+    }
+    FJobPages->ListJobs();
+    FJobPages->BuildJobItems();
+
+    AssignAccessibleNames(this);
+    AssignAccessibleNames(FFmProcess);
+}
+
+void TFmPairwell::CreateTray() {
+    RxPopupMenu1 = new QMenu(this);
+    Pairwell1 = RxPopupMenu1->addAction(QStringLiteral("隐藏"));
+    Pairwell1->setObjectName(QStringLiteral("Pairwell1"));
+    RxPopupMenu1->addSeparator();
+    N1 = ui->ActExit;
+    RxPopupMenu1->addAction(N1);
+    connect(Pairwell1, &QAction::triggered, this, &TFmPairwell::Pairwell1Click);
+
+    RxTrayIcon1 = new QSystemTrayIcon(this);
+    RxTrayIcon1->setObjectName(QStringLiteral("RxTrayIcon1"));
+    RxTrayIcon1->setToolTip(windowTitle());
+    RxTrayIcon1->setContextMenu(RxPopupMenu1);
+    connect(RxTrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::MiddleClick) {
+            Pairwell1Click(); // a right click opens the menu instead
+        }
+    });
+    if (FTrayAvailable) {
+        RxTrayIcon1->show();
+    }
+}
+
+void TFmPairwell::SetIcons() {
+    const QIcon appIcon =
+        QIcon::fromTheme(QStringLiteral("pairwell"), QIcon(QStringLiteral(":/icons/pairwell.svg")));
+    setWindowIcon(appIcon);
+    QApplication::setWindowIcon(appIcon);
+    RxTrayIcon1->setIcon(appIcon);
+    const auto set = [](QAction* action, const char* theme, const char* bundled) {
+        action->setIcon(
+            QIcon::fromTheme(QString::fromLatin1(theme),
+                             QIcon(QStringLiteral(":/icons/toolbar/") + QString::fromLatin1(bundled))));
+    };
+    set(ui->FileCheck, "edit-find", "check.svg");
+    set(ui->FileUpdate, "view-refresh", "sync.svg");
+    set(ui->showAbout, "help-about", "about.svg");
+    set(ui->Result, "view-list-details", "result.svg");
+    set(ui->setting, "preferences-system", "settings.svg");
+    set(ui->AutoJob, "x-office-calendar", "job.svg");
+    set(ui->ViewLog, "text-x-generic", "log.svg");
+    set(ui->ActPlan, "appointment-soon", "auto.svg");
+    set(ui->ActExit, "application-exit", "exit.svg");
+    Pairwell1->setIcon(QIcon::fromTheme(QStringLiteral("window-minimize"),
+                                        QIcon(QStringLiteral(":/icons/toolbar/hide.svg"))));
+}
+
+void TFmPairwell::ShowPage(QWidget* page, QAction* action) {
+    ui->PageControl2->setCurrentWidget(page);
+    action->setChecked(true);
+}
+
+void TFmPairwell::settingExecute() {
+    ShowPage(ui->TabSheet5, ui->setting);
+}
+
+void TFmPairwell::ResultExecute() {
+    ShowPage(ui->TabSheet6, ui->Result);
+}
+
+void TFmPairwell::ViewLogExecute() {
+    ShowPage(ui->TabSheet4, ui->ViewLog);
+}
+
+void TFmPairwell::ActPlanExecute() {
+    ShowPage(ui->TabItemHome, ui->ActPlan);
+}
+
+void TFmPairwell::AutoJobExecute() {
+    ShowPage(ui->TabSheet7, ui->AutoJob);
+    QStringList projects;
+    const QComboBox* box = FSettingsPage->Controls().cbProject;
+    for (int i = 0; i < box->count(); ++i) {
+        projects.append(box->itemText(i));
+    }
+    FJobPages->AutoJobExecute(projects);
+}
+
+void TFmPairwell::showAboutExecute() {
+    const QString help = QDir(FOptions.FProgramFolder).filePath(QStringLiteral("Pairwell使用说明.html"));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(help));
+}
+
+// Tray toggle: "显示" brings the program back, "隐藏" sends it to the tray.
+void TFmPairwell::Pairwell1Click() {
+    if (Pairwell1->text() == QStringLiteral("显示")) {
+        if (FRunning) {
+            FFmProcess->raise(); // the main window stays hidden while a run goes on
+            FFmProcess->activateWindow();
+            return;
+        }
+        showNormal();
+        raise();
+        activateWindow();
+        AppEvents1Restore();
+    } else {
+        hide();
+        AppEvents1Minimize();
+    }
+}
+
+void TFmPairwell::AppEvents1Minimize() {
+    Pairwell1->setText(QStringLiteral("显示"));
+}
+
+void TFmPairwell::AppEvents1Restore() {
+    Pairwell1->setText(QStringLiteral("隐藏"));
+}
+
+void TFmPairwell::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && FTrayAvailable) {
+        // Minimising sends the program to the tray, without a task-bar button.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                hide();
+                setWindowState(windowState() & ~Qt::WindowMinimized);
+                AppEvents1Minimize();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void TFmPairwell::ActExitExecute() {
+    ui->ActExit->setChecked(true);
+    if (FRunning) {
+        // The run ends at its next poll; the window closes after it.
+        FCloseAfterRun = true;
+        StopProcessExecute();
+        return;
+    }
+    close();
+}
+
+void TFmPairwell::closeEvent(QCloseEvent* event) {
+    const bool mayClose = ui->ActExit->isChecked() || !FTrayAvailable;
+    if (!mayClose) {
+        event->ignore();
+        Pairwell1Click(); // hides a shown window; a close request while hidden brings it back
+        return;
+    }
+    if (FRunning) {
+        event->ignore();
+        FCloseAfterRun = true;
+        StopProcessExecute();
+        return;
+    }
+    FormClose();
+    event->accept();
+    RxTrayIcon1->hide();
+    QApplication::quit();
+}
+
+void TFmPairwell::FormClose() {
+    if (FClosed) {
+        return;
+    }
+    FClosed = true;
+    FJobPages->StopAllRunners(); // nothing may use the configuration after it is released
+    FLogBuffer.reset();
+    if (FSettingsPage->IsModified()) {
+        FSettingsPage->SaveProject(QString());
+        FIniFile->WriteString("system", "project", "");
+    } else {
+        FIniFile->WriteString("system", "project", TextToBytes(FSettingsPage->ShownProjectName()));
+    }
+    FIniFile->UpdateFile();
+}

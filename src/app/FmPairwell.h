@@ -1,0 +1,136 @@
+#pragma once
+
+#include "config/DateTime.h"
+#include "config/IniFile.h"
+#include "runlog/RunLog.h"
+
+#include <QMainWindow>
+#include <QString>
+#include <atomic>
+#include <memory>
+#include <optional>
+
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+class QWebEngineView;
+class TFmProcess;
+class TJobPages;
+class TResultsPage;
+class TSettingsPage;
+
+namespace Ui {
+class FmPairwell;
+}
+
+// Where the window finds its files. The program itself uses the defaults;
+// tests point it at a folder of their own.
+struct TFmPairwellOptions {
+    // The folder of the executable: the log viewer, the help and, by default,
+    // the configuration live there.
+    QString FProgramFolder;
+    QString FConfigFileName;
+    // The embedded browser of the log page.
+    bool FWithBrowser = true;
+    // Whether the desktop has a tray; asked of the system when not given.
+    std::optional<bool> FTrayAvailable;
+
+    static TFmPairwellOptions ForProgram();
+};
+
+// The main window: the toolbar and its five pages, the tray, and the
+// interactive check and synchronisation.
+class TFmPairwell : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TFmPairwell(const TFmPairwellOptions& options, QWidget* parent = nullptr);
+    ~TFmPairwell() override;
+
+    Ui::FmPairwell& Controls() { return *ui; }
+    TSettingsPage& SettingsPage() { return *FSettingsPage; }
+    TResultsPage& ResultsPage() { return *FResultsPage; }
+    TFmProcess& FmProcess() { return *FFmProcess; }
+    TJobPages& JobPages() { return *FJobPages; }
+    TIniFile& IniFile() { return *FIniFile; }
+    const TRunLog& RunLog() const { return *FRunLog; }
+    bool IsRunning() const { return FRunning; }
+    bool TrayAvailable() const { return FTrayAvailable; }
+    QAction* TrayToggleAction() const { return Pairwell1; }
+
+    // Actions.
+    void FileCheckExecute();
+    void FileUpdateExecute();
+    void StopProcessExecute();
+    void settingExecute();
+    void ResultExecute();
+    void ViewLogExecute();
+    void ActPlanExecute();
+    void AutoJobExecute();
+    void showAboutExecute();
+    void ActExitExecute();
+
+    // Tray.
+    void Pairwell1Click();
+    void AppEvents1Minimize();
+    void AppEvents1Restore();
+
+    // Progress services of the interactive runs.
+    void ShowProgressWindow(bool visible);
+    bool StopRequested() const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormClose();
+    void CreateTray();
+    void SetIcons();
+    void ShowPage(QWidget* page, QAction* action);
+    void ClearStopRequest();
+    std::string ResolveFolder(const QString& typed) const;
+    // The synchronisation itself, after its confirmation.
+    void RunSynchronisation(const std::string& writeRoot, bool deployMode);
+
+    TFmPairwellOptions FOptions;
+    std::unique_ptr<Ui::FmPairwell> ui;
+    std::unique_ptr<TIniFile> FIniFile;
+    std::unique_ptr<TRunLog> FRunLog;
+    std::unique_ptr<TLogBuffer> FLogBuffer;
+    TFmProcess* FFmProcess = nullptr;
+    TSettingsPage* FSettingsPage = nullptr;
+    TResultsPage* FResultsPage = nullptr;
+    TJobPages* FJobPages = nullptr;
+    QWebEngineView* WebBrowser1 = nullptr;
+    QSystemTrayIcon* RxTrayIcon1 = nullptr;
+    QMenu* RxPopupMenu1 = nullptr;
+    QAction* Pairwell1 = nullptr;
+    QAction* N1 = nullptr;
+    bool FTrayAvailable = false;
+
+    // The roots and project of the most recent check; a synchronisation
+    // applies the memos joined to them.
+    std::string FSourceRoot;
+    std::string FTargetRoot;
+    std::string FProjectName;
+    std::string FDeployRoot;
+    TDateTime FBeginTime;
+
+    // Mirrors the checked state of StopProcess for the run's thread.
+    std::atomic<bool> FStopFlag{false};
+    bool FRunning = false;
+    bool FCloseAfterRun = false;
+    bool FClosed = false;
+};
+
+// The texts of the interactive runs.
+inline const QString MsgInvalidSource = QStringLiteral("请选择有效的源文件夹!");
+inline const QString MsgNoTarget = QStringLiteral("请选择目标文件夹!");
+inline const QString MsgCheckDone = QStringLiteral("检查完成!");
+inline const QString MsgSyncDone = QStringLiteral("同步完成!");
+inline const QString MsgNoCheckYet = QStringLiteral("请先检查项目!");
+inline const QString MsgInvalidDeploy = QStringLiteral("指定的发布目录无效");
+inline const QString AskSyncWithDelete = QStringLiteral("将删除所有多余目标文件，是否确认要进行同步?");
+inline const QString AskDeploy = QStringLiteral("是否确认要在发布目录中生成更新文件?");
+inline const QString AskSync = QStringLiteral("是否开始同步?");

@@ -1,0 +1,290 @@
+// The interactive check and synchronisation: thin callers of the engine that
+// take their settings from the settings page and their plan from the memos.
+
+#include "ByteText.h"
+#include "FmPairwell.h"
+#include "FmProcess.h"
+#include "Messages.h"
+#include "QueuedProgress.h"
+#include "ResultsPage.h"
+#include "SettingsPage.h"
+#include "WorkerRun.h"
+#include "config/CustomPublic.h"
+#include "config/FileFacts.h"
+#include "config/PathText.h"
+#include "engine/Apply.h"
+#include "engine/Check.h"
+#include "engine/CheckSettings.h"
+#include "engine/Plan.h"
+#include "ui_FmPairwell.h"
+#include "ui_SettingsPage.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <chrono>
+#include <exception>
+
+namespace {
+
+// Shows an error that ended a run, as the standard error box of the program does.
+void ShowRunError(QWidget* owner, const std::exception& error) {
+    QMessageBox::critical(owner, QApplication::applicationName(), QString::fromStdString(error.what()));
+}
+
+// Restores the cursor however the run ends.
+struct TCursorGuard {
+    explicit TCursorGuard(Qt::CursorShape shape) { QApplication::setOverrideCursor(shape); }
+    ~TCursorGuard() { QApplication::restoreOverrideCursor(); }
+    TCursorGuard(const TCursorGuard&) = delete;
+    TCursorGuard& operator=(const TCursorGuard&) = delete;
+};
+
+} // namespace
+
+std::string TFmPairwell::ResolveFolder(const QString& typed) const {
+    // A relative folder is taken from the configuration file's folder, as the
+    // command-line tool and the jobs take it.
+    std::string folder = TextToBytes(typed);
+    if (!folder.empty() && folder.front() != PathDelim && !IsBlank(folder)) {
+        folder = ExtractFileDir(FIniFile->FileName()) + PathDelim + folder;
+    }
+    return folder;
+}
+
+void TFmPairwell::ClearStopRequest() {
+    ui->StopProcess->setChecked(false);
+    FStopFlag = false;
+}
+
+void TFmPairwell::StopProcessExecute() {
+    ui->StopProcess->setChecked(true);
+    FStopFlag = true;
+    FFmProcess->ShowStoppingHeading();
+    repaint();
+}
+
+bool TFmPairwell::StopRequested() const {
+    return FStopFlag.load();
+}
+
+void TFmPairwell::ShowProgressWindow(bool visible) {
+    if (FFmProcess->isVisible() == visible) {
+        return;
+    }
+    if (visible) {
+        const QRect area = isVisible() ? frameGeometry() : screen()->availableGeometry();
+        hide();
+        FFmProcess->ShowRunningHeading();
+        FFmProcess->ShowProgressBar(0, 0);
+        FFmProcess->move(area.center() - FFmProcess->rect().center());
+        FFmProcess->show();
+    } else {
+        show();
+        FFmProcess->close();
+    }
+}
+
+void TFmPairwell::FileCheckExecute() {
+    if (FRunning) {
+        return;
+    }
+    Ui::SettingsPage& page = FSettingsPage->Controls();
+    FSourceRoot = WithTrailingDelimiter(ResolveFolder(page.DirectoryEdit1->text()));
+    if (IsBlank(TextToBytes(page.DirectoryEdit1->text())) || !FolderExists(FSourceRoot)) {
+        ShowNotice(this, MsgInvalidSource);
+        page.DirectoryEdit1->setFocus();
+        return;
+    }
+    if (page.DirectoryEdit2->text().trimmed().isEmpty()) {
+        ShowNotice(this, MsgNoTarget);
+        page.DirectoryEdit2->setFocus();
+        return;
+    }
+    FTargetRoot = WithTrailingDelimiter(ResolveFolder(page.DirectoryEdit2->text()));
+    FProjectName = TextToBytes(FSettingsPage->ShownProjectName());
+    FBeginTime = Now();
+    TCursorGuard cursor(Qt::WaitCursor);
+    ClearStopRequest();
+    page.Time1->setDateTime(QDateTime(page.Time1->date(), QTime(0, 0)));
+    const TCheckSettings settings = CheckSettingsFor(FSettingsPage->ShownRecord(), FSourceRoot, FTargetRoot);
+
+    FRunning = true;
+    ShowProgressWindow(true);
+    FResultsPage->ClearPlan();
+    TPlan plan;
+    bool completed = false;
+    std::exception_ptr failure;
+    {
+        TQueuedProgress progress(*FFmProcess);
+        try {
+            RunOnWorkerThread(
+                [&] { completed = RunCheck(settings, plan, progress, [this] { return FStopFlag.load(); }); });
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        progress.Flush();
+    }
+    // The memos get what was found, also when the check stopped or failed.
+    FResultsPage->SetMemoLines(TApplyPhase::New, plan.FNewList);
+    FResultsPage->SetMemoLines(TApplyPhase::Update, plan.FUpdateList);
+    FResultsPage->SetMemoLines(TApplyPhase::Delete, plan.FDeleteList);
+    FRunning = false;
+    if (failure || !completed || FCloseAfterRun) {
+        ShowProgressWindow(false);
+        if (failure) {
+            try {
+                std::rethrow_exception(failure);
+            } catch (const std::exception& error) {
+                ShowRunError(this, error);
+            }
+        }
+        if (FCloseAfterRun) {
+            close();
+        }
+        return;
+    }
+    ShowProgressWindow(false);
+    ResultExecute();
+    raise();
+    activateWindow();
+    ShowNotice(this, MsgCheckDone);
+}
+
+void TFmPairwell::FileUpdateExecute() {
+    if (FRunning) {
+        return;
+    }
+    // Lines are relative to the roots of a check; without one they would be
+    // taken from wherever the program happens to run.
+    if (FSourceRoot.empty() || FTargetRoot.empty()) {
+        ShowNotice(this, MsgNoCheckYet);
+        return;
+    }
+    Ui::SettingsPage& page = FSettingsPage->Controls();
+    const bool deployMode = page.cbUpdateToOther->isChecked();
+    const bool deleteSurplus = page.cbFileDelete->isChecked();
+    const QString question = deleteSurplus && !deployMode ? AskSyncWithDelete
+                             : deployMode                 ? AskDeploy
+                                                          : AskSync;
+    if (!AskQuestion(this, question)) {
+        return;
+    }
+    std::string writeRoot = FTargetRoot;
+    if (deployMode) {
+        // A blank deploy folder would name the root of the file system.
+        const QString typed = page.DirectoryEdit3->text();
+        const std::string deploy = ResolveFolder(typed);
+        if (IsBlank(TextToBytes(typed)) || !FolderExists(deploy)) {
+            ShowNotice(this, MsgInvalidDeploy);
+            return;
+        }
+        if (!typed.endsWith(QLatin1Char('/'))) {
+            page.DirectoryEdit3->setText(typed + QLatin1Char('/'));
+        }
+        FDeployRoot = WithTrailingDelimiter(deploy);
+        writeRoot = FDeployRoot;
+    }
+    RunSynchronisation(writeRoot, deployMode);
+}
+
+void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMode) {
+    Ui::SettingsPage& page = FSettingsPage->Controls();
+    FBeginTime = Now();
+    const auto started = std::chrono::steady_clock::now();
+    TCursorGuard cursor(Qt::BusyCursor);
+    ClearStopRequest();
+    FRunning = true;
+    ShowProgressWindow(true);
+    try {
+        FRunLog->OpenDayLog();
+    } catch (const std::exception& error) {
+        FRunning = false;
+        ShowProgressWindow(false);
+        ShowRunError(this, error);
+        return;
+    }
+
+    // The item holds only this run's elements.
+    TLogBuffer& log = *FLogBuffer;
+    log.Clear();
+    log.WriteLogElement("Project", FProjectName);
+    log.WriteLogElement("ProcessType", deployMode ? "发布" : "同步");
+
+    TApplyOptions options;
+    options.FSourceRoot = FSourceRoot;
+    options.FTargetRoot = FTargetRoot;
+    options.FWriteRoot = writeRoot;
+    options.FUpdateReadOnly = page.cbUpdateReadOnly->isChecked();
+    options.FDeployMode = deployMode;
+    std::vector<TApplyPhase> phases = {TApplyPhase::New, TApplyPhase::Update};
+    if (page.cbFileDelete->isChecked() && !deployMode) {
+        phases.push_back(TApplyPhase::Delete);
+    }
+
+    bool stopped = false;
+    std::exception_ptr failure;
+    try {
+        TQueuedProgress progress(*FFmProcess);
+        for (const TApplyPhase phase : phases) {
+            const TStringList lines = FResultsPage->MemoLines(phase);
+            FResultsPage->Memo(phase)->clear();
+            TPhaseResult result;
+            try {
+                RunOnWorkerThread([&] {
+                    result =
+                        ApplyPhase(phase, lines, options, log, progress, [this] { return FStopFlag.load(); });
+                });
+            } catch (...) {
+                FResultsPage->ShowPhaseCounts(phase, result.FDone, result.FFailed);
+                throw;
+            }
+            progress.Flush();
+            FResultsPage->SetMemoLines(phase, result.FFailedLines);
+            FResultsPage->ShowPhaseCounts(phase, result.FDone, result.FFailed);
+            if (result.FStopped) {
+                stopped = true;
+                break;
+            }
+        }
+        if (stopped) {
+            log.WriteLogElement("ProcessStatus", "中止");
+        } else {
+            ShowProgressWindow(false);
+            raise();
+            activateWindow();
+            if (!FCloseAfterRun) {
+                ShowNotice(this, MsgSyncDone);
+            }
+            log.WriteLogElement("ProcessStatus", "完成");
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    FRunning = false;
+    ResultExecute();
+    const auto spent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    log.WriteLogElement("BeginTime", FormatTimeOfDay(FBeginTime));
+    log.WriteLogElement("EndTime", FormatTimeOfDay(Now()));
+    log.WriteLogElement("SpendTime", FormatSpendTime(spent.count()));
+    try {
+        FRunLog->CloseLogItem(log);
+    } catch (...) {
+        if (!failure) {
+            failure = std::current_exception();
+        }
+    }
+    ShowProgressWindow(false);
+    if (failure) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& error) {
+            ShowRunError(this, error);
+        }
+    }
+    if (FCloseAfterRun) {
+        close();
+    }
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "engine/Check.h"
+#include "engine/ProjectRecord.h"
+
+#include <QWidget>
+#include <memory>
+
+class TIniFile;
+
+namespace Ui {
+class SettingsPage;
+}
+
+// The project settings page: one project record in its controls, the
+// modification mark, and the commands that select, save and delete projects.
+class TSettingsPage : public QWidget {
+    Q_OBJECT
+public:
+    TSettingsPage(TIniFile& iniFile, QWidget* parent = nullptr);
+    ~TSettingsPage() override;
+
+    Ui::SettingsPage& Controls() { return *ui; }
+
+    void ListProjects();
+    void LoadProject(const QString& name);
+    void SaveProject(const QString& name);
+    void DeleteProject(const QString& name);
+
+    // The record as the controls show it, saved or not.
+    TProjectRecord ShownRecord() const;
+    // The name of the selected project, "" when none is.
+    QString ShownProjectName() const;
+    // Selects the item equal to name (A-Z case ignored), or none.
+    void SelectProject(const QString& name);
+
+    bool IsModified() const;
+    void SetModified(bool modified);
+
+    // Handlers.
+    void cbProjectClick(int index);
+    void btnSaveSettingClick();
+    void btnDeleteSettingClick();
+    void cbStayOnTopClick();
+    void cbCheckEditTimeClick();
+    void cbUpdateToOtherClick();
+    void DirectoryEdit1Change();
+
+signals:
+    // The progress window's stay-on-top style follows "总在最前面".
+    void StayOnTopChanged(bool stayOnTop);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    int FindProject(const QString& name) const;
+    void ConnectModificationMark();
+
+    TIniFile& FIniFile;
+    std::unique_ptr<Ui::SettingsPage> ui;
+};

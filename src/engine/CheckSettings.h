@@ -1,0 +1,11 @@
+#pragma once
+
+#include "Check.h"
+#include "ProjectRecord.h"
+
+#include <string>
+
+// What a check of a project compares by: its filters, switches and threshold
+// (cut to midnight of its day), with the given roots.
+TCheckSettings CheckSettingsFor(const TProjectRecord& record, const std::string& sourceRoot,
+                                const std::string& targetRoot);
