@@ -23,6 +23,12 @@
 #include <QUrl>
 #include <QWebEngineView>
 
+// The icons are compiled into the window's library, which a static link would
+// otherwise leave out.
+static void InitIconResources() {
+    Q_INIT_RESOURCE(Pairwell);
+}
+
 TFmPairwellOptions TFmPairwellOptions::ForProgram() {
     TFmPairwellOptions options;
     options.FProgramFolder = QString::fromStdString(ExecutableFolder());
@@ -32,6 +38,7 @@ TFmPairwellOptions TFmPairwellOptions::ForProgram() {
 
 TFmPairwell::TFmPairwell(const TFmPairwellOptions& options, QWidget* parent)
     : QMainWindow(parent), FOptions(options), ui(std::make_unique<Ui::FmPairwell>()) {
+    InitIconResources();
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
     setFont(QFont(QStringLiteral("宋体"), 9));
@@ -83,6 +90,9 @@ void TFmPairwell::FormCreate() {
     FFmProcess->addAction(ui->StopProcess);
     addAction(ui->showAbout);
     SetIcons();
+    if (FTrayAvailable) {
+        RxTrayIcon1->show();
+    }
 
     HidePageTabs(ui->PageControl2);
     ui->PageControl2->setCurrentWidget(ui->TabSheet5);
@@ -130,9 +140,6 @@ void TFmPairwell::CreateTray() {
             Pairwell1Click(); // a right click opens the menu instead
         }
     });
-    if (FTrayAvailable) {
-        RxTrayIcon1->show();
-    }
 }
 
 void TFmPairwell::SetIcons() {
