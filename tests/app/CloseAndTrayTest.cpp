@@ -1,0 +1,119 @@
+// Closing and the tray: what is stored when the program ends, what the next
+// start shows, and how the close box behaves with and without a tray.
+
+#include "SettingsPage.h"
+#include "UiTestSupport.h"
+#include "config/IniFile.h"
+#include "ui_FmPairwell.h"
+#include "ui_SettingsPage.h"
+
+#include <QTest>
+
+class CloseAndTrayTest : public QObject {
+    Q_OBJECT
+private slots:
+    void UnsavedEditsGoToTheWorkingSectionAndComeBack() {
+        TProgramFolder folder;
+        {
+            TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
+            ini.WriteString("project_a", "source", "/src/a");
+            ini.WriteString("system", "project", "a");
+        }
+        {
+            auto window = folder.OpenWindow(true);
+            window->SettingsPage().Controls().DirectoryEdit2->setText(QStringLiteral("/edited"));
+            window->Controls().ActExit->trigger();
+            QVERIFY(!window->isVisible());
+        }
+        TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
+        QCOMPARE(ini.ReadString("system", "project", "?"), std::string());
+        QCOMPARE(ini.ReadString("project_", "target", ""), std::string("/edited"));
+        QCOMPARE(ini.ReadString("project_a", "target", "untouched"), std::string("untouched"));
+
+        auto next = folder.OpenWindow(true);
+        Ui::SettingsPage& page = next->SettingsPage().Controls();
+        QCOMPARE(page.cbProject->currentIndex(), -1);
+        QCOMPARE(page.DirectoryEdit2->text(), QStringLiteral("/edited"));
+        QCOMPARE(page.DirectoryEdit1->text(), QStringLiteral("/src/a"));
+        QVERIFY(!next->SettingsPage().IsModified());
+    }
+
+    void TheShownProjectIsRememberedWithoutEdits() {
+        TProgramFolder folder;
+        {
+            TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
+            ini.WriteString("project_a", "source", "/src/a");
+            ini.WriteString("project_b", "source", "/src/b");
+        }
+        {
+            auto window = folder.OpenWindow(true);
+            Ui::SettingsPage& page = window->SettingsPage().Controls();
+            page.cbProject->setCurrentIndex(1);
+            window->SettingsPage().cbProjectClick(1);
+            window->Controls().ActExit->trigger();
+        }
+        TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
+        QCOMPARE(ini.ReadString("system", "project", ""), std::string("b"));
+        auto next = folder.OpenWindow(true);
+        QCOMPARE(next->SettingsPage().Controls().cbProject->currentText(), QStringLiteral("b"));
+        QCOMPARE(next->SettingsPage().Controls().DirectoryEdit1->text(), QStringLiteral("/src/b"));
+    }
+
+    void AStoredNameWithoutItsProjectLoadsTheWorkingSection() {
+        TProgramFolder folder;
+        {
+            TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
+            ini.WriteString("project_", "source", "/working");
+            ini.WriteString("system", "project", "gone");
+        }
+        auto window = folder.OpenWindow(true);
+        QCOMPARE(window->SettingsPage().Controls().cbProject->currentIndex(), -1);
+        QCOMPARE(window->SettingsPage().Controls().DirectoryEdit1->text(), QStringLiteral("/working"));
+    }
+
+    void WithATrayTheCloseBoxHidesAndTheTrayBringsItBack() {
+        TProgramFolder folder;
+        auto window = folder.OpenWindow(true);
+        QCOMPARE(window->TrayToggleAction()->text(), QStringLiteral("隐藏"));
+        window->close();
+        QVERIFY(!window->isVisible());
+        QCOMPARE(window->TrayToggleAction()->text(), QStringLiteral("显示"));
+        // A close request while hidden is refused and brings the window back.
+        window->close();
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->TrayToggleAction()->text(), QStringLiteral("隐藏"));
+        window->TrayToggleAction()->trigger();
+        QVERIFY(!window->isVisible());
+        window->TrayToggleAction()->trigger();
+        QVERIFY(window->isVisible());
+        TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
+        QCOMPARE(ini.ReadString("system", "project", "not written"), std::string("not written"));
+    }
+
+    void WithoutATrayTheCloseBoxEndsTheProgramAsCloseDoes() {
+        TProgramFolder folder;
+        auto window = folder.OpenWindow(false);
+        window->SettingsPage().Controls().DirectoryEdit1->setText(QStringLiteral("/typed"));
+        window->close();
+        QVERIFY(!window->isVisible());
+        TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
+        QCOMPARE(ini.ReadString("project_", "source", ""), std::string("/typed"));
+    }
+
+    void CaptionTrayHintAndPagesAtStart() {
+        TProgramFolder folder;
+        auto window = folder.OpenWindow(true);
+        QVERIFY(window->windowTitle().startsWith(QStringLiteral("Pairwell ")));
+        QCOMPARE(window->Controls().PageControl2->currentWidget(), window->Controls().TabSheet5);
+        QVERIFY(window->Controls().setting->isChecked());
+        QVERIFY(!window->Controls().PageControl2->tabBar()->isVisible());
+        window->Controls().ViewLog->trigger();
+        QCOMPARE(window->Controls().PageControl2->currentWidget(), window->Controls().TabSheet4);
+        QVERIFY(!window->Controls().setting->isChecked());
+        QCOMPARE(window->Controls().FileCheck->toolTip(), QStringLiteral("检查需要同步的内容"));
+        QCOMPARE(window->Controls().StopProcess->shortcut(), QKeySequence(Qt::Key_Escape));
+    }
+};
+
+QTEST_MAIN(CloseAndTrayTest)
+#include "CloseAndTrayTest.moc"
