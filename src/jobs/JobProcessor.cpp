@@ -94,8 +94,8 @@ TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
     log.WriteLogElement("BeginTime", FormatTimeOfDay(beginTime));
     log.WriteLogElement("EndTime", FormatTimeOfDay(FWallClock()));
     const auto spent = std::chrono::steady_clock::now() - begin;
-    log.WriteLogElement("SpendTime",
-                        FormatSpendTime(std::chrono::duration_cast<std::chrono::milliseconds>(spent).count()));
+    log.WriteLogElement(
+        "SpendTime", FormatSpendTime(std::chrono::duration_cast<std::chrono::milliseconds>(spent).count()));
 
     TProjectRunResult result;
     result.FProjectName = FRun.FProjectName;

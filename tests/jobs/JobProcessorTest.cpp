@@ -158,9 +158,7 @@ TEST_F(JobProcessorTest, SpendTimeIgnoresTheWallClockGoingBack) {
     MakeFolder(FDir / "src");
     StoreProject("P", FDir / "src", FDir / "dst");
     int reads = 0;
-    const auto wallClock = [&reads] {
-        return EncodeDateTime({2026, 10, 25, reads++ == 0 ? 3 : 2, 0, 0, 0});
-    };
+    const auto wallClock = [&reads] { return EncodeDateTime({2026, 10, 25, reads++ == 0 ? 3 : 2, 0, 0, 0}); };
     TJobProcessor processor(FIni, FRunLog, "", SilentProgress(), {}, wallClock);
     processor.RunProject("P");
     const Lines item = Items().at(0);
