@@ -1,9 +1,21 @@
 #include "Alarm.h"
 
+#include "JobSchedule.h"
+
 void TAlarm::SetTime(int hour, int minute, TDateTime now) {
     FHour = hour;
     FMinute = minute;
     UpdateWaiting(now);
+}
+
+void TAlarm::Arm(TDateTime nextRun, TDateTime now) {
+    if (nextRun == NothingArmed) {
+        FEnabled = false;
+        return;
+    }
+    const TDateTimeFields f = DecodeDateTime(nextRun);
+    SetTime(f.FHour, f.FMinute, now);
+    FEnabled = true;
 }
 
 bool TAlarm::Check(TDateTime now) {

@@ -10,6 +10,9 @@ public:
     // Arms hour:minute and recomputes the waiting flag at now.
     void SetTime(int hour, int minute, TDateTime now);
     void SetEnabled(bool enabled) { FEnabled = enabled; }
+    // What the row does with a computed next run: NothingArmed disables the
+    // alarm; any other time arms its hour and minute and enables it.
+    void Arm(TDateTime nextRun, TDateTime now);
 
     // True when the alarm fires: enabled, now in the armed minute, and the
     // waiting flag set (which the firing clears). Any other check recomputes

@@ -31,6 +31,7 @@ public:
     TJobThread(const TIniFile& iniFile, const TRunLog& runLog, std::string jobName,
                std::shared_ptr<TProgressSink> progress, TTerminated onTerminated);
     // Joins the thread; a paused runner is resumed first so that it can end.
+    // Never destroy a runner from its own termination callback.
     ~TJobThread();
     TJobThread(const TJobThread&) = delete;
     TJobThread& operator=(const TJobThread&) = delete;

@@ -149,10 +149,8 @@ TEST(JobSchedule, ReadsTheJobSectionOfTheConfiguration) {
 // The row arms its alarm with what the schedule returns and checks it every
 // 450 ms: the first moment between from and to at which it fires.
 std::optional<TDateTime> FirstFiring(TDateTime armed, TDateTime rescheduledAt, TDateTime to) {
-    const TDateTimeFields f = DecodeDateTime(armed);
     TAlarm alarm;
-    alarm.SetTime(f.FHour, f.FMinute, rescheduledAt);
-    alarm.SetEnabled(true);
+    alarm.Arm(armed, rescheduledAt);
     for (TDateTime now = rescheduledAt; now <= to; now.FMilliseconds += 450) {
         if (alarm.Check(now)) {
             return now;
@@ -181,6 +179,16 @@ TEST(JobSchedule, APeriodicJobPastItsWindowRunsTheNextMorning) {
         FirstFiring(NextRunTime(job, At(17, 45)), At(17, 45), EncodeDateTime({2026, 3, 11, 12, 0, 0, 0}));
     ASSERT_TRUE(firing);
     EXPECT_EQ(*firing, EncodeDateTime({2026, 3, 11, 8, 30, 0, 0}));
+}
+
+TEST(JobSchedule, NothingArmedDisablesTheAlarm) {
+    TAlarm alarm;
+    alarm.Arm(NextRunTime(Daily("2005-01-01 09:00:00"), At(8, 0)), At(8, 0));
+    EXPECT_TRUE(alarm.Enabled());
+    EXPECT_EQ(alarm.Hour(), 9);
+    alarm.Arm(NothingArmed, At(8, 0));
+    EXPECT_FALSE(alarm.Enabled());
+    EXPECT_FALSE(alarm.Check(At(9, 0)));
 }
 
 } // namespace
