@@ -191,26 +191,6 @@ TEST_F(JobProcessorTest, ThePausePointIsNeverReachedInsideACopy) {
     EXPECT_GT(stopTests, pausePoints); // the copy's block tests did not pause
 }
 
-TEST_F(JobProcessorTest, AStopBeforeAProjectRunsNothingAndAStopInsideOneLogsItStopped) {
-    WriteTextFile(FDir / "src/a.txt", "a");
-    WriteTextFile(FDir / "src/b.txt", "b");
-    StoreProject("P", FDir / "src", FDir / "dst");
-    StoreJob("J", {"P", "P"});
-    int stopTests = 0;
-    TRunControl control;
-    // The first test is the one before the first project; the run stops at the fourth.
-    control.FStopRequested = [&] { return ++stopTests >= 4; };
-    TJobProcessor processor(FIni, FRunLog, "J", SilentProgress(), control);
-    processor.Execute();
-    ASSERT_EQ(processor.Results().size(), 1u);
-    EXPECT_FALSE(processor.Results()[0].FCompleted);
-    const std::vector<Lines> items = Items();
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_TRUE(jobtest::Contains(items[0], "<ProcessStatus>中止</ProcessStatus>"));
-    EXPECT_FALSE(jobtest::Contains(items[0], "<ProcessStatus>完成</ProcessStatus>"));
-    EXPECT_FALSE(PathExists(FDir / "dst/b.txt"));
-}
-
 TEST(JobRecord, ListsJobsByPrefixAndProjectsInKeyOrder) {
     TTempDir dir;
     TIniFile ini(dir / "pairwell.ini");
