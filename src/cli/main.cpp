@@ -2,12 +2,14 @@
 // systemd timers, scripts and benchmarks.
 
 #include "Commands.h"
+#include "NextRunCommand.h"
 #include "config/PathText.h"
 
 #include <climits>
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -24,6 +26,10 @@ const char* const UsageText =
     "                    (lines \"new\", \"update\", \"delete\", a tab, the path)\n"
     "  sync PROJECT      check and synchronise a stored project, logging the run\n"
     "  run-job JOB       run every project of a stored job, as its schedule would\n"
+    "  next-run JOB [--at \"yyyy-MM-dd HH:mm:ss\"]\n"
+    "                    print when the job's schedule would run it next if\n"
+    "                    rescheduled at that moment (default: now), as HH:mm,\n"
+    "                    or 暂停 when it would not be armed\n"
     "\n"
     "Options:\n"
     "  --config FILE     the configuration file (default: pairwell.ini beside this program);\n"
@@ -41,6 +47,7 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
     std::string configFile;
+    std::optional<std::string> atText; // next-run only
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -55,6 +62,13 @@ int main(int argc, char** argv) {
             configFile = argv[++i];
         } else if (arg.rfind("--config=", 0) == 0 && arg.size() > 9) {
             configFile = arg.substr(9);
+        } else if (arg == "--at") {
+            if (i + 1 >= argc) {
+                return Usage("--at needs a date and time");
+            }
+            atText = argv[++i];
+        } else if (arg.rfind("--at=", 0) == 0) {
+            atText = arg.substr(5);
         } else if (arg.size() > 1 && arg[0] == '-' && words.empty()) {
             return Usage("unknown option " + arg);
         } else {
@@ -65,7 +79,8 @@ int main(int argc, char** argv) {
         return Usage("no command given");
     }
     const std::string& command = words[0];
-    const bool takesName = command == "check" || command == "sync" || command == "run-job";
+    const bool takesName =
+        command == "check" || command == "sync" || command == "run-job" || command == "next-run";
     const bool takesNothing = command == "projects" || command == "jobs";
     if (!takesName && !takesNothing) {
         return Usage("unknown command " + command);
@@ -75,6 +90,13 @@ int main(int argc, char** argv) {
     }
     if (takesNothing && words.size() != 1) {
         return Usage(command + " takes no name");
+    }
+    if (atText && command != "next-run") {
+        return Usage("--at belongs to next-run");
+    }
+    const std::optional<TDateTime> at = atText ? TryTextToDateTime(*atText) : Now();
+    if (!at) {
+        return Usage("--at needs a date and time such as \"2026-03-10 17:45:00\"");
     }
     if (configFile.empty()) {
         configFile = DefaultConfigFileName();
@@ -91,6 +113,9 @@ int main(int argc, char** argv) {
         }
         if (command == "check") {
             return CommandCheck(ini, words[1]);
+        }
+        if (command == "next-run") {
+            return CommandNextRun(ini, words[1], *at);
         }
         if (command == "sync") {
             return CommandSync(ini, runLog, words[1]);

@@ -4,7 +4,8 @@
 #include "ProjectRecord.h"
 #include "config/FileFacts.h"
 
-bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress) {
+bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
+                  const TStopTest& stopRequested) {
     namespace K = ProjectKey;
     const std::string section = ProjectSection(run.FProjectName);
     const auto read = [&](const std::string& key, const std::string& def) {
@@ -43,11 +44,13 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     settings.FExcludePaths = read(K::DirExcept, "");
     settings.FIncludeFolders = TextIsTrue(read(K::IncludeBlankFolder, "False"));
     settings.FIncludeTypes = read(K::FileTypeInclude, "");
-    RunCheck(settings, run.FPlan, progress);
-    return true;
+    // A stop that emptied the index leaves the check nothing to poll at: the
+    // stop test is asked once more.
+    return RunCheck(settings, run.FPlan, progress, stopRequested) && !StopRequestedBy(stopRequested);
 }
 
-bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress) {
+bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
+               const TStopTest& stopRequested) {
     namespace K = ProjectKey;
     const std::string section = ProjectSection(run.FProjectName);
     const auto read = [&](const std::string& key, const std::string& def) {
@@ -70,18 +73,30 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
         options.FWriteRoot = WithTrailingDelimiter(deploy);
     }
 
+    // A stop during the copy of a phase's last item ends that phase without
+    // marking it stopped: the stop test itself is asked once more.
+    const auto stopped = [&](const TPhaseResult& result) {
+        return result.FStopped || StopRequestedBy(stopRequested);
+    };
     run.FLogBuffer.WriteLogElement("SourcePath", options.FSourceRoot);
     run.FLogBuffer.WriteLogElement("TargetPath", options.FWriteRoot);
-    run.FNewResult = ApplyPhase(TApplyPhase::New, run.FPlan.FNewList, options, run.FLogBuffer, progress);
-    run.FUpdateResult =
-        ApplyPhase(TApplyPhase::Update, run.FPlan.FUpdateList, options, run.FLogBuffer, progress);
-    if (deleteSurplus && !options.FDeployMode) {
-        run.FDeleteResult =
-            ApplyPhase(TApplyPhase::Delete, run.FPlan.FDeleteList, options, run.FLogBuffer, progress);
-    } else {
-        run.FDeleteResult = TPhaseResult{};
-        run.FLogBuffer.WriteLogElement("DeleteCount", "0");
-        run.FLogBuffer.WriteLogElement("DeleteFailCount", "0");
+    run.FNewResult =
+        ApplyPhase(TApplyPhase::New, run.FPlan.FNewList, options, run.FLogBuffer, progress, stopRequested);
+    if (stopped(run.FNewResult)) {
+        return false;
     }
+    run.FUpdateResult = ApplyPhase(TApplyPhase::Update, run.FPlan.FUpdateList, options, run.FLogBuffer,
+                                   progress, stopRequested);
+    if (stopped(run.FUpdateResult)) {
+        return false;
+    }
+    if (deleteSurplus && !options.FDeployMode) {
+        run.FDeleteResult = ApplyPhase(TApplyPhase::Delete, run.FPlan.FDeleteList, options, run.FLogBuffer,
+                                       progress, stopRequested);
+        return !stopped(run.FDeleteResult);
+    }
+    run.FDeleteResult = TPhaseResult{};
+    run.FLogBuffer.WriteLogElement("DeleteCount", "0");
+    run.FLogBuffer.WriteLogElement("DeleteFailCount", "0");
     return true;
 }

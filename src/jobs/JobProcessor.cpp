@@ -2,34 +2,83 @@
 
 #include "JobRecord.h"
 
+#include <chrono>
+
 TJobProcessor::TJobProcessor(const TIniFile& iniFile, const TRunLog& runLog, std::string jobName,
-                             TProgressSink& progress)
-    : FIniFile(iniFile), FRunLog(runLog), FJobName(std::move(jobName)), FProgress(progress) {
+                             TProgressSink& progress, TRunControl control, TRunLog::TClock wallClock)
+    : FIniFile(iniFile), FRunLog(runLog), FJobName(std::move(jobName)), FProgress(progress),
+      FControl(std::move(control)), FWallClock(std::move(wallClock)) {
     FRunLog.OpenDayLog();
 }
 
 void TJobProcessor::Execute() {
     for (const std::string& projectName : ReadJobProjects(FIniFile, FJobName)) {
+        if (SafePoint()) {
+            break;
+        }
         RunProject(projectName);
     }
 }
 
 bool TJobProcessor::CheckProject() {
-    return ::CheckProject(FIniFile, FRun, FProgress);
+    return ::CheckProject(FIniFile, FRun, FTracker, [this] { return SafePoint(); });
 }
 
 bool TJobProcessor::ApplyPlan() {
-    return ::ApplyPlan(FIniFile, FRun, FProgress);
+    FInApply = true;
+    FItemShown = false;
+    struct TLeave {
+        bool& FFlag;
+        ~TLeave() { FFlag = false; }
+    } leave{FInApply};
+    return ::ApplyPlan(FIniFile, FRun, FTracker, [this] { return SafePoint(); });
+}
+
+bool TJobProcessor::SafePoint() {
+    if (FControl.FPausePoint && !InsideFileOperation()) {
+        FControl.FPausePoint();
+    }
+    if (StopRequestedBy(FControl.FStopRequested)) {
+        FStopSeen = true;
+        return true;
+    }
+    return false;
+}
+
+bool TJobProcessor::InsideFileOperation() const {
+    // Every apply item ends with its element (done or failed); until then the
+    // stop test is being asked from within the item's copy.
+    return FInApply && FItemShown && FRun.FLogBuffer.Lines().size() == FLogLinesAtItem;
+}
+
+void TJobProcessor::TOperationTracker::ShowStatus(const std::string& text) {
+    FOwner.FProgress.ShowStatus(text);
+}
+
+void TJobProcessor::TOperationTracker::ResetProgress(std::size_t max) {
+    FOwner.FItemShown = false;
+    FOwner.FProgress.ResetProgress(max);
+}
+
+void TJobProcessor::TOperationTracker::ShowItem(const std::string& prefix, const std::string& path) {
+    FOwner.FItemShown = true;
+    FOwner.FLogLinesAtItem = FOwner.FRun.FLogBuffer.Lines().size();
+    FOwner.FProgress.ShowItem(prefix, path);
 }
 
 TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
     FRun = TBackgroundRun{};
     FRun.FProjectName = projectName;
-    const TDateTime beginTime = Now();
+    FStopSeen = false;
+    const TDateTime beginTime = FWallClock();
+    // The duration comes from a clock that daylight-saving changes and clock
+    // adjustments do not move.
+    const auto begin = std::chrono::steady_clock::now();
     bool completed = false;
     std::string exceptionText;
     try {
-        completed = CheckProject() && ApplyPlan();
+        // A stopped check or apply is "中止" even where it had nothing left to do.
+        completed = CheckProject() && ApplyPlan() && !FStopSeen;
     } catch (const std::exception& error) {
         exceptionText = error.what(); // recorded as stopped; the next project still runs
     } catch (...) {
@@ -38,13 +87,15 @@ TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
 
     TLogBuffer& log = FRun.FLogBuffer;
     log.WriteLogElement("Project", FRun.FProjectName);
-    log.WriteLogElement("ProcessStatus", completed ? "完成" : "中止");
+    log.WriteLogElement("ProcessStatus", completed ? ProcessStatusCompleted : ProcessStatusStopped);
     if (!FRun.FErrorText.empty()) {
         log.WriteLogElement("Error", FRun.FErrorText);
     }
     log.WriteLogElement("BeginTime", FormatTimeOfDay(beginTime));
-    log.WriteLogElement("EndTime", FormatTimeOfDay(Now()));
-    log.WriteLogElement("SpendTime", FormatSpendTime(Now().FMilliseconds - beginTime.FMilliseconds));
+    log.WriteLogElement("EndTime", FormatTimeOfDay(FWallClock()));
+    const auto spent = std::chrono::steady_clock::now() - begin;
+    log.WriteLogElement(
+        "SpendTime", FormatSpendTime(std::chrono::duration_cast<std::chrono::milliseconds>(spent).count()));
 
     TProjectRunResult result;
     result.FProjectName = FRun.FProjectName;

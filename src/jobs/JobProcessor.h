@@ -3,8 +3,10 @@
 #include "config/IniFile.h"
 #include "engine/BackgroundRun.h"
 #include "engine/Progress.h"
+#include "engine/StopTest.h"
 #include "runlog/RunLog.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,16 +24,34 @@ struct TProjectRunResult {
     int FailedCount() const { return FNewFailed + FUpdateFailed + FDeleteFailed; }
 };
 
+// How the owner of a run holds it and ends it early. Both are called on the
+// thread that runs the projects, at safe points only: between two projects,
+// and between two entries of a check or an apply, never while a file is
+// being copied or deleted.
+struct TRunControl {
+    // Returns when the run may go on (blocks while it is paused).
+    std::function<void()> FPausePoint;
+    // True once the run should end: the current project is logged "中止" and
+    // no further project runs.
+    TStopTest FStopRequested;
+};
+
+inline const std::string ProcessStatusCompleted = "完成";
+inline const std::string ProcessStatusStopped = "中止";
+
 // Runs stored projects unattended, as a scheduled job does: for each project
 // a check, an apply and one run-log item. Construction opens today's day log.
-// Not a thread itself: the window and the command-line tool decide where
-// Execute runs.
+// Not a thread itself: TJobThread runs it for a job's monitor row, the
+// command-line tool on its own thread.
 class TJobProcessor {
 public:
     TJobProcessor(const TIniFile& iniFile, const TRunLog& runLog, std::string jobName,
-                  TProgressSink& progress = SilentProgress());
+                  TProgressSink& progress = SilentProgress(), TRunControl control = {},
+                  TRunLog::TClock wallClock = Now);
+    TJobProcessor(const TJobProcessor&) = delete;
+    TJobProcessor& operator=(const TJobProcessor&) = delete;
 
-    // Every project of the job, in the order of its project list.
+    // Every project of the job, in the order of its project list, until a stop.
     void Execute();
     // One project: check, apply, closing elements and the item. An error while
     // closing the item propagates (it ends a job's run).
@@ -40,13 +60,36 @@ public:
     const std::vector<TProjectRunResult>& Results() const { return FResults; }
 
 private:
+    // Forwards progress and notes where an apply's file operation begins.
+    class TOperationTracker : public TProgressSink {
+    public:
+        explicit TOperationTracker(TJobProcessor& owner) : FOwner(owner) {}
+        void ShowStatus(const std::string& text) override;
+        void ResetProgress(std::size_t max) override;
+        void ShowItem(const std::string& prefix, const std::string& path) override;
+
+    private:
+        TJobProcessor& FOwner;
+    };
+
     bool CheckProject();
     bool ApplyPlan();
+    // The stop test given to the check and the apply.
+    bool SafePoint();
+    bool InsideFileOperation() const;
 
     const TIniFile& FIniFile;
     const TRunLog& FRunLog;
     std::string FJobName;
     TProgressSink& FProgress;
+    TRunControl FControl;
+    TRunLog::TClock FWallClock;
+    TOperationTracker FTracker{*this};
     TBackgroundRun FRun;
+    bool FStopSeen = false;
+    // An apply item is under way from its progress line until its log element.
+    bool FInApply = false;
+    bool FItemShown = false;
+    std::size_t FLogLinesAtItem = 0;
     std::vector<TProjectRunResult> FResults;
 };

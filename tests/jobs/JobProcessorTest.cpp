@@ -1,64 +1,24 @@
 #include "jobs/JobProcessor.h"
 
-#include "TempDir.h"
-#include "config/Gb18030.h"
-#include "engine/ProjectRecord.h"
-#include "jobs/JobRecord.h"
+#include "JobTestSupport.h"
+#include "engine/CopyFile.h"
 
-#include <gtest/gtest.h>
-
-#include <regex>
+#include <filesystem>
 
 namespace {
 
-using Lines = TStringList;
+using jobtest::Lines;
 
 class JobProcessorTest : public ::testing::Test {
 protected:
     JobProcessorTest() : FIni(FDir / "pairwell.ini"), FRunLog(FDir / "log") {}
 
     void StoreProject(const std::string& name, const std::string& source, const std::string& target) {
-        FIni.WriteString(ProjectSection(name), "source", source);
-        FIni.WriteString(ProjectSection(name), "target", target);
+        jobtest::StoreProject(FIni, name, source, target);
     }
-
-    void StoreJob(const std::string& name, const Lines& projects) {
-        FIni.WriteString(JobSection(name), "CbJobValid", "True");
-        for (std::size_t i = 0; i < projects.size(); ++i) {
-            FIni.WriteString(JobProjectSection(name), std::to_string(i), projects[i]);
-        }
-    }
-
-    // The items of today's day file, each as its element lines.
-    std::vector<Lines> Items() {
-        const auto text = Gb18030ToUtf8(ReadTextFile(FRunLog.DayLogFileName()));
-        EXPECT_TRUE(text.has_value());
-        std::vector<Lines> items;
-        std::size_t at = 0;
-        while ((at = text->find("<item>", at)) != std::string::npos) {
-            const std::size_t end = text->find("</item>", at);
-            const std::string body = text->substr(at + 6, end - at - 6);
-            Lines lines;
-            std::size_t start = 0;
-            while (start < body.size()) {
-                const std::size_t lineEnd = body.find("\r\n", start);
-                lines.push_back(body.substr(start, lineEnd - start));
-                start = lineEnd + 2;
-            }
-            items.push_back(lines);
-            at = end;
-        }
-        return items;
-    }
-
-    // The element lines with the three clock readings masked.
-    static Lines Masked(Lines lines) {
-        static const std::regex clock(R"(<(BeginTime|EndTime|SpendTime)>\d\d:\d\d:\d\d<)");
-        for (std::string& line : lines) {
-            line = std::regex_replace(line, clock, "<$1>hh:mm:ss<");
-        }
-        return lines;
-    }
+    void StoreJob(const std::string& name, const Lines& projects) { jobtest::StoreJob(FIni, name, projects); }
+    std::vector<Lines> Items() { return jobtest::DayItems(FRunLog); }
+    static Lines Masked(Lines lines) { return jobtest::Masked(std::move(lines)); }
 
     TTempDir FDir;
     TIniFile FIni;
@@ -190,6 +150,45 @@ TEST_F(JobProcessorTest, AProjectListedTwiceRunsTwice) {
     TJobProcessor processor(FIni, FRunLog, "Twice");
     processor.Execute();
     EXPECT_EQ(Items().size(), 2u);
+}
+
+// A daylight-saving change (here the wall clock going back an hour) must not
+// make a short run last 23 hours.
+TEST_F(JobProcessorTest, SpendTimeIgnoresTheWallClockGoingBack) {
+    MakeFolder(FDir / "src");
+    StoreProject("P", FDir / "src", FDir / "dst");
+    int reads = 0;
+    const auto wallClock = [&reads] { return EncodeDateTime({2026, 10, 25, reads++ == 0 ? 3 : 2, 0, 0, 0}); };
+    TJobProcessor processor(FIni, FRunLog, "", SilentProgress(), {}, wallClock);
+    processor.RunProject("P");
+    const Lines item = Items().at(0);
+    EXPECT_TRUE(jobtest::Contains(item, "<BeginTime>03:00:00</BeginTime>"));
+    EXPECT_TRUE(jobtest::Contains(item, "<EndTime>02:00:00</EndTime>"));
+    EXPECT_TRUE(jobtest::Contains(item, "<SpendTime>00:00:00</SpendTime>"));
+}
+
+// The pause point is where a paused runner waits, so it must never be reached
+// while a copy has its temporary file open.
+TEST_F(JobProcessorTest, ThePausePointIsNeverReachedInsideACopy) {
+    WriteTextFile(FDir / "src/big.bin", std::string(SingleCallCopyLimit + 3 * CopyBlockSize, 'b'));
+    WriteTextFile(FDir / "src/small.txt", "s");
+    StoreProject("P", FDir / "src", FDir / "dst");
+    int pausePoints = 0, stopTests = 0, pausedInsideACopy = 0;
+    TRunControl control;
+    control.FPausePoint = [&] {
+        ++pausePoints;
+        if (std::filesystem::exists(FDir / "dst")) {
+            for (const auto& entry : std::filesystem::directory_iterator(FDir / "dst")) {
+                pausedInsideACopy += entry.path().filename().string().front() == '.';
+            }
+        }
+    };
+    control.FStopRequested = [&] { return ++stopTests < 0; };
+    TJobProcessor processor(FIni, FRunLog, "", SilentProgress(), control);
+    EXPECT_TRUE(processor.RunProject("P").FCompleted);
+    EXPECT_EQ(pausedInsideACopy, 0);
+    EXPECT_GT(pausePoints, 2);
+    EXPECT_GT(stopTests, pausePoints); // the copy's block tests did not pause
 }
 
 TEST(JobRecord, ListsJobsByPrefixAndProjectsInKeyOrder) {
