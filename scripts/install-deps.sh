@@ -1,7 +1,15 @@
 #!/usr/bin/env bash
-# Installs what building and testing Pairwell needs on Debian 12 (non-interactive).
+# Installs what building, testing and running Pairwell needs on Debian 12 (non-interactive).
 set -euo pipefail
-packages=(cmake g++ ninja-build make libgtest-dev pkg-config tzdata)
+packages=(
+    cmake g++ ninja-build make libgtest-dev pkg-config tzdata
+    # The window: Qt 6 widgets, the embedded browser of the log page, SVG icons.
+    qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-svg-dev libgl-dev
+    # Chinese text on screen and in the log viewer.
+    fonts-wqy-microhei
+    # A display for machines without one (scripts/run.sh falls back to it).
+    xvfb xauth
+)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
