@@ -48,7 +48,10 @@ TFmPairwell::TFmPairwell(const TFmPairwellOptions& options, QWidget* parent)
 }
 
 TFmPairwell::~TFmPairwell() {
-    FJobPages->StopAllRunners();
+    // The rows and their runners use the configuration and the run log, which
+    // are released with this window's members: end them first.
+    FJobPages->RemoveAllJobItems();
+    delete FJobPages;
 }
 
 void TFmPairwell::FormCreate() {

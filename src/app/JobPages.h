@@ -1,13 +1,25 @@
 #pragma once
 
+#include "jobs/JobRecord.h"
+#include "jobs/JobThread.h"
+
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
+#include <memory>
 
 class QWidget;
+class TFrmItem;
 class TIniFile;
 class TRunLog;
 
-// The job editor page and the automatic-run page with its monitor rows.
+namespace Ui {
+class JobEditorPage;
+class AutoRunPage;
+} // namespace Ui
+
+// The job editor page and the automatic-run page with one monitor row per
+// enabled job.
 class TJobPages : public QObject {
     Q_OBJECT
 public:
@@ -15,18 +27,51 @@ public:
               QObject* parent = nullptr);
     ~TJobPages() override;
 
-    // Fills the job box with the stored jobs and selects none.
+    Ui::JobEditorPage& Editor() { return *FEditor; }
+    Ui::AutoRunPage& AutoRun() { return *FAutoRun; }
+    QList<TFrmItem*> JobItems() const;
+
     void ListJobs();
-    // One monitor row per enabled job.
+    void LoadJob(const QString& name);
+    void SaveJob(const QString& name);
+    void DeleteJob(const QString& name);
+    TJobRecord ShownJob() const;
+
     void BuildJobItems();
-    // Shows the project names in the editor's project list.
-    void AutoJobExecute(const QStringList& projects);
-    // Stops every running job and waits for it.
+    void RefreshJobItem(const QString& name);
+    void RemoveJobItem(const QString& name);
+    // Ends every job run and waits for it; the rows stay.
     void StopAllRunners();
+    // Removes every row, ending its run first; before the configuration goes.
+    void RemoveAllJobItems();
+
+    // The editor's project list follows the settings page's project box.
+    void AutoJobExecute(const QStringList& projects);
+
+    bool IsModified() const;
+    void SetModified(bool modified);
+
+    // Handlers.
+    void cbJobClick(int index);
+    void Button3Click();
+    void Button4Click();
+    void RbDayClick();
+    void DateJobChange();
+    void CbTimeChange();
+    void BtnAddClick();
+    void BtnDeleteClick();
 
 private:
+    TFrmItem* CreateJobItem(const QString& name);
+    int FindJob(const QString& name) const;
+    bool IsKnownProject(const QString& name) const;
+
     TIniFile& FIniFile;
     const TRunLog& FRunLog;
-    QWidget* FEditorPage;
-    QWidget* FAutoRunPage;
+    std::unique_ptr<Ui::JobEditorPage> FEditor;
+    std::unique_ptr<Ui::AutoRunPage> FAutoRun;
+    QWidget* FEditorPanel = nullptr;
+    QWidget* FAutoRunPanel = nullptr;
+    TJobThreadKeeper FKeeper;
+    QTimer FClockTimer;
 };

@@ -6,27 +6,21 @@ namespace {
 constexpr int RefreshMilliseconds = 33;
 }
 
-TQueuedProgress::TQueuedProgress(TProgressView& view, QObject* parent) : QObject(parent), FView(view) {
-    FTimer.setInterval(RefreshMilliseconds);
-    connect(&FTimer, &QTimer::timeout, this, &TQueuedProgress::Flush);
-    FTimer.start();
-}
-
-void TQueuedProgress::ShowStatus(const std::string& text) {
+void TProgressBuffer::ShowStatus(const std::string& text) {
     std::lock_guard lock(FMutex);
     FState.FStatus = text;
     FState.FIsItem = false;
     FState.FTextChanged = true;
 }
 
-void TQueuedProgress::ResetProgress(std::size_t max) {
+void TProgressBuffer::ResetProgress(std::size_t max) {
     std::lock_guard lock(FMutex);
     FState.FMaximum = max;
     FState.FPosition = 0;
     FState.FBarChanged = true;
 }
 
-void TQueuedProgress::ShowItem(const std::string& prefix, const std::string& path) {
+void TProgressBuffer::ShowItem(const std::string& prefix, const std::string& path) {
     std::lock_guard lock(FMutex);
     FState.FPrefix = prefix;
     FState.FPath = path;
@@ -36,14 +30,23 @@ void TQueuedProgress::ShowItem(const std::string& prefix, const std::string& pat
     FState.FBarChanged = true;
 }
 
+TProgressBuffer::TState TProgressBuffer::Take() {
+    std::lock_guard lock(FMutex);
+    TState state = FState;
+    FState.FTextChanged = false;
+    FState.FBarChanged = false;
+    return state;
+}
+
+TQueuedProgress::TQueuedProgress(TProgressView& view, std::shared_ptr<TProgressBuffer> buffer, QObject* parent)
+    : QObject(parent), FView(view), FBuffer(buffer ? std::move(buffer) : std::make_shared<TProgressBuffer>()) {
+    FTimer.setInterval(RefreshMilliseconds);
+    connect(&FTimer, &QTimer::timeout, this, &TQueuedProgress::Flush);
+    FTimer.start();
+}
+
 void TQueuedProgress::Flush() {
-    TState state;
-    {
-        std::lock_guard lock(FMutex);
-        state = FState;
-        FState.FTextChanged = false;
-        FState.FBarChanged = false;
-    }
+    const TProgressBuffer::TState state = FBuffer->Take();
     if (state.FTextChanged) {
         if (state.FIsItem) {
             FView.ShowProgressItem(QString::fromStdString(state.FPrefix), BytesToText(state.FPath));
