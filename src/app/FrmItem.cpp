@@ -19,7 +19,8 @@ constexpr int RunningBarWidth = 180;
 } // namespace
 
 TFrmItem::TFrmItem(TIniFile& iniFile, const TRunLog& runLog, TJobThreadKeeper& keeper, QWidget* parent)
-    : QFrame(parent), FIniFile(iniFile), FRunLog(runLog), FKeeper(keeper), ui(std::make_unique<Ui::FrmItem>()) {
+    : QFrame(parent), FIniFile(iniFile), FRunLog(runLog), FKeeper(keeper),
+      ui(std::make_unique<Ui::FrmItem>()) {
     ui->setupUi(this);
     QFont mainFont(QStringLiteral("宋体"));
     mainFont.setPixelSize(14);
@@ -117,14 +118,18 @@ void TFrmItem::RxClock1Alarm() {
     // while the row still exists.
     QPointer<TFrmItem> row(this);
     auto terminated = [row] {
-        QMetaObject::invokeMethod(qApp, [row] {
-            if (row) {
-                row->ProcessorTerminated();
-            }
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp,
+            [row] {
+                if (row) {
+                    row->ProcessorTerminated();
+                }
+            },
+            Qt::QueuedConnection);
     };
     try {
-        FProcessor = std::make_unique<TJobThread>(FIniFile, FRunLog, TextToBytes(FJobName), buffer, terminated);
+        FProcessor =
+            std::make_unique<TJobThread>(FIniFile, FRunLog, TextToBytes(FJobName), buffer, terminated);
     } catch (const std::exception&) {
         // Today's log could not be prepared: back to idle, armed again.
         SetState(StateIdle);
@@ -177,7 +182,9 @@ void TFrmItem::ShowProgressItem(const QString& prefix, const QString& path) {
 }
 
 void TFrmItem::ShowProgressBar(std::size_t position, std::size_t maximum) {
-    const auto clamp = [](std::size_t value) { return static_cast<int>(std::min<std::size_t>(value, INT_MAX)); };
+    const auto clamp = [](std::size_t value) {
+        return static_cast<int>(std::min<std::size_t>(value, INT_MAX));
+    };
     ui->ProgressBar1->setMaximum(std::max(1, clamp(maximum)));
     ui->ProgressBar1->setValue(clamp(std::min(position, maximum)));
 }

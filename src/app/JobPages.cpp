@@ -34,7 +34,8 @@ public:
     TSelectedProjectDelegate(std::function<bool(const QString&)> known, QObject* parent)
         : QStyledItemDelegate(parent), FKnown(std::move(known)) {}
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
         QStyleOptionViewItem item(option);
         initStyleOption(&item, index);
         const bool selected = item.state.testFlag(QStyle::State_Selected);
@@ -67,15 +68,18 @@ TJobPages::TJobPages(TIniFile& iniFile, const TRunLog& runLog, QWidget* editorPa
     Ui::JobEditorPage& e = *FEditor;
     e.editMark2->setVisible(false);
     e.cbJob->setCurrentIndex(-1);
-    e.LbSelect->setItemDelegate(
-        new TSelectedProjectDelegate([this](const QString& name) { return IsKnownProject(name); }, e.LbSelect));
+    e.LbSelect->setItemDelegate(new TSelectedProjectDelegate(
+        [this](const QString& name) { return IsKnownProject(name); }, e.LbSelect));
     connect(e.cbJob, &QComboBox::activated, this, &TJobPages::cbJobClick);
     connect(e.Button3, &QPushButton::clicked, this, &TJobPages::Button3Click);
     connect(e.Button4, &QPushButton::clicked, this, &TJobPages::Button4Click);
     connect(e.RbDay, &QRadioButton::clicked, this, &TJobPages::RbDayClick);
     connect(e.RbPeriod, &QRadioButton::clicked, this, &TJobPages::RbDayClick);
+    const QDate today = QDate::currentDate();
+    e.DateJob->setDateTime(QDateTime(today, QTime(17, 30)));
+    e.TimeBegin->setDateTime(QDateTime(today, QTime(0, 0)));
+    e.TimeEnd->setDateTime(QDateTime(today, QTime(23, 59)));
     for (QDateTimeEdit* picker : {e.DateJob, e.TimeBegin, e.TimeEnd}) {
-        picker->setDate(QDate::currentDate());
         connect(picker, &QDateTimeEdit::dateTimeChanged, this, &TJobPages::DateJobChange);
     }
     connect(e.EditMinute, &QSpinBox::valueChanged, this, &TJobPages::DateJobChange);
@@ -86,7 +90,9 @@ TJobPages::TJobPages(TIniFile& iniFile, const TRunLog& runLog, QWidget* editorPa
     connect(e.BtnDelete, &QPushButton::clicked, this, &TJobPages::BtnDeleteClick);
 
     // The automatic-run page's clock.
-    const auto tick = [this] { FAutoRun->RxClock1->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))); };
+    const auto tick = [this] {
+        FAutoRun->RxClock1->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
+    };
     tick();
     FClockTimer.setInterval(ClockMilliseconds);
     connect(&FClockTimer, &QTimer::timeout, this, tick);
@@ -136,15 +142,18 @@ bool TJobPages::IsKnownProject(const QString& name) const {
 void TJobPages::LoadJob(const QString& name) {
     Ui::JobEditorPage& e = *FEditor;
     const std::string section = JobSection(Bytes(name));
-    const auto read = [&](const std::string& key, const std::string& def) { return FIniFile.ReadString(section, key, def); };
+    const auto read = [&](const std::string& key, const std::string& def) {
+        return FIniFile.ReadString(section, key, def);
+    };
     // A value that does not convert ends this group silently; what was
     // applied before it stays.
     try {
         e.EditMinute->setValue(TextToInt(read(JobKey::EditMinute, "0")));
         e.CbTime->setCurrentIndex(TextToInt(read(JobKey::CbTime, "0")));
         const std::string now = DateTimeToText(Now());
-        for (const auto& [key, picker] : {std::pair{&JobKey::DateJob, e.DateJob}, std::pair{&JobKey::TimeBegin, e.TimeBegin},
-                                          std::pair{&JobKey::TimeEnd, e.TimeEnd}}) {
+        for (const auto& [key, picker] :
+             {std::pair{&JobKey::DateJob, e.DateJob}, std::pair{&JobKey::TimeBegin, e.TimeBegin},
+              std::pair{&JobKey::TimeEnd, e.TimeEnd}}) {
             const std::optional<TDateTime> value = TryTextToDateTime(read(*key, now));
             if (!value) {
                 throw EConvertError("not a date-time");
@@ -201,7 +210,8 @@ void TJobPages::cbJobClick(int index) {
 void TJobPages::Button3Click() {
     Ui::JobEditorPage& e = *FEditor;
     QString name = e.cbJob->currentText();
-    if (!TFmInput::InputValue(QStringLiteral("保存设置"), QStringLiteral("请输入任务名称"), name, e.Button3)) {
+    if (!TFmInput::InputValue(QStringLiteral("保存设置"), QStringLiteral("请输入任务名称"), name,
+                              e.Button3)) {
         return;
     }
     if (name.trimmed().isEmpty()) {

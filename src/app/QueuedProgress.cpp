@@ -38,8 +38,10 @@ TProgressBuffer::TState TProgressBuffer::Take() {
     return state;
 }
 
-TQueuedProgress::TQueuedProgress(TProgressView& view, std::shared_ptr<TProgressBuffer> buffer, QObject* parent)
-    : QObject(parent), FView(view), FBuffer(buffer ? std::move(buffer) : std::make_shared<TProgressBuffer>()) {
+TQueuedProgress::TQueuedProgress(TProgressView& view, std::shared_ptr<TProgressBuffer> buffer,
+                                 QObject* parent)
+    : QObject(parent), FView(view),
+      FBuffer(buffer ? std::move(buffer) : std::make_shared<TProgressBuffer>()) {
     FTimer.setInterval(RefreshMilliseconds);
     connect(&FTimer, &QTimer::timeout, this, &TQueuedProgress::Flush);
     FTimer.start();

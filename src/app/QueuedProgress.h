@@ -59,7 +59,9 @@ public:
     // Run thread: recorded in the buffer.
     void ShowStatus(const std::string& text) override { FBuffer->ShowStatus(text); }
     void ResetProgress(std::size_t max) override { FBuffer->ResetProgress(max); }
-    void ShowItem(const std::string& prefix, const std::string& path) override { FBuffer->ShowItem(prefix, path); }
+    void ShowItem(const std::string& prefix, const std::string& path) override {
+        FBuffer->ShowItem(prefix, path);
+    }
 
     // Window thread: shows what changed since the last call.
     void Flush();
