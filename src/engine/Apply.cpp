@@ -5,6 +5,7 @@
 #include "config/CustomPublic.h"
 
 #include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -132,8 +133,10 @@ TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& lines, const TAppl
                 (phase == TApplyPhase::Delete ? options.FTargetRoot : options.FWriteRoot) + line;
             progress.ShowItem(names.FPrefix, path);
             bool done = false;
+            std::string reason = "unsafe path";
             try {
                 if (IsSafePlanLine(line)) {
+                    errno = 0;
                     switch (phase) {
                     case TApplyPhase::New:
                         done = CreateItem(source, path, stopRequested);
@@ -145,9 +148,11 @@ TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& lines, const TAppl
                         done = DeleteItem(path, options);
                         break;
                     }
+                    reason = errno != 0 ? std::strerror(errno) : "failed";
                 }
-            } catch (const std::exception&) {
+            } catch (const std::exception& error) {
                 done = false; // a source that cannot be read fails its item only
+                reason = error.what();
             }
             if (done) {
                 ++result.FDone;
@@ -155,6 +160,7 @@ TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& lines, const TAppl
             } else {
                 ++result.FFailed;
                 result.FFailedLines.push_back(line);
+                result.FFailures.push_back({path, reason});
                 log.WriteLogElement(names.FFailed, path);
             }
         }
