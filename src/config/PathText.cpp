@@ -1,6 +1,9 @@
 #include "PathText.h"
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -23,4 +26,55 @@ std::string ExecutableFolder() {
 
 std::string DefaultConfigFileName() {
     return ExecutableFolder() + "/pairwell.ini";
+}
+
+std::string ResolveBeside(const std::string& baseFile, const std::string& path) {
+    if (path.empty() || path[0] == '/' || path.find_first_not_of(" \t") == std::string::npos) {
+        return path;
+    }
+    return ExtractFileDir(baseFile) + "/" + path;
+}
+
+namespace {
+
+std::string StatProblem(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return "does not exist";
+    case EACCES:
+        return "permission denied";
+    default:
+        return std::strerror(error);
+    }
+}
+
+} // namespace
+
+std::string FolderProblem(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return StatProblem(errno);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return "not a folder";
+    }
+    if (access(path.c_str(), R_OK | X_OK) != 0) {
+        return StatProblem(errno);
+    }
+    return {};
+}
+
+std::string RegularFileProblem(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return StatProblem(errno);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return "is a folder";
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return "not a regular file";
+    }
+    return {};
 }

@@ -22,7 +22,7 @@ TEST(ProjectRecord, SavesSixteenKeysInOrderAndReadsThemBack) {
     TTempDir dir;
     TIniFile ini(dir / "pairwell.ini");
     TProjectRecord record;
-    record.FSource = " /src with blanks ";
+    record.FSource = "/src with blanks";
     record.FTarget = "/目标";
     record.FFileTypeInclude = "jpg|bmp";
     record.FUpdateReadOnly = false;
