@@ -51,7 +51,12 @@ std::string StatProblem(int error) {
 
 } // namespace
 
-std::string FolderProblem(const std::string& path) {
+std::string FolderProblem(const std::string& folder) {
+    // With its trailing delimiters a file would read as missing (ENOTDIR).
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
         return StatProblem(errno);
