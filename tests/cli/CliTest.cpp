@@ -4,6 +4,7 @@
 #include "TempDir.h"
 #include "config/Gb18030.h"
 #include "config/IniFile.h"
+#include "config/PathText.h"
 
 #include <gtest/gtest.h>
 
@@ -159,6 +160,10 @@ TEST_F(CliTest, SyncMirrorsTheFoldersAndLogsOneItem) {
     const auto list = Gb18030ToUtf8(ReadTextFile(FDir / "log/list.xml"));
     ASSERT_TRUE(list.has_value());
     EXPECT_EQ(list->find("<list><item>"), 0u);
+    // The log folder beside this configuration can be opened in a browser.
+    EXPECT_EQ(ReadTextFile(FDir / "log/index.htm"),
+              ReadTextFile(ExtractFileDir(CliPath()) + "/log/index.htm"));
+    EXPECT_TRUE(PathExists(FDir / "log/log.xsl"));
 }
 
 TEST_F(CliTest, SyncExitStatusTellsFailedItemsAndRejectedProjects) {
