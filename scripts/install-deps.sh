@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing Pairwell needs on Debian 12 (non-interactive).
 set -euo pipefail
-packages=(cmake g++ ninja-build make libgtest-dev pkg-config tzdata)
+# fonts-wqy-microhei: the log viewer's Chinese text in the browser.
+packages=(cmake g++ ninja-build make libgtest-dev pkg-config tzdata fonts-wqy-microhei)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
