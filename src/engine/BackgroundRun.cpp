@@ -1,6 +1,7 @@
 #include "BackgroundRun.h"
 
 #include "Check.h"
+#include "FolderIndex.h"
 #include "ProjectRecord.h"
 #include "config/FileFacts.h"
 
@@ -14,8 +15,15 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     // A blank source would name the root of the file system once the delimiter is added.
     const std::string source = read(K::Source, "");
     run.FSourceRoot = WithTrailingDelimiter(source);
-    if (IsBlank(source) || !FolderExists(run.FSourceRoot)) {
+    if (IsBlank(source)) {
         run.FErrorText = ErrorInvalidSource;
+        return false;
+    }
+    // A source that cannot be listed is rejected: taken for empty, it would
+    // make every target file surplus.
+    if (const int error = FolderListingError(run.FSourceRoot); error != 0) {
+        run.FErrorText = ErrorInvalidSource;
+        run.FErrorDetail = run.FSourceRoot + ": " + ErrorText(error);
         return false;
     }
     const std::string target = read(K::Target, "");
@@ -43,6 +51,9 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     settings.FExcludePaths = read(K::DirExcept, "");
     settings.FIncludeFolders = TextIsTrue(read(K::IncludeBlankFolder, "False"));
     settings.FIncludeTypes = read(K::FileTypeInclude, "");
+    if (deployMode && !IsBlank(read(K::Deploy, ""))) {
+        settings.FDeployRoot = WithTrailingDelimiter(read(K::Deploy, ""));
+    }
     RunCheck(settings, run.FPlan, progress);
     return true;
 }

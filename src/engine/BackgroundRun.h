@@ -15,6 +15,8 @@ struct TBackgroundRun {
     std::string FSourceRoot;
     std::string FTargetRoot;
     std::string FErrorText;
+    // With a rejected folder: its path and the system's reason, for the user.
+    std::string FErrorDetail;
     TPlan FPlan;
     TLogBuffer FLogBuffer;
     TPhaseResult FNewResult;
@@ -24,8 +26,9 @@ struct TBackgroundRun {
 
 // Checks the stored project run.FProjectName, reading its section afresh.
 // False with run.FErrorText set ("源文件夹无效", "目标文件夹无效") when a
-// folder is rejected. Records "ProcessType" in the log buffer. Raises
-// EConvertError on a stored value that cannot be converted.
+// folder is rejected; a source that cannot be listed is rejected too, never
+// taken for empty. What the check could not examine is in run.FPlan.FErrors. Records "ProcessType" in the log
+// buffer. Raises EConvertError on a stored value that cannot be converted.
 bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress);
 
 // Applies run.FPlan after a successful CheckProject: new, update, and (with
