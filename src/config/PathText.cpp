@@ -64,9 +64,6 @@ std::string FolderProblem(const std::string& folder) {
     if (!S_ISDIR(st.st_mode)) {
         return "not a folder";
     }
-    if (access(path.c_str(), R_OK | X_OK) != 0) {
-        return StatProblem(errno);
-    }
     return {};
 }
 

@@ -17,8 +17,9 @@ std::string DefaultConfigFileName();
 // names its folders relative to itself); an absolute or blank path as it is.
 std::string ResolveBeside(const std::string& baseFile, const std::string& path);
 
-// Why path cannot be used as a folder to read ("does not exist", "not a
-// folder", "permission denied", or the system's message); empty when it can.
+// Why path names no folder ("does not exist", "not a folder", "permission
+// denied" on the way to it, or the system's message); empty when it names one.
+// Whether the folder can be listed is a question for the listing itself.
 std::string FolderProblem(const std::string& path);
 // Why path is not a regular file ("does not exist", "is a folder", "not a
 // regular file", ...); empty when it is one.

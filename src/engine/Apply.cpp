@@ -1,13 +1,16 @@
 #include "Apply.h"
 
+#include "ApplyRootedPath.h"
 #include "CopyFile.h"
 #include "Plan.h"
 #include "config/CustomPublic.h"
 
 #include <cerrno>
-#include <cstring>
+#include <fcntl.h>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -37,7 +40,8 @@ bool IsFolder(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Creates a folder and all its missing parents; true when it exists afterwards.
+// Creates a root folder and all its missing parents; true when it exists
+// afterwards. Roots are the user's own paths, links on the way included.
 bool ForceFolders(const std::string& folder) {
     const std::string path = WithoutTrailingDelimiter(folder);
     if (path.empty() || IsFolder(path)) {
@@ -50,62 +54,167 @@ bool ForceFolders(const std::string& folder) {
     return mkdir(path.c_str(), 0777) == 0 || IsFolder(path);
 }
 
-void ForceParentFolders(const std::string& path) {
-    const auto slash = path.find_last_of(PathDelim);
-    if (slash != std::string::npos && slash > 0) {
-        ForceFolders(path.substr(0, slash));
-    }
-}
-
-// Something exists at the path that its owner may not write (a link counts as writable).
-bool IsWriteProtected(const std::string& path) {
+// Something exists at the entry that its owner may not write (a link counts as writable).
+bool IsWriteProtectedAt(int folderFd, const std::string& name) {
     struct stat st {};
-    return lstat(WithoutTrailingDelimiter(path).c_str(), &st) == 0 && !S_ISLNK(st.st_mode) &&
+    return fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(st.st_mode) &&
            (st.st_mode & S_IWUSR) == 0;
 }
 
 // Clearing the read-only attribute: the owner may write again. Links are left alone.
-void AllowOwnerWrite(const std::string& path) {
-    const std::string plain = WithoutTrailingDelimiter(path);
+void AllowOwnerWriteAt(int folderFd, const std::string& name) {
     struct stat st {};
-    if (lstat(plain.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
-        chmod(plain.c_str(), (st.st_mode & 07777) | S_IWUSR);
+    if (fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(st.st_mode) &&
+        (st.st_mode & S_IWUSR) == 0) {
+        fchmodat(folderFd, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
     }
 }
 
-bool CreateItem(const std::string& source, const std::string& target, const TStopTest& stopRequested) {
-    if (TFmCustomPublic::IsFolderEntry(target)) {
-        return ForceFolders(target);
-    }
-    ForceParentFolders(target);
-    return CopyOneFile(source, target, true, stopRequested);
-}
+const std::string ReasonReadOnly = "the target is read-only";
 
-bool UpdateItem(const std::string& source, const std::string& target, const TApplyOptions& options,
-                const TStopTest& stopRequested) {
-    if (options.FDeployMode) {
-        ForceParentFolders(target);
-    } else if (options.FUpdateReadOnly) {
-        AllowOwnerWrite(target);
-    }
-    // Renaming over a file would replace it even where writing is refused.
-    if (IsWriteProtected(target)) {
-        return false;
-    }
-    return CopyOneFile(source, target, false, stopRequested);
-}
+// The item actions of one phase, all below the phase's root. Each returns the
+// reason of a failure, or an empty text when the item was done.
+class TPhaseItems {
+public:
+    TPhaseItems(TApplyPhase phase, const TApplyOptions& options, const TStopTest& stopRequested)
+        : FPhase(phase), FOptions(options), FStopRequested(stopRequested),
+          FRoot(phase == TApplyPhase::Delete ? options.FTargetRoot : options.FWriteRoot) {}
 
-bool DeleteItem(const std::string& path, const TApplyOptions& options) {
-    if (options.FUpdateReadOnly) {
-        AllowOwnerWrite(path);
-    } else if (IsWriteProtected(path)) {
-        return false;
+    std::string Run(const std::string& line) {
+        switch (FPhase) {
+        case TApplyPhase::New:
+            return Create(line);
+        case TApplyPhase::Update:
+            return Update(line);
+        case TApplyPhase::Delete:
+            return Delete(line);
+        }
+        return "unknown phase";
     }
-    if (TFmCustomPublic::IsFolderEntry(path)) {
-        return rmdir(WithoutTrailingDelimiter(path).c_str()) == 0; // only an empty folder goes
+
+private:
+    // The root's descriptor, opened once; with create a missing root is made first.
+    int RootFd(bool create) {
+        if (FRootFd.Get() < 0) {
+            if (create) {
+                ForceFolders(FRoot);
+            }
+            FRootFd.Reset(open(FRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        }
+        return FRootFd.Get();
     }
-    return unlink(path.c_str()) == 0;
-}
+
+    // Opens the folder of the line's last name, or sets reason.
+    int OpenParent(const std::string& line, bool create, std::string& name, std::string& reason) {
+        const int rootFd = RootFd(create);
+        if (rootFd < 0) {
+            reason = WalkErrorText(errno);
+            return -1;
+        }
+        const int fd = OpenParentBelowRoot(rootFd, line, create, name);
+        if (fd < 0) {
+            reason = WalkErrorText(errno);
+        }
+        return fd;
+    }
+
+    // Before the first copy into a folder, the leftovers of killed copies go.
+    void SweepOnce(int folderFd) {
+        struct stat st {};
+        if (fstat(folderFd, &st) == 0 && FSwept.insert({st.st_dev, st.st_ino}).second) {
+            RemoveLeftoverTemporaries(folderFd);
+        }
+    }
+
+    std::string Copy(int folderFd, const std::string& line, const std::string& name, bool failIfExists) {
+        SweepOnce(folderFd);
+        std::string reason;
+        try {
+            if (CopyOneFileAt(FOptions.FSourceRoot + line, folderFd, name, failIfExists, FStopRequested,
+                              reason)) {
+                return {};
+            }
+        } catch (const EInOutError& error) {
+            return error.what(); // a source that cannot be read fails its item only
+        }
+        return reason.empty() ? "copy failed" : reason;
+    }
+
+    std::string Create(const std::string& line) {
+        std::string name, reason;
+        const TFd parent(OpenParent(line, true, name, reason));
+        if (parent.Get() < 0) {
+            return reason;
+        }
+        if (!TFmCustomPublic::IsFolderEntry(line)) {
+            return Copy(parent.Get(), line, name, true);
+        }
+        if (mkdirat(parent.Get(), name.c_str(), 0777) == 0) {
+            return {};
+        }
+        const int error = errno;
+        struct stat st {};
+        if (error == EEXIST && fstatat(parent.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (S_ISDIR(st.st_mode)) {
+                return {};
+            }
+            return WalkErrorText(S_ISLNK(st.st_mode) ? ELOOP : EEXIST);
+        }
+        return WalkErrorText(error);
+    }
+
+    std::string Update(const std::string& line) {
+        std::string name, reason;
+        const TFd parent(OpenParent(line, FOptions.FDeployMode, name, reason));
+        if (parent.Get() < 0) {
+            return reason;
+        }
+        if (!FOptions.FDeployMode && FOptions.FUpdateReadOnly) {
+            AllowOwnerWriteAt(parent.Get(), name);
+        }
+        // Renaming over a file would replace it even where writing is refused.
+        if (IsWriteProtectedAt(parent.Get(), name)) {
+            return ReasonReadOnly;
+        }
+        return Copy(parent.Get(), line, name, false);
+    }
+
+    std::string Delete(const std::string& line) {
+        std::string name, reason;
+        const TFd parent(OpenParent(line, false, name, reason));
+        if (parent.Get() < 0) {
+            return reason;
+        }
+        if (FOptions.FUpdateReadOnly) {
+            AllowOwnerWriteAt(parent.Get(), name);
+        } else if (IsWriteProtectedAt(parent.Get(), name)) {
+            return ReasonReadOnly;
+        }
+        if (TFmCustomPublic::IsFolderEntry(line)) {
+            // Only an empty folder goes; leftovers of killed copies do not count.
+            const TFd folder(
+                openat(parent.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (folder.Get() >= 0) {
+                RemoveLeftoverTemporaries(folder.Get());
+            }
+            if (unlinkat(parent.Get(), name.c_str(), AT_REMOVEDIR) != 0) {
+                return WalkErrorText(errno);
+            }
+            return {};
+        }
+        if (unlinkat(parent.Get(), name.c_str(), 0) != 0) {
+            return WalkErrorText(errno);
+        }
+        return {};
+    }
+
+    const TApplyPhase FPhase;
+    const TApplyOptions& FOptions;
+    const TStopTest& FStopRequested;
+    const std::string FRoot;
+    TFd FRootFd;
+    std::set<std::pair<dev_t, ino_t>> FSwept;
+};
 
 } // namespace
 
@@ -122,38 +231,25 @@ TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& lines, const TAppl
         log.WriteLogElement(names.FFailedCount, std::to_string(result.FFailed));
     };
     progress.ResetProgress(lines.size());
+    TPhaseItems items(phase, options, stopRequested);
     try {
         for (const std::string& line : lines) {
             if (StopRequestedBy(stopRequested)) {
                 result.FStopped = true;
                 break;
             }
-            const std::string source = options.FSourceRoot + line;
             const std::string path =
                 (phase == TApplyPhase::Delete ? options.FTargetRoot : options.FWriteRoot) + line;
             progress.ShowItem(names.FPrefix, path);
-            bool done = false;
-            std::string reason = "unsafe path";
-            try {
-                if (IsSafePlanLine(line)) {
-                    errno = 0;
-                    switch (phase) {
-                    case TApplyPhase::New:
-                        done = CreateItem(source, path, stopRequested);
-                        break;
-                    case TApplyPhase::Update:
-                        done = UpdateItem(source, path, options, stopRequested);
-                        break;
-                    case TApplyPhase::Delete:
-                        done = DeleteItem(path, options);
-                        break;
-                    }
-                    reason = errno != 0 ? std::strerror(errno) : "failed";
+            std::string reason = "the line leaves its root";
+            if (IsSafePlanLine(line)) {
+                try {
+                    reason = items.Run(line);
+                } catch (const std::exception& error) {
+                    reason = error.what(); // a failed item never ends the phase
                 }
-            } catch (const std::exception& error) {
-                done = false; // a source that cannot be read fails its item only
-                reason = error.what();
             }
+            const bool done = reason.empty();
             if (done) {
                 ++result.FDone;
                 log.WriteLogElement(names.FDone, path);

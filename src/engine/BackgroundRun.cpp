@@ -1,6 +1,8 @@
 #include "BackgroundRun.h"
 
 #include "Check.h"
+#include "FolderIndex.h"
+#include "config/FileFacts.h"
 #include "config/PathText.h"
 
 namespace {
@@ -32,6 +34,11 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     if (const std::string problem = FolderProblem(run.FSourceRoot); !problem.empty()) {
         return Reject(run, ErrorInvalidSource, source + ": " + problem);
     }
+    // A source that cannot be listed is rejected: taken for empty, it would
+    // make every target file surplus.
+    if (const int error = FolderListingError(run.FSourceRoot); error != 0) {
+        return Reject(run, ErrorInvalidSource, run.FSourceRoot + ": " + ErrorText(error));
+    }
     if (IsBlank(project.FTarget)) {
         return Reject(run, ErrorInvalidTarget, "project \"" + run.FProjectName + "\" has no target folder");
     }
@@ -50,6 +57,9 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     settings.FExcludePaths = project.FDirExcept;
     settings.FIncludeFolders = project.FIncludeBlankFolder;
     settings.FIncludeTypes = project.FFileTypeInclude;
+    if (project.FUpdateToOther && !IsBlank(project.FDeploy)) {
+        settings.FDeployRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FDeploy));
+    }
     run.FLogBuffer.WriteLogElement("ProcessType",
                                    project.FUpdateToOther ? ProcessTypeDeploy : ProcessTypeSync);
 

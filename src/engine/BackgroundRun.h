@@ -35,7 +35,9 @@ struct TBackgroundRun {
 // one snapshot. Relative folders are taken from the configuration file's
 // folder. False with run.FErrorText ("源文件夹无效", "目标文件夹无效") and
 // run.FErrorDetail set when a folder is rejected; an unknown project has no
-// source folder. Records "ProcessType" in the log buffer. Raises EConvertError
+// source folder, and a source that cannot be listed is rejected too, never
+// taken for empty. What the check could not examine is in run.FPlan.FErrors.
+// Records "ProcessType" in the log buffer. Raises EConvertError
 // on a stored value that cannot be converted. False, with no error text, when
 // the stop test ended the check.
 bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
