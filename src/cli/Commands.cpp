@@ -11,6 +11,9 @@
 
 namespace {
 
+const std::string StatusCompleted = "完成";
+const std::string StatusStopped = "中止";
+
 // Every line goes out through here: the progress line is erased first, so
 // that a line never starts in the middle of it.
 class TCliOutput {
@@ -58,7 +61,7 @@ void PrintRun(TCliOutput& output, const TBackgroundRun& run, bool completed, boo
     PrintFailures(output, run.FDeleteResult.FFailures);
     const std::string indent = withName ? "  " : "";
     if (withName) {
-        output.Out(run.FProjectName + ": " + (completed ? ProcessStatusCompleted : ProcessStatusStopped));
+        output.Out(run.FProjectName + ": " + (completed ? StatusCompleted : StatusStopped));
     }
     const auto counts = [&](const char* phase, const TPhaseResult& result) {
         output.Out(indent + phase + ": " + std::to_string(result.FDone) + " done, " +
@@ -71,8 +74,8 @@ void PrintRun(TCliOutput& output, const TBackgroundRun& run, bool completed, boo
         std::string reason = ErrorMessage(run);
         if (reason.empty()) {
             reason = !run.FExceptionText.empty() ? run.FExceptionText
-                     : StopSignalled()           ? ProcessStatusStopped + " (interrupted)"
-                                                 : ProcessStatusStopped;
+                     : StopSignalled()           ? StatusStopped + " (interrupted)"
+                                                 : StatusStopped;
         }
         output.Err(run.FProjectName + ": " + reason);
     }
@@ -108,7 +111,7 @@ int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineE
     TCliProgress progress;
     TCliOutput output(progress);
     if (!CheckProject(ini, run, progress, StopSignalTest())) {
-        output.Err(run.FErrorText.empty() ? projectName + ": " + ProcessStatusStopped + " (interrupted)"
+        output.Err(run.FErrorText.empty() ? projectName + ": " + StatusStopped + " (interrupted)"
                                           : ErrorMessage(run));
         return ExitNotCompleted;
     }

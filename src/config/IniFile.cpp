@@ -86,7 +86,7 @@ void TIniFile::WriteSectionValues(const std::string& section, const TValues& val
                 throw WriteError(FFileName);
             }
         }
-        return true;
+        return !values.empty();
     });
 }
 

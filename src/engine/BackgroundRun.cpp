@@ -7,6 +7,9 @@
 
 namespace {
 
+const std::string StatusCompleted = "完成";
+const std::string StatusStopped = "中止";
+
 bool Reject(TBackgroundRun& run, const std::string& error, const std::string& detail) {
     run.FErrorText = error;
     run.FErrorDetail = detail;
@@ -131,7 +134,7 @@ bool RunStoredProject(const TIniFile& ini, const TRunLog& runLog, const std::str
 
     TLogBuffer& log = run.FLogBuffer;
     log.WriteLogElement("Project", run.FProjectName);
-    log.WriteLogElement("ProcessStatus", completed ? ProcessStatusCompleted : ProcessStatusStopped);
+    log.WriteLogElement("ProcessStatus", completed ? StatusCompleted : StatusStopped);
     if (!run.FErrorText.empty()) {
         log.WriteLogElement("Error", run.FErrorText);
     }

@@ -68,5 +68,3 @@ inline const std::string ErrorInvalidTarget = "目标文件夹无效";
 inline const std::string ErrorInvalidDeploy = "指定的发布目录无效";
 inline const std::string ProcessTypeSync = "同步";
 inline const std::string ProcessTypeDeploy = "发布";
-inline const std::string ProcessStatusCompleted = "完成";
-inline const std::string ProcessStatusStopped = "中止";
