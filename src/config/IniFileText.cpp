@@ -77,6 +77,7 @@ TIniText::TIniText(const std::string& fileBytes) {
         if (StartsWith(bytes, *mark)) {
             FByteOrderMark = *mark;
             bytes.erase(0, mark->size());
+            break;
         }
     }
     FUtf8 = FByteOrderMark == Utf8ByteOrderMark ||
