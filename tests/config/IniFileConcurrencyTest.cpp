@@ -193,7 +193,8 @@ TEST(IniFileConcurrency, SectionSnapshotsNeverMixTwoSaves) {
     gate.Open();
     int reads = 0;
     int mixed = 0;
-    while (ini.ReadString("project_p", "target", "") != "/t299") {
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
         const TIniFile::TValues values = ini.ReadSectionValues("project_p");
         const std::string source = ::ValueOf(values, "source", "");
         const std::string target = ::ValueOf(values, "Target", "");
@@ -202,7 +203,8 @@ TEST(IniFileConcurrency, SectionSnapshotsNeverMixTwoSaves) {
         }
         ++reads;
     }
-    EXPECT_EQ(WaitChild(child), 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(ini.ReadString("project_p", "target", ""), "/t299");
     EXPECT_EQ(mixed, 0) << "of " << reads << " reads";
     EXPECT_EQ(ini.ReadString("project_p", "other", ""), "stays");
 }
