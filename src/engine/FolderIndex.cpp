@@ -52,8 +52,16 @@ int OpenFolderForListing(const std::string& folder, bool followLink) {
             return -1;
         }
     }
-    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
-    return open(folder.c_str(), flags);
+    if (followLink) {
+        return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    // O_NOFOLLOW holds only for a last name without a trailing delimiter:
+    // "sub/" would be resolved through a link named sub.
+    std::string plain = folder;
+    while (plain.size() > 1 && plain.back() == PathDelim) {
+        plain.pop_back();
+    }
+    return open(plain.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
 }
 
 // How a listed name is walked. A symbolic link to a folder is skipped: it is

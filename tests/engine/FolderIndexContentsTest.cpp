@@ -112,6 +112,23 @@ TEST(FolderIndexContents, APathTooLongForTheSystemIsReportedNotDropped) {
     }
 }
 
+TEST(FolderIndexContents, AFolderReplacedByALinkAfterItsParentWasListedIsNotEntered) {
+    TTempDir dir;
+    WriteTextFile(dir / "tree/sub/inside.txt", "x");
+    WriteTextFile(dir / "outside/secret.txt", "x");
+    // Between the listing of tree/ and the opening of tree/sub/, sub becomes a link.
+    SetFolderListingHookForTests([&](const std::string& folder) {
+        if (folder == dir / "tree/sub/") {
+            EXPECT_EQ(rename((dir / "tree/sub").c_str(), (dir / "moved").c_str()), 0);
+            EXPECT_EQ(symlink((dir / "outside").c_str(), (dir / "tree/sub").c_str()), 0);
+        }
+        return 0;
+    });
+    const TStringList index = IndexOf(dir / "tree", false, false);
+    SetFolderListingHookForTests({});
+    EXPECT_TRUE(index.empty()) << index.front();
+}
+
 TEST(FolderIndexContents, AStopIsReportedByTheResult) {
     TTempDir dir;
     WriteTextFile(dir / "a/b.txt", "x");
