@@ -10,7 +10,7 @@
         <meta http-equiv="Content-Type" content="text/html; charset=utf-8"/>
         <title>Pairwell 运行日志 <xsl:value-of select="log/Date"/></title>
         <style>
-          body { margin: 16px; font: 14px/1.45 "Noto Sans CJK SC", "WenQuanYi Zen Hei", "Microsoft YaHei", "SimSun", sans-serif; color: #1f2328; }
+          body { margin: 16px; font: 14px/1.45 "Noto Sans CJK SC", "WenQuanYi Micro Hei", "WenQuanYi Zen Hei", "Microsoft YaHei", "SimSun", sans-serif; color: #1f2328; }
           h1 { font-size: 18px; }
           table { border-collapse: collapse; width: 100%; }
           th, td { padding: 4px 8px; border-bottom: 1px solid #e4e8ec; text-align: left; vertical-align: top; }
@@ -20,6 +20,9 @@
           td.error { color: #a40e26; }
           .ok { color: #1a7f37; font-weight: 600; }
           .bad { color: #cf222e; font-weight: 600; }
+          .warn { color: #9a6700; font-weight: 600; }
+          tr.has-failures td { background: #fff4d6; }
+          tr.has-failures td:first-child { box-shadow: inset 4px 0 #d4a72c; }
           tr.files td { padding-left: 40px; }
           tr.files summary { cursor: pointer; color: #0b5cad; font-size: 13px; }
           h4 { margin: 8px 0 2px; font-size: 13px; }
@@ -65,18 +68,27 @@
   </xsl:template>
 
   <xsl:template match="item">
+    <!-- Any failed item, counted or listed: such a run must not pass for a clean one. -->
+    <xsl:variable name="failed" select="boolean(NewFail | UpdateFail | DeleteFail |
+        NewFailCount[. != '' and . != '0'] | UpdateFailCount[. != '' and . != '0'] |
+        DeleteFailCount[. != '' and . != '0'])"/>
     <tr>
+      <xsl:if test="$failed">
+        <xsl:attribute name="class">has-failures</xsl:attribute>
+      </xsl:if>
       <td class="num"><xsl:value-of select="position()"/></td>
       <td><b><xsl:value-of select="Project"/></b></td>
       <td><xsl:value-of select="ProcessType"/></td>
       <td>
         <xsl:attribute name="class">
           <xsl:choose>
+            <xsl:when test="ProcessStatus = '完成' and $failed">warn</xsl:when>
             <xsl:when test="ProcessStatus = '完成'">ok</xsl:when>
             <xsl:when test="ProcessStatus = '中止'">bad</xsl:when>
           </xsl:choose>
         </xsl:attribute>
         <xsl:value-of select="ProcessStatus"/>
+        <xsl:if test="ProcessStatus = '完成' and $failed"> · 有失败项</xsl:if>
       </td>
       <td class="error"><xsl:value-of select="Error"/></td>
       <xsl:call-template name="count">

@@ -31,9 +31,14 @@ std::string FitFromEnd(const std::string& text, std::size_t columns) {
 TCliProgress::TCliProgress() : FEnabled(isatty(STDERR_FILENO) == 1) {}
 
 TCliProgress::~TCliProgress() {
+    Erase();
+}
+
+void TCliProgress::Erase() {
     if (FEnabled && FDrawn) {
         std::fputs("\r\033[K", stderr);
         std::fflush(stderr);
+        FDrawn = false;
     }
 }
 

@@ -6,7 +6,8 @@
 #include <string>
 
 // A one-line progress display on standard error, redrawn at most ten times a
-// second; silent when standard error is not a terminal.
+// second; silent when standard error is not a terminal. Erase it before
+// printing any other line, so that the two never share a line.
 class TCliProgress : public TProgressSink {
 public:
     TCliProgress();
@@ -15,6 +16,8 @@ public:
     void ShowStatus(const std::string& text) override;
     void ResetProgress(std::size_t max) override;
     void ShowItem(const std::string& prefix, const std::string& path) override;
+    // Clears the progress line if one is shown; the next item draws it again.
+    void Erase();
 
 private:
     void Draw(const std::string& text, bool force);

@@ -1,15 +1,38 @@
 #include "Commands.h"
 
 #include "CliProgress.h"
+#include "StopSignal.h"
 #include "engine/BackgroundRun.h"
 #include "engine/ProjectRecord.h"
-#include "jobs/JobProcessor.h"
 #include "jobs/JobRecord.h"
 
-#include <cstdio>
 #include <iostream>
+#include <vector>
 
 namespace {
+
+const std::string StatusCompleted = "完成";
+const std::string StatusStopped = "中止";
+
+// Every line goes out through here: the progress line is erased first, so
+// that a line never starts in the middle of it.
+class TCliOutput {
+public:
+    explicit TCliOutput(TCliProgress& progress) : FProgress(progress) {}
+
+    void Out(const std::string& text, char end = '\n') {
+        FProgress.Erase();
+        std::cout << text << end;
+    }
+    void Err(const std::string& text) {
+        FProgress.Erase();
+        std::cout.flush();
+        std::cerr << text << '\n';
+    }
+
+private:
+    TCliProgress& FProgress;
+};
 
 void PrintLines(const TStringList& lines) {
     for (const std::string& line : lines) {
@@ -17,33 +40,53 @@ void PrintLines(const TStringList& lines) {
     }
 }
 
-void PrintPlan(const char* kind, const TStringList& lines) {
+void PrintPlan(TCliOutput& output, const char* kind, const TStringList& lines, char lineEnd) {
     for (const std::string& line : lines) {
-        std::cout << kind << '\t' << line << '\n';
+        output.Out(std::string(kind) + '\t' + line, lineEnd);
     }
 }
 
-void PrintResult(const TProjectRunResult& result, bool withName) {
+// One line per item the check could not examine or the apply could not do:
+// the path and the system's reason.
+void PrintFailures(TCliOutput& output, const std::vector<TItemFailure>& failures) {
+    for (const TItemFailure& failure : failures) {
+        output.Err(failure.FPath + ": " + failure.FReason);
+    }
+}
+
+void PrintRun(TCliOutput& output, const TBackgroundRun& run, bool completed, bool withName) {
+    PrintFailures(output, run.FPlan.FErrors);
+    PrintFailures(output, run.FNewResult.FFailures);
+    PrintFailures(output, run.FUpdateResult.FFailures);
+    PrintFailures(output, run.FDeleteResult.FFailures);
     const std::string indent = withName ? "  " : "";
     if (withName) {
-        std::cout << result.FProjectName << ": " << (result.FCompleted ? "完成" : "中止") << '\n';
+        output.Out(run.FProjectName + ": " + (completed ? StatusCompleted : StatusStopped));
     }
-    std::cout << indent << "new: " << result.FNewDone << " done, " << result.FNewFailed << " failed\n"
-              << indent << "update: " << result.FUpdateDone << " done, " << result.FUpdateFailed
-              << " failed\n"
-              << indent << "delete: " << result.FDeleteDone << " done, " << result.FDeleteFailed
-              << " failed\n";
-    if (!result.FCompleted) {
-        const std::string reason = !result.FErrorText.empty() ? result.FErrorText : result.FExceptionText;
-        std::cerr << result.FProjectName << ": " << (reason.empty() ? "中止" : reason) << '\n';
+    const auto counts = [&](const char* phase, const TPhaseResult& result) {
+        output.Out(indent + phase + ": " + std::to_string(result.FDone) + " done, " +
+                   std::to_string(result.FFailed) + " failed");
+    };
+    counts("new", run.FNewResult);
+    counts("update", run.FUpdateResult);
+    counts("delete", run.FDeleteResult);
+    if (!completed) {
+        std::string reason = ErrorMessage(run);
+        if (reason.empty()) {
+            reason = !run.FExceptionText.empty() ? run.FExceptionText
+                     : StopSignalled()           ? StatusStopped + " (interrupted)"
+                                                 : StatusStopped;
+        }
+        output.Err(run.FProjectName + ": " + reason);
     }
 }
 
-int StatusOf(const TProjectRunResult& result) {
-    if (!result.FCompleted) {
+int StatusOf(const TBackgroundRun& run, bool completed) {
+    if (!completed) {
         return ExitNotCompleted;
     }
-    return result.FailedCount() > 0 ? ExitItemsFailed : ExitCompleted;
+    const int failed = run.FNewResult.FFailed + run.FUpdateResult.FFailed + run.FDeleteResult.FFailed;
+    return failed > 0 || !run.FPlan.FErrors.empty() ? ExitItemsFailed : ExitCompleted;
 }
 
 } // namespace
@@ -62,26 +105,31 @@ int CommandJobs(const TIniFile& ini) {
     return ExitCompleted;
 }
 
-int CommandCheck(const TIniFile& ini, const std::string& projectName) {
+int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineEnd) {
     TBackgroundRun run;
     run.FProjectName = projectName;
     TCliProgress progress;
-    if (!CheckProject(ini, run, progress)) {
-        std::cerr << run.FErrorText << '\n';
+    TCliOutput output(progress);
+    if (!CheckProject(ini, run, progress, StopSignalTest())) {
+        output.Err(run.FErrorText.empty() ? projectName + ": " + StatusStopped + " (interrupted)"
+                                          : ErrorMessage(run));
         return ExitNotCompleted;
     }
-    PrintPlan("new", run.FPlan.FNewList);
-    PrintPlan("update", run.FPlan.FUpdateList);
-    PrintPlan("delete", run.FPlan.FDeleteList);
-    return ExitCompleted;
+    PrintPlan(output, "new", run.FPlan.FNewList, lineEnd);
+    PrintPlan(output, "update", run.FPlan.FUpdateList, lineEnd);
+    PrintPlan(output, "delete", run.FPlan.FDeleteList, lineEnd);
+    PrintFailures(output, run.FPlan.FErrors);
+    return run.FPlan.FErrors.empty() ? ExitCompleted : ExitItemsFailed;
 }
 
 int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName) {
     TCliProgress progress;
-    TJobProcessor processor(ini, runLog, "", progress);
-    const TProjectRunResult result = processor.RunProject(projectName);
-    PrintResult(result, false);
-    return StatusOf(result);
+    TCliOutput output(progress);
+    runLog.OpenDayLog();
+    TBackgroundRun run;
+    const bool completed = RunStoredProject(ini, runLog, projectName, run, progress, StopSignalTest());
+    PrintRun(output, run, completed, false);
+    return StatusOf(run, completed);
 }
 
 int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName) {
@@ -89,21 +137,18 @@ int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string&
         std::cerr << "No job named \"" << jobName << "\" in " << ini.FileName() << '\n';
         return ExitNotCompleted;
     }
-    int status = ExitCompleted;
     TCliProgress progress;
-    TJobProcessor processor(ini, runLog, jobName, progress);
-    try {
-        processor.Execute();
-    } catch (...) {
-        status = ExitNotCompleted; // the item of a project could not be written: the run ends
-        for (const TProjectRunResult& result : processor.Results()) {
-            PrintResult(result, true);
+    TCliOutput output(progress);
+    runLog.OpenDayLog();
+    int status = ExitCompleted;
+    for (const std::string& projectName : ReadJobProjects(ini, jobName)) {
+        if (StopSignalled()) {
+            return ExitNotCompleted; // the projects after a stopped one do not run
         }
-        throw;
-    }
-    for (const TProjectRunResult& result : processor.Results()) {
-        PrintResult(result, true);
-        status = std::max(status, StatusOf(result));
+        TBackgroundRun run;
+        const bool completed = RunStoredProject(ini, runLog, projectName, run, progress, StopSignalTest());
+        PrintRun(output, run, completed, true);
+        status = std::max(status, StatusOf(run, completed));
     }
     return status;
 }

@@ -3,6 +3,7 @@
 
 #include "Commands.h"
 #include "NextRunCommand.h"
+#include "StopSignal.h"
 #include "config/PathText.h"
 
 #include <climits>
@@ -24,6 +25,7 @@ const char* const UsageText =
     "  jobs              list the stored jobs, one per line\n"
     "  check PROJECT     check a stored project and print its plan\n"
     "                    (lines \"new\", \"update\", \"delete\", a tab, the path)\n"
+    "  check -0 PROJECT  the same with every line ended by NUL instead of a newline\n"
     "  sync PROJECT      check and synchronise a stored project, logging the run\n"
     "  run-job JOB       run every project of a stored job, as its schedule would\n"
     "  next-run JOB [--at \"yyyy-MM-dd HH:mm:ss\"]\n"
@@ -34,8 +36,10 @@ const char* const UsageText =
     "Options:\n"
     "  --config FILE     the configuration file (default: pairwell.ini beside this program);\n"
     "                    runs are logged in the folder \"log\" beside it\n"
+    "  -0, --null        end plan lines with NUL (check only)\n"
     "  --help            show this text\n"
     "\n"
+    "Ctrl+C or SIGTERM stops a run at its next file; the run is logged as stopped.\n"
     "Exit status: 0 completed, 1 completed with failed items, 2 not completed, 64 bad usage.\n";
 
 int Usage(const std::string& problem) {
@@ -48,6 +52,7 @@ int Usage(const std::string& problem) {
 int main(int argc, char** argv) {
     std::string configFile;
     std::optional<std::string> atText; // next-run only
+    bool nulLineEnds = false;
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -69,6 +74,8 @@ int main(int argc, char** argv) {
             atText = argv[++i];
         } else if (arg.rfind("--at=", 0) == 0) {
             atText = arg.substr(5);
+        } else if (arg == "-0" || arg == "--null") {
+            nulLineEnds = true;
         } else if (arg.size() > 1 && arg[0] == '-' && words.empty()) {
             return Usage("unknown option " + arg);
         } else {
@@ -98,9 +105,19 @@ int main(int argc, char** argv) {
     if (!at) {
         return Usage("--at needs a date and time such as \"2026-03-10 17:45:00\"");
     }
+    if (nulLineEnds && command != "check") {
+        return Usage("-0 applies to check only");
+    }
     if (configFile.empty()) {
         configFile = DefaultConfigFileName();
     }
+    // Reading a missing file as an empty one suits the window's first start,
+    // not a command: a mistyped path would look like "no such project".
+    if (const std::string problem = RegularFileProblem(configFile); !problem.empty()) {
+        std::cerr << "pairwell-cli: configuration file " << configFile << ": " << problem << '\n';
+        return ExitNotCompleted;
+    }
+    InstallStopSignals();
 
     try {
         const TIniFile ini(configFile);
@@ -112,7 +129,7 @@ int main(int argc, char** argv) {
             return CommandJobs(ini);
         }
         if (command == "check") {
-            return CommandCheck(ini, words[1]);
+            return CommandCheck(ini, words[1], nulLineEnds ? '\0' : '\n');
         }
         if (command == "next-run") {
             return CommandNextRun(ini, words[1], *at);

@@ -50,3 +50,40 @@ std::optional<std::string> Utf8ToGb18030(const std::string& utf8) {
 std::optional<std::string> Gb18030ToUtf8(const std::string& gb18030) {
     return Convert("UTF-8", "GB18030", gb18030);
 }
+
+bool IsValidUtf8(const std::string& bytes) {
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(bytes[at]); };
+        const unsigned char lead = byte(i);
+        std::size_t length = 0;
+        unsigned char low = 0x80;  // the range of the second byte, narrowed where
+        unsigned char high = 0xBF; // overlong forms, surrogates or > U+10FFFF lie
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+            high = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (i + length > bytes.size() || byte(i + 1) < low || byte(i + 1) > high) {
+            return false;
+        }
+        for (std::size_t k = 2; k < length; ++k) {
+            if ((byte(i + k) & 0xC0) != 0x80) {
+                return false;
+            }
+        }
+        i += length;
+    }
+    return true;
+}

@@ -11,3 +11,7 @@
 std::optional<std::string> Utf8ToGb18030(const std::string& utf8);
 // Empty optional when the bytes are not valid GB18030.
 std::optional<std::string> Gb18030ToUtf8(const std::string& gb18030);
+
+// True for bytes that are well-formed UTF-8 (no overlong forms, surrogates or
+// code points beyond U+10FFFF).
+bool IsValidUtf8(const std::string& bytes);

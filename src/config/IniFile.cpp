@@ -73,6 +73,23 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
     });
 }
 
+TIniFile::TValues TIniFile::ReadSectionValues(const std::string& section) const {
+    const std::lock_guard guard(ProcessMutex());
+    return Load(FFileName).Values(section);
+}
+
+void TIniFile::WriteSectionValues(const std::string& section, const TValues& values) {
+    const std::lock_guard guard(ProcessMutex());
+    ChangeFile(FFileName, [&](TIniText& text) {
+        for (const auto& [key, value] : values) {
+            if (!text.Set(section, key, value)) {
+                throw WriteError(FFileName);
+            }
+        }
+        return !values.empty();
+    });
+}
+
 void TIniFile::ReadSections(TStringList& list) const {
     const std::lock_guard guard(ProcessMutex());
     Load(FFileName).Sections(list);

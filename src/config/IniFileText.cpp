@@ -46,20 +46,44 @@ bool HasLineBreak(const std::string& text) {
     return text.find_first_of("\r\n") != std::string::npos;
 }
 
-// Pure ASCII reads the same in both encodings and needs no conversion.
-std::optional<std::string> Decode(const std::string& bytes) {
-    if (std::all_of(bytes.begin(), bytes.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-        return bytes;
-    }
-    return Gb18030ToUtf8(bytes);
+bool IsAscii(const std::string& bytes) {
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// A lead byte of a three- or four-byte UTF-8 sequence.
+bool HasLongUtf8Sequence(const std::string& bytes) {
+    return std::any_of(bytes.begin(), bytes.end(),
+                       [](char c) { return static_cast<unsigned char>(c) >= 0xE0; });
+}
+
+const std::string Utf8ByteOrderMark = "\xEF\xBB\xBF";
+const std::string Gb18030ByteOrderMark = "\x84\x31\x95\x33";
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
 }
 
 } // namespace
 
-TIniText::TIniText(const std::string& bytes) {
-    // LF and CR never occur inside a GB18030 character, so the bytes can be
-    // split into lines before they are decoded.
+TIniText::TIniText(const std::string& fileBytes) {
+    // Editors on Linux write UTF-8; the program itself has always written
+    // GB18030. Many single Chinese characters in GB18030 happen to be valid
+    // two-byte UTF-8 ("值" is D6 B5), but Chinese in UTF-8 always takes three
+    // bytes, and a GB18030 file that is valid UTF-8 with such a sequence is
+    // vanishingly rare.
+    std::string bytes = fileBytes;
+    for (const std::string* mark : {&Utf8ByteOrderMark, &Gb18030ByteOrderMark}) {
+        if (StartsWith(bytes, *mark)) {
+            FByteOrderMark = *mark;
+            bytes.erase(0, mark->size());
+            break;
+        }
+    }
+    FUtf8 = FByteOrderMark == Utf8ByteOrderMark ||
+            (FByteOrderMark.empty() && HasLongUtf8Sequence(bytes) && IsValidUtf8(bytes));
+    // LF and CR never occur inside a GB18030 or UTF-8 character, so the bytes
+    // can be split into lines before they are decoded.
     std::size_t begin = 0;
     while (begin < bytes.size()) {
         std::size_t end = bytes.find('\n', begin);
@@ -76,7 +100,25 @@ TIniText::TIniText(const std::string& bytes) {
     Link();
 }
 
-TIniText::TLine TIniText::ParseLine(std::string bytes) {
+std::optional<std::string> TIniText::Decode(const std::string& bytes) const {
+    // Pure ASCII reads the same in both encodings and needs no conversion.
+    if (IsAscii(bytes)) {
+        return bytes;
+    }
+    if (FUtf8) {
+        return IsValidUtf8(bytes) ? std::optional<std::string>(bytes) : std::nullopt;
+    }
+    return Gb18030ToUtf8(bytes);
+}
+
+std::optional<std::string> TIniText::Encode(const std::string& text) const {
+    if (FUtf8) {
+        return IsValidUtf8(text) ? std::optional<std::string>(text) : std::nullopt;
+    }
+    return Utf8ToGb18030(text);
+}
+
+TIniText::TLine TIniText::ParseLine(std::string bytes) const {
     TLine line;
     line.FBytes = std::move(bytes);
     const bool header = line.FBytes[SkipBlanks(line.FBytes)] == '[';
@@ -102,7 +144,7 @@ TIniText::TLine TIniText::ParseLine(std::string bytes) {
     if (equals != std::string::npos) {
         line.FKind = TKind::Key;
         line.FName = Trim(text->substr(0, equals));
-        line.FValue = text->substr(equals + 1);
+        line.FValue = Trim(text->substr(equals + 1));
     }
     return line;
 }
@@ -125,7 +167,7 @@ bool TIniText::InSection(const TLine& line, const std::string& section) const {
 }
 
 std::string TIniText::Bytes() const {
-    std::string bytes;
+    std::string bytes = FByteOrderMark;
     for (const TLine& line : FLines) {
         bytes += line.FBytes;
         bytes += "\r\n";
@@ -141,6 +183,17 @@ std::optional<std::string> TIniText::Find(const std::string& section, const std:
         }
     }
     return std::nullopt;
+}
+
+TIniText::TValues TIniText::Values(const std::string& section) const {
+    TValues values;
+    std::unordered_set<std::string> seen;
+    for (const TLine& line : FLines) {
+        if (line.FKind == TKind::Key && InSection(line, section) && seen.insert(Folded(line.FName)).second) {
+            values.emplace_back(line.FName, line.FValue);
+        }
+    }
+    return values;
 }
 
 bool TIniText::HasSection(const std::string& section) const {
@@ -176,9 +229,9 @@ bool TIniText::Set(const std::string& section, const std::string& key, const std
         key.find('=') != std::string::npos || key[SkipBlanks(key)] == '[' || HasLineBreak(value)) {
         return false;
     }
-    const std::optional<std::string> sectionBytes = Utf8ToGb18030(section);
-    const std::optional<std::string> keyBytes = Utf8ToGb18030(key);
-    const std::optional<std::string> valueBytes = Utf8ToGb18030(value);
+    const std::optional<std::string> sectionBytes = Encode(section);
+    const std::optional<std::string> keyBytes = Encode(key);
+    const std::optional<std::string> valueBytes = Encode(value);
     if (!sectionBytes || !keyBytes || !valueBytes) {
         return false;
     }
@@ -190,11 +243,13 @@ bool TIniText::Set(const std::string& section, const std::string& key, const std
             continue;
         }
         if (line.FKind == TKind::Key && SameName(line.FName, wanted)) {
-            // "=" never occurs inside a GB18030 character: keep the key as it
-            // is spelt in the file and replace only what follows it.
-            line.FBytes.erase(line.FBytes.find('=') + 1);
+            // "=" never occurs inside a GB18030 or UTF-8 character: keep the
+            // key as it is spelt in the file, and the blanks after "=", and
+            // replace only the value.
+            const std::size_t equals = line.FBytes.find('=');
+            line.FBytes.erase(equals + 1 + SkipBlanks(line.FBytes.substr(equals + 1)));
             line.FBytes += *valueBytes;
-            line.FValue = value;
+            line.FValue = Trim(value);
             return true;
         }
         if (line.FKind != TKind::Other || line.FBytes.size() != SkipBlanks(line.FBytes)) {

@@ -2,6 +2,8 @@
 
 #include "IniFile.h"
 
+#include "AsciiCase.h"
+
 #include <charconv>
 
 std::string BoolToText(bool value) {
@@ -40,4 +42,14 @@ void ListSectionsWithPrefix(const TIniFile& ini, const std::string& prefix, TStr
     for (std::string& name : list) {
         name.erase(0, prefix.size());
     }
+}
+
+std::string ValueOf(const TIniFile::TValues& values, const std::string& key,
+                    const std::string& defaultValue) {
+    for (const auto& [name, value] : values) {
+        if (SameTextIgnoringAsciiCase(name, key)) {
+            return value;
+        }
+    }
+    return defaultValue;
 }

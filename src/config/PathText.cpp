@@ -1,6 +1,9 @@
 #include "PathText.h"
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -23,4 +26,57 @@ std::string ExecutableFolder() {
 
 std::string DefaultConfigFileName() {
     return ExecutableFolder() + "/pairwell.ini";
+}
+
+std::string ResolveBeside(const std::string& baseFile, const std::string& path) {
+    if (path.empty() || path[0] == '/' || path.find_first_not_of(" \t") == std::string::npos) {
+        return path;
+    }
+    return ExtractFileDir(baseFile) + "/" + path;
+}
+
+namespace {
+
+std::string StatProblem(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return "does not exist";
+    case EACCES:
+        return "permission denied";
+    default:
+        return std::strerror(error);
+    }
+}
+
+} // namespace
+
+std::string FolderProblem(const std::string& folder) {
+    // With its trailing delimiters a file would read as missing (ENOTDIR).
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return StatProblem(errno);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return "not a folder";
+    }
+    return {};
+}
+
+std::string RegularFileProblem(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return StatProblem(errno);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return "is a folder";
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return "not a regular file";
+    }
+    return {};
 }

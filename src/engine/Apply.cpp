@@ -1,12 +1,7 @@
 #include "Apply.h"
 
-#include "CopyFile.h"
+#include "ApplyItems.h"
 #include "Plan.h"
-#include "config/CustomPublic.h"
-
-#include <cerrno>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -21,89 +16,6 @@ const TPhaseNames& NamesOf(TApplyPhase phase) {
         {"删除: ", "Delete", "DeleteFail", "DeleteCount", "DeleteFailCount"},
     };
     return names[static_cast<int>(phase)];
-}
-
-std::string WithoutTrailingDelimiter(const std::string& path) {
-    std::string result = path;
-    while (result.size() > 1 && result.back() == PathDelim) {
-        result.pop_back();
-    }
-    return result;
-}
-
-bool IsFolder(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Creates a folder and all its missing parents; true when it exists afterwards.
-bool ForceFolders(const std::string& folder) {
-    const std::string path = WithoutTrailingDelimiter(folder);
-    if (path.empty() || IsFolder(path)) {
-        return !path.empty();
-    }
-    const auto slash = path.find_last_of(PathDelim);
-    if (slash != std::string::npos && slash > 0) {
-        ForceFolders(path.substr(0, slash));
-    }
-    return mkdir(path.c_str(), 0777) == 0 || IsFolder(path);
-}
-
-void ForceParentFolders(const std::string& path) {
-    const auto slash = path.find_last_of(PathDelim);
-    if (slash != std::string::npos && slash > 0) {
-        ForceFolders(path.substr(0, slash));
-    }
-}
-
-// Something exists at the path that its owner may not write (a link counts as writable).
-bool IsWriteProtected(const std::string& path) {
-    struct stat st {};
-    return lstat(WithoutTrailingDelimiter(path).c_str(), &st) == 0 && !S_ISLNK(st.st_mode) &&
-           (st.st_mode & S_IWUSR) == 0;
-}
-
-// Clearing the read-only attribute: the owner may write again. Links are left alone.
-void AllowOwnerWrite(const std::string& path) {
-    const std::string plain = WithoutTrailingDelimiter(path);
-    struct stat st {};
-    if (lstat(plain.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
-        chmod(plain.c_str(), (st.st_mode & 07777) | S_IWUSR);
-    }
-}
-
-bool CreateItem(const std::string& source, const std::string& target, const TStopTest& stopRequested) {
-    if (TFmCustomPublic::IsFolderEntry(target)) {
-        return ForceFolders(target);
-    }
-    ForceParentFolders(target);
-    return CopyOneFile(source, target, true, stopRequested);
-}
-
-bool UpdateItem(const std::string& source, const std::string& target, const TApplyOptions& options,
-                const TStopTest& stopRequested) {
-    if (options.FDeployMode) {
-        ForceParentFolders(target);
-    } else if (options.FUpdateReadOnly) {
-        AllowOwnerWrite(target);
-    }
-    // Renaming over a file would replace it even where writing is refused.
-    if (IsWriteProtected(target)) {
-        return false;
-    }
-    return CopyOneFile(source, target, false, stopRequested);
-}
-
-bool DeleteItem(const std::string& path, const TApplyOptions& options) {
-    if (options.FUpdateReadOnly) {
-        AllowOwnerWrite(path);
-    } else if (IsWriteProtected(path)) {
-        return false;
-    }
-    if (TFmCustomPublic::IsFolderEntry(path)) {
-        return rmdir(WithoutTrailingDelimiter(path).c_str()) == 0; // only an empty folder goes
-    }
-    return unlink(path.c_str()) == 0;
 }
 
 } // namespace
@@ -121,40 +33,32 @@ TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& lines, const TAppl
         log.WriteLogElement(names.FFailedCount, std::to_string(result.FFailed));
     };
     progress.ResetProgress(lines.size());
+    TPhaseItems items(phase, options, stopRequested);
     try {
         for (const std::string& line : lines) {
             if (StopRequestedBy(stopRequested)) {
                 result.FStopped = true;
                 break;
             }
-            const std::string source = options.FSourceRoot + line;
             const std::string path =
                 (phase == TApplyPhase::Delete ? options.FTargetRoot : options.FWriteRoot) + line;
             progress.ShowItem(names.FPrefix, path);
-            bool done = false;
-            try {
-                if (IsSafePlanLine(line)) {
-                    switch (phase) {
-                    case TApplyPhase::New:
-                        done = CreateItem(source, path, stopRequested);
-                        break;
-                    case TApplyPhase::Update:
-                        done = UpdateItem(source, path, options, stopRequested);
-                        break;
-                    case TApplyPhase::Delete:
-                        done = DeleteItem(path, options);
-                        break;
-                    }
+            std::string reason = "the line leaves its root";
+            if (IsSafePlanLine(line)) {
+                try {
+                    reason = items.Run(line);
+                } catch (const std::exception& error) {
+                    reason = error.what(); // a failed item never ends the phase
                 }
-            } catch (const std::exception&) {
-                done = false; // a source that cannot be read fails its item only
             }
+            const bool done = reason.empty();
             if (done) {
                 ++result.FDone;
                 log.WriteLogElement(names.FDone, path);
             } else {
                 ++result.FFailed;
                 result.FFailedLines.push_back(line);
+                result.FFailures.push_back({path, reason});
                 log.WriteLogElement(names.FFailed, path);
             }
         }

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "Plan.h"
 #include "Progress.h"
 #include "StopTest.h"
 #include "config/StringList.h"
 #include "runlog/RunLog.h"
 
 #include <string>
+#include <vector>
 
 enum class TApplyPhase { New, Update, Delete };
 
@@ -24,6 +26,8 @@ struct TPhaseResult {
     int FFailed = 0;
     // The lines whose item failed, in order: what a second run should retry.
     TStringList FFailedLines;
+    // Each failed item's full path and reason, in the same order.
+    std::vector<TItemFailure> FFailures;
     // The stop test ended the phase before its last line.
     bool FStopped = false;
 };

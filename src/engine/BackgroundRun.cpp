@@ -1,49 +1,72 @@
 #include "BackgroundRun.h"
 
 #include "Check.h"
-#include "ProjectRecord.h"
+#include "FolderIndex.h"
 #include "config/FileFacts.h"
+#include "config/PathText.h"
+
+namespace {
+
+const std::string StatusCompleted = "完成";
+const std::string StatusStopped = "中止";
+
+bool Reject(TBackgroundRun& run, const std::string& error, const std::string& detail) {
+    run.FErrorText = error;
+    run.FErrorDetail = detail;
+    return false;
+}
+
+} // namespace
 
 bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
                   const TStopTest& stopRequested) {
-    namespace K = ProjectKey;
-    const std::string section = ProjectSection(run.FProjectName);
-    const auto read = [&](const std::string& key, const std::string& def) {
-        return ini.ReadString(section, key, def);
-    };
+    const TIniFile::TValues section = ini.ReadSectionValues(ProjectSection(run.FProjectName));
+    if (section.empty()) {
+        return Reject(run, ErrorInvalidSource,
+                      "no project \"" + run.FProjectName + "\" in " + ini.FileName());
+    }
+    run.FProject = ReadProject(section);
+    const TProjectRecord& project = run.FProject;
 
     // A blank source would name the root of the file system once the delimiter is added.
-    const std::string source = read(K::Source, "");
+    if (IsBlank(project.FSource)) {
+        return Reject(run, ErrorInvalidSource, "project \"" + run.FProjectName + "\" has no source folder");
+    }
+    const std::string source = ResolveBeside(ini.FileName(), project.FSource);
     run.FSourceRoot = WithTrailingDelimiter(source);
-    if (IsBlank(source) || !FolderExists(run.FSourceRoot)) {
-        run.FErrorText = ErrorInvalidSource;
-        return false;
+    if (const std::string problem = FolderProblem(run.FSourceRoot); !problem.empty()) {
+        return Reject(run, ErrorInvalidSource, source + ": " + problem);
     }
-    const std::string target = read(K::Target, "");
-    if (IsBlank(target)) {
-        run.FErrorText = ErrorInvalidTarget;
-        return false;
+    // A source that cannot be listed is rejected: taken for empty, it would
+    // make every target file surplus.
+    if (const int error = FolderListingError(run.FSourceRoot); error != 0) {
+        return Reject(run, ErrorInvalidSource, run.FSourceRoot + ": " + ErrorText(error));
     }
-    run.FTargetRoot = WithTrailingDelimiter(target);
+    if (IsBlank(project.FTarget)) {
+        return Reject(run, ErrorInvalidTarget, "project \"" + run.FProjectName + "\" has no target folder");
+    }
+    run.FTargetRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FTarget));
 
     TCheckSettings settings;
     settings.FSourceRoot = run.FSourceRoot;
     settings.FTargetRoot = run.FTargetRoot;
-    settings.FCheckEditTime = TextIsTrue(read(K::CheckEditTime, "False"));
-    const bool deployMode = TextIsTrue(read(K::UpdateToOther, "False"));
-    settings.FTimeMode = TextToInt(read(K::EditTime, "0"));
-    settings.FCheckSize = TextIsTrue(read(K::CheckSize, "False"));
-    settings.FDeletePass = TextIsTrue(read(K::FileDelete, "False"));
-    const std::string thresholdText = read(K::Time1, DateTimeToText(Now()));
-    run.FLogBuffer.WriteLogElement("ProcessType", deployMode ? ProcessTypeDeploy : ProcessTypeSync);
-    settings.FThreshold = StartOfDay(TextToThresholdDate(thresholdText));
+    settings.FCheckEditTime = project.FCheckEditTime;
+    settings.FTimeMode = project.FEditTime;
+    settings.FCheckSize = project.FCheckSize;
+    settings.FDeletePass = project.FFileDelete;
+    settings.FThreshold = StartOfDay(project.FTime1);
+    settings.FExcludeTypes = project.FFileTypeExcept;
+    settings.FIncludePaths = project.FDirInclude;
+    settings.FExcludePaths = project.FDirExcept;
+    settings.FIncludeFolders = project.FIncludeBlankFolder;
+    settings.FIncludeTypes = project.FFileTypeInclude;
+    if (project.FUpdateToOther && !IsBlank(project.FDeploy)) {
+        settings.FDeployRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FDeploy));
+    }
+    run.FLogBuffer.WriteLogElement("ProcessType",
+                                   project.FUpdateToOther ? ProcessTypeDeploy : ProcessTypeSync);
 
     run.FPlan.Clear();
-    settings.FExcludeTypes = read(K::FileTypeExcept, "");
-    settings.FIncludePaths = read(K::DirInclude, "");
-    settings.FExcludePaths = read(K::DirExcept, "");
-    settings.FIncludeFolders = TextIsTrue(read(K::IncludeBlankFolder, "False"));
-    settings.FIncludeTypes = read(K::FileTypeInclude, "");
     // A stop that emptied the index leaves the check nothing to poll at: the
     // stop test is asked once more.
     return RunCheck(settings, run.FPlan, progress, stopRequested) && !StopRequestedBy(stopRequested);
@@ -51,26 +74,19 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
 
 bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
                const TStopTest& stopRequested) {
-    namespace K = ProjectKey;
-    const std::string section = ProjectSection(run.FProjectName);
-    const auto read = [&](const std::string& key, const std::string& def) {
-        return ini.ReadString(section, key, def);
-    };
-
+    const TProjectRecord& project = run.FProject;
     TApplyOptions options;
     options.FSourceRoot = run.FSourceRoot;
     options.FTargetRoot = run.FTargetRoot;
     options.FWriteRoot = run.FTargetRoot;
-    const bool deleteSurplus = TextIsTrue(read(K::FileDelete, "False"));
-    options.FUpdateReadOnly = TextIsTrue(read(K::UpdateReadOnly, "True"));
-    options.FDeployMode = TextIsTrue(read(K::UpdateToOther, "False"));
+    options.FUpdateReadOnly = project.FUpdateReadOnly;
+    options.FDeployMode = project.FUpdateToOther;
     if (options.FDeployMode) {
-        const std::string deploy = read(K::Deploy, "");
-        if (IsBlank(deploy)) {
-            run.FErrorText = ErrorInvalidDeploy;
-            return false;
+        if (IsBlank(project.FDeploy)) {
+            return Reject(run, ErrorInvalidDeploy,
+                          "project \"" + run.FProjectName + "\" publishes but has no deploy folder");
         }
-        options.FWriteRoot = WithTrailingDelimiter(deploy);
+        options.FWriteRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FDeploy));
     }
 
     // A stop during the copy of a phase's last item ends that phase without
@@ -90,7 +106,7 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     if (stopped(run.FUpdateResult)) {
         return false;
     }
-    if (deleteSurplus && !options.FDeployMode) {
+    if (project.FFileDelete && !options.FDeployMode) {
         run.FDeleteResult = ApplyPhase(TApplyPhase::Delete, run.FPlan.FDeleteList, options, run.FLogBuffer,
                                        progress, stopRequested);
         return !stopped(run.FDeleteResult);
@@ -99,4 +115,40 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     run.FLogBuffer.WriteLogElement("DeleteCount", "0");
     run.FLogBuffer.WriteLogElement("DeleteFailCount", "0");
     return true;
+}
+
+bool RunStoredProject(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName,
+                      TBackgroundRun& run, TProgressSink& progress, const TStopTest& stopRequested) {
+    run = TBackgroundRun{};
+    run.FProjectName = projectName;
+    const TDateTime beginTime = Now();
+    bool completed = false;
+    try {
+        completed =
+            CheckProject(ini, run, progress, stopRequested) && ApplyPlan(ini, run, progress, stopRequested);
+    } catch (const std::exception& error) {
+        run.FExceptionText = error.what(); // recorded as stopped
+    } catch (...) {
+        run.FExceptionText = "unknown error";
+    }
+
+    TLogBuffer& log = run.FLogBuffer;
+    log.WriteLogElement("Project", run.FProjectName);
+    log.WriteLogElement("ProcessStatus", completed ? StatusCompleted : StatusStopped);
+    if (!run.FErrorText.empty()) {
+        log.WriteLogElement("Error", run.FErrorText);
+    }
+    const TDateTime endTime = Now();
+    log.WriteLogElement("BeginTime", FormatTimeOfDay(beginTime));
+    log.WriteLogElement("EndTime", FormatTimeOfDay(endTime));
+    log.WriteLogElement("SpendTime", FormatSpendTime(endTime.FMilliseconds - beginTime.FMilliseconds));
+    runLog.CloseLogItem(log);
+    return completed;
+}
+
+std::string ErrorMessage(const TBackgroundRun& run) {
+    if (run.FErrorDetail.empty()) {
+        return run.FErrorText;
+    }
+    return run.FErrorText + ": " + run.FErrorDetail;
 }

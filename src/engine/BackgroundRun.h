@@ -3,6 +3,7 @@
 #include "Apply.h"
 #include "Plan.h"
 #include "Progress.h"
+#include "ProjectRecord.h"
 #include "StopTest.h"
 #include "config/IniFile.h"
 #include "runlog/RunLog.h"
@@ -13,9 +14,16 @@
 // what its apply did, with the run-log item being built.
 struct TBackgroundRun {
     std::string FProjectName;
+    // The project as the check read it; the apply works with the same values.
+    TProjectRecord FProject;
     std::string FSourceRoot;
     std::string FTargetRoot;
     std::string FErrorText;
+    // What and where, for people: the project, the folder and why it was
+    // rejected. Not logged: the log keeps the error text alone.
+    std::string FErrorDetail;
+    // What ended the run when an error did; not logged.
+    std::string FExceptionText;
     TPlan FPlan;
     TLogBuffer FLogBuffer;
     TPhaseResult FNewResult;
@@ -23,21 +31,37 @@ struct TBackgroundRun {
     TPhaseResult FDeleteResult;
 };
 
-// Checks the stored project run.FProjectName, reading its section afresh.
-// False with run.FErrorText set ("源文件夹无效", "目标文件夹无效") when a
-// folder is rejected. Records "ProcessType" in the log buffer. Raises
-// EConvertError on a stored value that cannot be converted. False, with no
-// error text, when the stop test ended the check.
+// Checks the stored project run.FProjectName, reading its section afresh in
+// one snapshot. Relative folders are taken from the configuration file's
+// folder. False with run.FErrorText ("源文件夹无效", "目标文件夹无效") and
+// run.FErrorDetail set when a folder is rejected; an unknown project has no
+// source folder, and a source that cannot be listed is rejected too, never
+// taken for empty. What the check could not examine is in run.FPlan.FErrors.
+// Records "ProcessType" in the log buffer. Raises EConvertError
+// on a stored value that cannot be converted. False, with no error text, when
+// the stop test ended the check.
 bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
                   const TStopTest& stopRequested = {});
 
-// Applies run.FPlan after a successful CheckProject: new, update, and (with
-// deletion on, outside deploy mode) delete. Logs "SourcePath" and
-// "TargetPath" first and always logs the delete counts. False with
-// "指定的发布目录无效" when deploy mode has a blank deploy folder. False, with
-// no error text, when the stop test ended a phase: the later phases do not run.
+// Applies run.FPlan after a successful CheckProject, with the settings that
+// check read: new, update, and (with deletion on, outside deploy mode)
+// delete. Logs "SourcePath" and "TargetPath" first and always logs the delete
+// counts. False with "指定的发布目录无效" when deploy mode has a blank deploy
+// folder. False, with no error text, when the stop test ended a phase: the
+// later phases do not run.
 bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
                const TStopTest& stopRequested = {});
+
+// One stored project run as a job runs it: check, apply, the closing elements
+// ("Project", "ProcessStatus" "完成" or "中止", "Error", the times) and the
+// item in the run log. run starts afresh with the given name. True when the
+// run completed; an exception of the check or the apply ends the run as
+// "中止" with run.FExceptionText set, an error writing the item propagates.
+bool RunStoredProject(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName,
+                      TBackgroundRun& run, TProgressSink& progress, const TStopTest& stopRequested = {});
+
+// The error text followed by its detail, as the command-line tool shows it.
+std::string ErrorMessage(const TBackgroundRun& run);
 
 inline const std::string ErrorInvalidSource = "源文件夹无效";
 inline const std::string ErrorInvalidTarget = "目标文件夹无效";

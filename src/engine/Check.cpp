@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <string_view>
 #include <thread>
 #include <unordered_set>
@@ -62,29 +63,92 @@ bool IsInside(std::string_view relative, const std::string& innerPrefix) {
     return !innerPrefix.empty() && relative.substr(0, innerPrefix.size()) == innerPrefix;
 }
 
-// What a source entry's comparison needs to know about both sides.
+// Relative paths (without trailing delimiter) of what one side could not
+// list or examine: nothing at or below them is known.
+class TUnknownPaths {
+public:
+    TUnknownPaths(const std::vector<TItemFailure>& errors, const std::string& root) {
+        for (const TItemFailure& error : errors) {
+            if (error.FPath.compare(0, root.size(), root) == 0) {
+                FPaths.emplace_back(
+                    WithoutTrailingDelimiter(std::string_view(error.FPath).substr(root.size())));
+            }
+        }
+    }
+    // True when the relative entry is one of the paths or lies below one.
+    bool Covers(std::string_view relative) const {
+        const std::string_view plain = WithoutTrailingDelimiter(relative);
+        for (const std::string& path : FPaths) {
+            if (path.empty() || (plain.substr(0, path.size()) == path &&
+                                 (plain.size() == path.size() || plain[path.size()] == PathDelim))) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    static std::string_view WithoutTrailingDelimiter(std::string_view path) {
+        while (!path.empty() && path.back() == PathDelim) {
+            path.remove_suffix(1);
+        }
+        return path;
+    }
+    std::vector<std::string> FPaths;
+};
+
+// What a source entry's comparison needs to know about both sides. FError is
+// the errno of the look-up that failed (of the source when FErrorOnSource).
 struct TEntryFacts {
     TFileFacts FSource;
     TFileFacts FCounterpart;
+    int FError = 0;
+    bool FErrorOnSource = false;
 };
+
+// With the equal-size rule the sizes are read by opening both files, so that
+// a file that cannot be read is an error here rather than a failed update.
+void ReadSizesByOpening(const std::string& entry, const std::string& counterpart, TEntryFacts& facts) {
+    if (const int error = ReadFileSizeByOpening(entry, facts.FSource.FSize); error != 0) {
+        facts.FError = error;
+        facts.FErrorOnSource = true;
+    } else if (const int targetError = ReadFileSizeByOpening(counterpart, facts.FCounterpart.FSize);
+               targetError != 0) {
+        facts.FError = targetError;
+    }
+}
 
 TEntryFacts ReadEntryFacts(const std::string& entry, const TCheckSettings& settings) {
     TEntryFacts facts;
     const std::string counterpart = settings.FTargetRoot + entry.substr(settings.FSourceRoot.size());
     if (TFmCustomPublic::IsFolderEntry(entry)) {
         facts.FCounterpart = ReadFileFacts(counterpart);
+        facts.FError = facts.FCounterpart.FError;
         return facts;
     }
     facts.FSource = ReadFileFacts(entry);
+    if (facts.FSource.FError != 0) {
+        facts.FError = facts.FSource.FError;
+        facts.FErrorOnSource = true;
+        return facts;
+    }
     // A source gone since the walk, or older than the threshold, needs no counterpart.
     if (IsFile(facts.FSource) &&
         !(settings.FCheckEditTime && facts.FSource.FModified < settings.FThreshold)) {
         facts.FCounterpart = ReadFileFacts(counterpart);
+        facts.FError = facts.FCounterpart.FError;
+        if (settings.FCheckSize && facts.FError == 0 && IsFile(facts.FCounterpart) &&
+            PassesTimeMode(settings.FTimeMode, facts.FCounterpart.FModified, facts.FSource.FModified)) {
+            ReadSizesByOpening(entry, counterpart, facts);
+        }
     }
     return facts;
 }
 
 TSourceVerdict Classify(bool isFolder, const TEntryFacts& facts, const TCheckSettings& settings) {
+    if (facts.FError != 0) {
+        return TSourceVerdict::Error;
+    }
     if (isFolder) {
         return IsFolder(facts.FCounterpart) ? TSourceVerdict::Skip : TSourceVerdict::New;
     }
@@ -106,10 +170,23 @@ TSourceVerdict Classify(bool isFolder, const TEntryFacts& facts, const TCheckSet
     return TSourceVerdict::Update;
 }
 
+// Whether the source counterpart of a target entry is missing (or of the
+// other kind); error gets the errno of a look-up that could not tell.
+bool CounterpartIsMissing(const std::string& entry, const TCheckSettings& settings, int& error) {
+    const std::string counterpart = settings.FSourceRoot + entry.substr(settings.FTargetRoot.size());
+    const TFileFacts facts = ReadFileFacts(counterpart);
+    error = facts.FError;
+    if (error != 0) {
+        return false;
+    }
+    return TFmCustomPublic::IsFolderEntry(entry) ? !IsFolder(facts) : !IsFile(facts);
+}
+
 // The delete pass: walks the target tree and decides, entry by entry, what
 // is surplus, on its own thread while the source pass runs. An entry whose
-// counterpart is in the source index exists; only the rest are looked up on
-// disk. Abandoned when the check stops.
+// counterpart is in the source index exists; one at or below a source path
+// that could not be listed or examined is never surplus; only the rest are
+// looked up on disk. Abandoned when the check stops.
 class TTargetPass {
 public:
     explicit TTargetPass(const TCheckSettings& settings) : FSettings(settings) {
@@ -121,9 +198,11 @@ public:
     TTargetPass(const TTargetPass&) = delete;
     TTargetPass& operator=(const TTargetPass&) = delete;
 
-    // The finished source index; it must stay unchanged until Wait returns.
-    void PublishSourceIndex(const TStringList& sourceIndex) {
+    // The finished source index and what the source pass could not know;
+    // both must stay unchanged until Wait returns.
+    void PublishSourceIndex(const TStringList& sourceIndex, const TUnknownPaths& unknownSource) {
         FSourceIndex = &sourceIndex;
+        FUnknownSource = &unknownSource;
         FSourceReady.store(true, std::memory_order_release);
     }
 
@@ -145,6 +224,8 @@ public:
 
     TStringList FIndex;
     std::vector<char> FSurplus;
+    // What the walk could not list, then what the look-ups could not examine.
+    std::vector<TItemFailure> FErrors;
 
 private:
     bool Abandoned() const { return FAbandon.load(std::memory_order_relaxed); }
@@ -154,7 +235,7 @@ private:
             const TStopTest abandoned = [this] { return Abandoned(); };
             BuildFolderIndex(FSettings.FTargetRoot, FSettings.FIncludeTypes, FSettings.FExcludeTypes,
                              FSettings.FIncludePaths, FSettings.FExcludePaths, FIndex,
-                             FSettings.FIncludeFolders, true, true, abandoned);
+                             FSettings.FIncludeFolders, true, true, abandoned, &FErrors);
             while (!FSourceReady.load(std::memory_order_acquire)) {
                 if (Abandoned()) {
                     FDone = true;
@@ -173,8 +254,15 @@ private:
             for (std::size_t i = 0; i < FIndex.size() && !Abandoned(); ++i) {
                 const std::string_view relative =
                     std::string_view(FIndex[i]).substr(FSettings.FTargetRoot.size());
-                FSurplus[i] = !IsInside(relative, sourceInsideTarget) && !sourceEntries.contains(relative) &&
-                              IsSurplusTargetEntry(FIndex[i], FSettings);
+                if (IsInside(relative, sourceInsideTarget) || sourceEntries.contains(relative) ||
+                    FUnknownSource->Covers(relative)) {
+                    continue;
+                }
+                int error = 0;
+                FSurplus[i] = CounterpartIsMissing(FIndex[i], FSettings, error);
+                if (error != 0) {
+                    FErrors.push_back({FSettings.FSourceRoot + std::string(relative), ErrorText(error)});
+                }
             }
         } catch (...) {
             FError = std::current_exception();
@@ -191,11 +279,45 @@ private:
 
     const TCheckSettings& FSettings;
     const TStringList* FSourceIndex = nullptr;
+    const TUnknownPaths* FUnknownSource = nullptr;
     std::thread FThread;
     std::atomic<bool> FSourceReady{false};
     std::atomic<bool> FAbandon{false};
     std::atomic<bool> FDone{false};
     std::exception_ptr FError;
+};
+
+// Leaves out of the source index the entries at or below an inner root
+// (the target or the deploy folder inside the source).
+void RemoveInnerRoot(TStringList& sourceIndex, const std::string& sourceRoot, const std::string& innerRoot) {
+    if (innerRoot.empty()) {
+        return;
+    }
+    const std::string prefix = InnerRootPrefix(sourceRoot, innerRoot);
+    if (!prefix.empty()) {
+        std::erase_if(sourceIndex, [&](const std::string& entry) {
+            return IsInside(std::string_view(entry).substr(sourceRoot.size()), prefix);
+        });
+    }
+}
+
+// A stop test that stays stopped: one stop seen anywhere in the check (at a
+// folder of the walk, between blocks of look-ups, before an entry) ends it,
+// even when the caller's test would answer false the next time.
+class TLatchedStop {
+public:
+    explicit TLatchedStop(const TStopTest& stopRequested) : FStopRequested(stopRequested) {}
+    bool operator()() {
+        if (!FStopped && StopRequestedBy(FStopRequested)) {
+            FStopped = true;
+        }
+        return FStopped;
+    }
+    bool Stopped() const { return FStopped; }
+
+private:
+    const TStopTest& FStopRequested;
+    bool FStopped = false;
 };
 
 } // namespace
@@ -205,48 +327,59 @@ TSourceVerdict ClassifySourceEntry(const std::string& entry, const TCheckSetting
 }
 
 bool IsSurplusTargetEntry(const std::string& entry, const TCheckSettings& settings) {
-    const std::string counterpart = settings.FSourceRoot + entry.substr(settings.FTargetRoot.size());
-    return TFmCustomPublic::IsFolderEntry(entry) ? !FolderExists(counterpart) : !FileExists(counterpart);
+    int error = 0;
+    return CounterpartIsMissing(entry, settings, error);
 }
 
 bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progress,
               const TStopTest& stopRequested) {
     plan.Clear();
+    TLatchedStop latch(stopRequested);
+    const TStopTest stop = std::ref(latch);
     TStringList sourceIndex; // declared first: the target pass reads it until it ends
+    std::vector<TItemFailure> sourceErrors;
     TTargetPass targetPass(settings);
 
     progress.ShowStatus(CheckStatusSourceIndex);
     BuildFolderIndex(settings.FSourceRoot, settings.FIncludeTypes, settings.FExcludeTypes,
                      settings.FIncludePaths, settings.FExcludePaths, sourceIndex, settings.FIncludeFolders,
-                     false, true, stopRequested);
-    const std::string targetInsideSource = InnerRootPrefix(settings.FSourceRoot, settings.FTargetRoot);
-    if (!targetInsideSource.empty()) {
-        std::erase_if(sourceIndex, [&](const std::string& entry) {
-            return IsInside(std::string_view(entry).substr(settings.FSourceRoot.size()), targetInsideSource);
-        });
+                     false, true, stop, &sourceErrors);
+    if (latch.Stopped()) {
+        return false;
     }
-    targetPass.PublishSourceIndex(sourceIndex);
+    RemoveInnerRoot(sourceIndex, settings.FSourceRoot, settings.FTargetRoot);
+    RemoveInnerRoot(sourceIndex, settings.FSourceRoot, settings.FDeployRoot);
+    const TUnknownPaths unknownSource(sourceErrors, settings.FSourceRoot);
+    targetPass.PublishSourceIndex(sourceIndex, unknownSource);
+    plan.FErrors = sourceErrors;
 
     // The look-ups of both sides are what takes the time: they run on every
     // core first, and the entries are then classified in order.
     std::vector<TEntryFacts> facts(sourceIndex.size());
-    ParallelFor(
-        sourceIndex.size(), [&](std::size_t i) { facts[i] = ReadEntryFacts(sourceIndex[i], settings); },
-        stopRequested);
+    if (!ParallelFor(
+            sourceIndex.size(), [&](std::size_t i) { facts[i] = ReadEntryFacts(sourceIndex[i], settings); },
+            stop)) {
+        return false;
+    }
 
     progress.ResetProgress(sourceIndex.size());
     for (std::size_t i = 0; i < sourceIndex.size(); ++i) {
-        if (StopRequestedBy(stopRequested)) {
+        if (stop()) {
             return false;
         }
         const std::string& entry = sourceIndex[i];
         progress.ShowItem(CheckItemPrefix, entry);
+        const std::string relative = entry.substr(settings.FSourceRoot.size());
         switch (Classify(TFmCustomPublic::IsFolderEntry(entry), facts[i], settings)) {
         case TSourceVerdict::New:
-            plan.FNewList.push_back(entry.substr(settings.FSourceRoot.size()));
+            plan.FNewList.push_back(relative);
             break;
         case TSourceVerdict::Update:
-            plan.FUpdateList.push_back(entry.substr(settings.FSourceRoot.size()));
+            plan.FUpdateList.push_back(relative);
+            break;
+        case TSourceVerdict::Error:
+            plan.FErrors.push_back({facts[i].FErrorOnSource ? entry : settings.FTargetRoot + relative,
+                                    ErrorText(facts[i].FError)});
             break;
         case TSourceVerdict::Skip:
             break;
@@ -257,12 +390,13 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
     }
 
     progress.ShowStatus(CheckStatusTargetIndex);
-    if (!targetPass.Wait(stopRequested)) {
+    if (!targetPass.Wait(stop)) {
         return false;
     }
+    plan.FErrors.insert(plan.FErrors.end(), targetPass.FErrors.begin(), targetPass.FErrors.end());
     progress.ResetProgress(targetPass.FIndex.size());
     for (std::size_t i = 0; i < targetPass.FIndex.size(); ++i) {
-        if (StopRequestedBy(stopRequested)) {
+        if (stop()) {
             return false;
         }
         const std::string& entry = targetPass.FIndex[i];

@@ -21,20 +21,31 @@ struct TCheckSettings {
     bool FCheckEditTime = false;
     TDateTime FThreshold; // midnight of the threshold date
     bool FCheckSize = false;
+    // In deploy mode the deploy folder (with trailing delimiter), else empty:
+    // a deploy folder inside the source is left out of the source index.
+    std::string FDeployRoot;
 };
 
-enum class TSourceVerdict { Skip, New, Update };
+// Error: the entry or its counterpart could not be examined, so it is in no list.
+enum class TSourceVerdict { Skip, New, Update, Error };
 
 // Where one source index entry belongs. A source file that is gone by the
-// time it is compared is skipped.
+// time it is compared is skipped; one that cannot be examined (or, with the
+// equal-size rule, whose size cannot be read) is an error.
 TSourceVerdict ClassifySourceEntry(const std::string& entry, const TCheckSettings& settings);
-// Whether one target index entry has no source counterpart of its kind.
+// Whether one target index entry has no source counterpart of its kind. A
+// counterpart that cannot be examined is not taken for absent.
 bool IsSurplusTargetEntry(const std::string& entry, const TCheckSettings& settings);
 
 // Builds the plan: the source pass fills the new and update lists, the delete
 // pass (when on) the delete list, each in index order. The stop test is polled
-// at every folder and before every entry; a stop returns false with the lines
-// found so far (and no delete lines when it came during the source pass).
+// at every folder and before every entry; a stop seen at any of those tests
+// returns false with the lines found so far (and no delete lines when it came
+// during the source pass), never a plan that looks complete.
+// What could not be listed or examined goes into plan.FErrors, and nothing is
+// planned on what is not known: a source folder that cannot be listed has no
+// delete lines below it, an entry that cannot be examined has no line. The
+// check still returns true then; its caller reports the errors.
 // The delete pass's walk and look-ups run on a second thread meanwhile; the
 // plan, the progress and the stop test stay on the calling thread.
 bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progress,

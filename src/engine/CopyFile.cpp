@@ -1,106 +1,103 @@
 #include "CopyFile.h"
 
 #include "config/CustomPublic.h"
+#include "config/FileFacts.h"
 #include "config/PathText.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
+#include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <thread>
 #include <vector>
 
 namespace {
 
-class TFd {
-public:
-    explicit TFd(int fd) : FFd(fd) {}
-    ~TFd() { Close(); }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return FFd; }
-    bool Close() {
-        const int fd = FFd;
-        FFd = -1;
-        return fd < 0 || close(fd) == 0;
+constexpr std::size_t TemporarySuffixLength = 6;
+constexpr char TemporaryLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+bool IsTemporaryLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+std::string RandomTemporaryName() {
+    static thread_local std::mt19937_64 random(std::random_device{}() ^
+                                               std::hash<std::thread::id>{}(std::this_thread::get_id()));
+    std::string name(CopyTemporaryPrefix);
+    for (std::size_t i = 0; i < TemporarySuffixLength; ++i) {
+        name.push_back(TemporaryLetters[random() % (sizeof TemporaryLetters - 1)]);
     }
+    return name;
+}
 
-private:
-    int FFd;
-};
-
-// A hidden temporary file beside the target; removed again unless committed.
+// A hidden temporary file in the target's folder, locked while it is written;
+// removed again unless committed.
 class TTemporaryTarget {
 public:
-    explicit TTemporaryTarget(const std::string& target) {
-        std::string pattern = ExtractFileDir(target) + PathDelim + ".pairwell-XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        FFd = mkostemp(name.data(), O_CLOEXEC);
-        if (FFd >= 0) {
-            FPath = name.data();
+    explicit TTemporaryTarget(int folderFd) : FFolderFd(folderFd) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = RandomTemporaryName();
+            const int fd =
+                openat(folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                FFd.Reset(fd);
+                FName = std::move(name);
+                // Held until the rename: a later run removes only temporaries nobody holds.
+                flock(fd, LOCK_EX);
+                FLock.Reset(dup(fd));
+                return;
+            }
+            if (errno != EEXIST) {
+                return;
+            }
         }
     }
     ~TTemporaryTarget() {
-        if (FFd >= 0) {
-            close(FFd);
-        }
-        if (!FPath.empty()) {
-            unlink(FPath.c_str());
+        FFd.Close();
+        if (!FName.empty()) {
+            unlinkat(FFolderFd, FName.c_str(), 0);
         }
     }
     TTemporaryTarget(const TTemporaryTarget&) = delete;
     TTemporaryTarget& operator=(const TTemporaryTarget&) = delete;
 
-    int Fd() const { return FFd; }
-    bool CloseFile() {
-        const int fd = FFd;
-        FFd = -1;
-        return close(fd) == 0;
-    }
-    // Renames the finished copy over the target (or only where nothing is, with noReplace).
-    bool Commit(const std::string& target, bool noReplace) {
+    int Fd() const { return FFd.Get(); }
+    bool CloseFile() { return FFd.Close(); }
+    // Renames the finished copy over the entry (or only where nothing is, with noReplace).
+    bool Commit(const std::string& name, bool noReplace) {
         if (!noReplace) {
-            if (rename(FPath.c_str(), target.c_str()) != 0) {
+            if (renameat(FFolderFd, FName.c_str(), FFolderFd, name.c_str()) != 0) {
                 return false;
             }
-        } else if (renameat2(AT_FDCWD, FPath.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+        } else if (renameat2(FFolderFd, FName.c_str(), FFolderFd, name.c_str(), RENAME_NOREPLACE) != 0) {
             // Some file systems cannot rename without replacing; a hard link cannot replace either.
-            if ((errno != EINVAL && errno != ENOSYS) || link(FPath.c_str(), target.c_str()) != 0) {
+            if ((errno != EINVAL && errno != ENOSYS) ||
+                linkat(FFolderFd, FName.c_str(), FFolderFd, name.c_str(), 0) != 0) {
                 return false;
             }
-            unlink(FPath.c_str());
+            unlinkat(FFolderFd, FName.c_str(), 0);
         }
-        FPath.clear();
+        FName.clear();
         return true;
     }
 
 private:
-    int FFd = -1;
-    std::string FPath;
+    int FFolderFd;
+    TFd FFd;
+    TFd FLock; // shares the lock of FFd, so closing FFd keeps the file locked
+    std::string FName;
 };
 
-// The whole file in as few kernel calls as the kernel allows.
-bool CopyWhole(int sourceFd, int targetFd) {
-    for (;;) {
-        const ssize_t n = copy_file_range(sourceFd, nullptr, targetFd, nullptr, 1 << 30, 0);
-        if (n == 0) {
-            return true;
-        }
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            // Not supported between these files: fall back to plain reads and writes.
-            return (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) &&
-                   CopyFileInBlocks(sourceFd, targetFd, {});
-        }
-    }
+bool IsKernelCopyUnsupported(int error) {
+    return error == EXDEV || error == ENOSYS || error == EINVAL || error == EOPNOTSUPP;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
+bool WriteAllAt(int fd, const char* data, std::size_t size, off_t offset) {
     while (size > 0) {
-        const ssize_t n = write(fd, data, size);
+        const ssize_t n = pwrite(fd, data, size, offset);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -108,90 +105,229 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
             return false;
         }
         data += n;
+        offset += n;
         size -= static_cast<std::size_t>(n);
     }
     return true;
 }
 
-bool TargetExists(const std::string& target) {
+// Blocks per kernel copy call: the stop test still runs every few milliseconds.
+constexpr std::size_t KernelCopyBlocks = 64;
+
+// Copies the bytes [offset, end) of the source to the same place in the
+// target; with polled set the stop test runs before every block. A source
+// that ends early ends the range.
+class TRangeCopier {
+public:
+    TRangeCopier(int sourceFd, int targetFd, bool polled, const TStopTest& stopRequested)
+        : FSourceFd(sourceFd), FTargetFd(targetFd), FPolled(polled), FStopRequested(stopRequested) {}
+
+    bool Copy(off_t offset, off_t end) {
+        while (offset < end) {
+            if (FPolled && StopRequestedBy(FStopRequested)) {
+                errno = ECANCELED;
+                return false;
+            }
+            const auto left = static_cast<std::size_t>(end - offset);
+            ssize_t n;
+            if (FUseKernelCopy) {
+                const std::size_t most = FPolled ? KernelCopyBlocks * CopyBlockSize : std::size_t{1} << 30;
+                off_t in = offset;
+                off_t out = offset;
+                n = copy_file_range(FSourceFd, &in, FTargetFd, &out, std::min(left, most), 0);
+                if (n < 0 && IsKernelCopyUnsupported(errno)) {
+                    FUseKernelCopy = false; // this pair of files needs a buffer
+                    continue;
+                }
+            } else {
+                static thread_local std::vector<char> buffer;
+                buffer.resize(CopyBlockSize);
+                n = pread(FSourceFd, buffer.data(), std::min(left, buffer.size()), offset);
+                if (n > 0 && !WriteAllAt(FTargetFd, buffer.data(), static_cast<std::size_t>(n), offset)) {
+                    return false;
+                }
+            }
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return false;
+            }
+            if (n == 0) {
+                return true; // the source has become shorter
+            }
+            offset += n;
+        }
+        return true;
+    }
+
+private:
+    int FSourceFd;
+    int FTargetFd;
+    bool FPolled;
+    const TStopTest& FStopRequested;
+    bool FUseKernelCopy = true;
+};
+
+// Copies the whole source, only its data where it has holes, so that a sparse
+// file stays sparse; the target's size is set to the source's at the end.
+bool CopyContents(int sourceFd, int targetFd, bool polled, const TStopTest& stopRequested) {
     struct stat st {};
-    return lstat(target.c_str(), &st) == 0;
+    if (fstat(sourceFd, &st) != 0) {
+        return false;
+    }
+    TRangeCopier copier(sourceFd, targetFd, polled, stopRequested);
+    const bool sparse = st.st_blocks * 512 < st.st_size;
+    if (!sparse) {
+        if (!copier.Copy(0, st.st_size)) {
+            return false;
+        }
+        // A source that grew since it was measured is copied to its end.
+        for (off_t end = lseek(sourceFd, 0, SEEK_END); end > st.st_size; end = lseek(sourceFd, 0, SEEK_END)) {
+            if (!copier.Copy(st.st_size, end)) {
+                return false;
+            }
+            st.st_size = end;
+        }
+        return true;
+    }
+    off_t offset = 0;
+    for (;;) {
+        if (polled && StopRequestedBy(stopRequested)) {
+            errno = ECANCELED;
+            return false;
+        }
+        const off_t data = lseek(sourceFd, offset, SEEK_DATA);
+        if (data < 0) {
+            if (errno == ENXIO) {
+                break; // only a hole is left
+            }
+            if (errno != EINVAL && errno != EOPNOTSUPP) {
+                return false;
+            }
+            // No hole detection here: the rest is copied as data.
+            if (!copier.Copy(offset, st.st_size)) {
+                return false;
+            }
+            break;
+        }
+        off_t hole = lseek(sourceFd, data, SEEK_HOLE);
+        if (hole < 0) {
+            return false;
+        }
+        if (!copier.Copy(data, hole)) {
+            return false;
+        }
+        offset = hole;
+    }
+    const off_t end = lseek(sourceFd, 0, SEEK_END);
+    return end >= 0 && ftruncate(targetFd, end) == 0;
+}
+
+bool Fail(std::string& reason, const std::string& text) {
+    reason = text;
+    return false;
+}
+
+bool FailWithErrno(std::string& reason) {
+    return Fail(reason, ErrorText(errno));
 }
 
 } // namespace
 
-// Blocks per kernel copy call: the stop test still runs every few milliseconds.
-constexpr std::size_t KernelCopyBlocks = 64;
-
-bool CopyFileInBlocks(int sourceFd, int targetFd, const TStopTest& stopRequested) {
-    bool useKernelCopy = true;
-    static thread_local std::vector<char> buffer;
-    for (;;) {
-        if (StopRequestedBy(stopRequested)) {
-            return false;
-        }
-        if (useKernelCopy) {
-            // The kernel copies without a buffer of ours, so it may take several blocks per call.
-            const ssize_t n =
-                copy_file_range(sourceFd, nullptr, targetFd, nullptr, KernelCopyBlocks * CopyBlockSize, 0);
-            if (n > 0) {
-                continue;
-            }
-            if (n == 0) {
-                return true;
-            }
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
-                return false;
-            }
-            useKernelCopy = false; // this pair of files needs a buffer
-        }
-        buffer.resize(CopyBlockSize);
-        const ssize_t n = read(sourceFd, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return n == 0;
-        }
-        if (!WriteAll(targetFd, buffer.data(), static_cast<std::size_t>(n))) {
+bool IsCopyTemporaryName(std::string_view name) {
+    if (name.size() != CopyTemporaryPrefix.size() + TemporarySuffixLength ||
+        name.substr(0, CopyTemporaryPrefix.size()) != CopyTemporaryPrefix) {
+        return false;
+    }
+    for (const char c : name.substr(CopyTemporaryPrefix.size())) {
+        if (!IsTemporaryLetter(c)) {
             return false;
         }
     }
+    return true;
 }
 
-bool CopyOneFile(const std::string& source, const std::string& target, bool failIfExists,
-                 const TStopTest& stopRequested) {
-    if (failIfExists && TargetExists(target)) {
-        return false;
+bool CopyFileInBlocks(int sourceFd, int targetFd, const TStopTest& stopRequested) {
+    return CopyContents(sourceFd, targetFd, true, stopRequested);
+}
+
+bool CopyOneFileAt(const std::string& source, int folderFd, const std::string& name, bool failIfExists,
+                   const TStopTest& stopRequested, std::string& reason) {
+    struct stat existing {};
+    if (failIfExists && fstatat(folderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        return Fail(reason, ErrorText(EEXIST));
     }
-    TFd sourceFd(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    // Never waits: a pipe opened without O_NONBLOCK would block until a writer came.
+    TFd sourceFd(open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat sourceStat {};
     if (sourceFd.Get() < 0 || fstat(sourceFd.Get(), &sourceStat) != 0) {
-        throw EInOutError("Cannot open " + source);
+        throw EInOutError("Cannot open " + source + ": " + ErrorText(errno));
     }
     if (!S_ISREG(sourceStat.st_mode)) {
-        return false;
+        return Fail(reason, "not a regular file");
     }
-    TTemporaryTarget temporary(target);
+    fcntl(sourceFd.Get(), F_SETFL, O_RDONLY); // reads of a regular file may block as usual
+    TTemporaryTarget temporary(folderFd);
     if (temporary.Fd() < 0) {
-        return false;
+        return FailWithErrno(reason);
     }
-    const bool copied = sourceStat.st_size > SingleCallCopyLimit
-                            ? CopyFileInBlocks(sourceFd.Get(), temporary.Fd(), stopRequested)
-                            : CopyWhole(sourceFd.Get(), temporary.Fd());
-    if (!copied) {
-        return false;
+    const bool polled = sourceStat.st_size > SingleCallCopyLimit;
+    if (!CopyContents(sourceFd.Get(), temporary.Fd(), polled, stopRequested)) {
+        return errno == ECANCELED ? Fail(reason, "stopped") : FailWithErrno(reason);
     }
     const timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
     if (fchmod(temporary.Fd(), sourceStat.st_mode & 0777) != 0 || futimens(temporary.Fd(), times) != 0) {
-        return false;
+        return FailWithErrno(reason);
     }
     if (!temporary.CloseFile()) {
-        return false;
+        return FailWithErrno(reason);
     }
-    // The rename is the commit point: until it, the old target stays whole.
-    return temporary.Commit(target, failIfExists);
+    // The rename is the commit point: until it, the old entry stays whole.
+    if (!temporary.Commit(name, failIfExists)) {
+        return FailWithErrno(reason);
+    }
+    return true;
+}
+
+bool CopyOneFile(const std::string& source, const std::string& target, bool failIfExists,
+                 const TStopTest& stopRequested, std::string* reason) {
+    std::string ignored;
+    std::string& why = reason != nullptr ? *reason : ignored;
+    const std::string folder = ExtractFileDir(target);
+    const std::string name = target.substr(target.find_last_of(PathDelim) + 1);
+    const TFd folderFd(open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd.Get() < 0) {
+        return FailWithErrno(why);
+    }
+    return CopyOneFileAt(source, folderFd.Get(), name, failIfExists, stopRequested, why);
+}
+
+void RemoveLeftoverTemporaries(int folderFd) {
+    const int listingFd = openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listingFd < 0) {
+        return;
+    }
+    DIR* dir = fdopendir(listingFd);
+    if (dir == nullptr) {
+        close(listingFd);
+        return;
+    }
+    while (const dirent* entry = readdir(dir)) {
+        if (!IsCopyTemporaryName(entry->d_name)) {
+            continue;
+        }
+        const TFd fd(openat(folderFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat held {};
+        struct stat named {};
+        // Locked means a copy is still writing it. The name is checked again
+        // under the lock: it must still be this file.
+        if (fd.Get() >= 0 && fstat(fd.Get(), &held) == 0 && S_ISREG(held.st_mode) &&
+            flock(fd.Get(), LOCK_EX | LOCK_NB) == 0 &&
+            fstatat(folderFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_ino == held.st_ino && named.st_dev == held.st_dev) {
+            unlinkat(folderFd, entry->d_name, 0);
+        }
+    }
+    closedir(dir);
 }

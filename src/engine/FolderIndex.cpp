@@ -1,8 +1,13 @@
 #include "FolderIndex.h"
 
+#include "CopyFile.h"
 #include "config/AsciiCase.h"
 #include "config/CustomPublic.h"
+#include "config/FileFacts.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,6 +15,7 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -32,41 +38,92 @@ struct TDirCloser {
 };
 using TDirHandle = std::unique_ptr<DIR, TDirCloser>;
 
-// How a listed name is walked. A symbolic link to a folder is skipped: it is
-// neither listed nor entered, so links cannot lead the walk into a loop or out
-// of the tree. Anything else that is not a folder (a link to a file, a dangling
-// link, a pipe) counts as a file.
-enum class EEntryKind : char { File = 'f', Folder = 'd', Skipped = 's' };
-
-EEntryKind KindOfLinkTarget(int folderFd, const char* name) {
-    struct stat target {};
-    if (fstatat(folderFd, name, &target, 0) == 0 && S_ISDIR(target.st_mode)) {
-        return EEntryKind::Skipped;
-    }
-    return EEntryKind::File;
+TFolderListingHook& ListingHook() {
+    static TFolderListingHook hook;
+    return hook;
 }
 
-EEntryKind KindOfEntry(int folderFd, const dirent& entry) {
+// Opens a folder for listing; -1 with errno set when it cannot be.
+int OpenFolderForListing(const std::string& folder, bool followLink) {
+    const TFolderListingHook& hook = ListingHook();
+    if (hook) {
+        if (const int injected = hook(folder); injected != 0) {
+            errno = injected;
+            return -1;
+        }
+    }
+    if (followLink) {
+        return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    // O_NOFOLLOW holds only for a last name without a trailing delimiter:
+    // "sub/" would be resolved through a link named sub.
+    std::string plain = folder;
+    while (plain.size() > 1 && plain.back() == PathDelim) {
+        plain.pop_back();
+    }
+    return open(plain.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+}
+
+// How a listed name is walked. A symbolic link to a folder is skipped: it is
+// neither listed nor entered, so links cannot lead the walk into a loop or out
+// of the tree. Pipes, sockets and devices are skipped too: only regular files
+// can be copied, and opening a pipe could wait forever. A dangling link counts
+// as a file (it can be deleted as surplus, and is gone by the time a source
+// copy would read it). Unknown means the entry could not be examined.
+enum class EEntryKind : char { File = 'f', Folder = 'd', Skipped = 's', Unknown = 'u' };
+
+EEntryKind KindOfMode(mode_t mode) {
+    if (S_ISREG(mode)) {
+        return EEntryKind::File;
+    }
+    return S_ISDIR(mode) ? EEntryKind::Folder : EEntryKind::Skipped;
+}
+
+EEntryKind KindOfLinkTarget(int folderFd, const char* name, int& error) {
+    struct stat target {};
+    if (fstatat(folderFd, name, &target, 0) != 0) {
+        if (errno == ENOENT) {
+            return EEntryKind::File; // dangling
+        }
+        error = errno;
+        return EEntryKind::Unknown;
+    }
+    return KindOfMode(target.st_mode) == EEntryKind::File ? EEntryKind::File : EEntryKind::Skipped;
+}
+
+EEntryKind KindOfEntry(int folderFd, const dirent& entry, int& error) {
     switch (entry.d_type) {
     case DT_DIR:
         return EEntryKind::Folder;
+    case DT_REG:
+        return EEntryKind::File;
     case DT_LNK:
-        return KindOfLinkTarget(folderFd, entry.d_name);
+        return KindOfLinkTarget(folderFd, entry.d_name, error);
     case DT_UNKNOWN: {
         // Some file systems leave the type out of the listing.
         struct stat st {};
         if (fstatat(folderFd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            return EEntryKind::File; // gone meanwhile: no folder there
+            if (errno == ENOENT) {
+                return EEntryKind::Skipped; // gone meanwhile
+            }
+            error = errno;
+            return EEntryKind::Unknown;
         }
-        if (S_ISDIR(st.st_mode)) {
-            return EEntryKind::Folder;
-        }
-        return S_ISLNK(st.st_mode) ? KindOfLinkTarget(folderFd, entry.d_name) : EEntryKind::File;
+        return S_ISLNK(st.st_mode) ? KindOfLinkTarget(folderFd, entry.d_name, error) : KindOfMode(st.st_mode);
     }
     default:
-        return EEntryKind::File;
+        return EEntryKind::Skipped; // pipe, socket, device
     }
 }
+
+// One listed name: where it lies in the listing buffer, its kind, and the
+// errno of an entry that could not be examined.
+struct TListedName {
+    std::size_t FOffset;
+    std::size_t FLength;
+    EEntryKind FKind;
+    int FError;
+};
 
 // One index run: the prepared filters, the switches and the path of the folder
 // being listed. Everything lives here, so concurrent runs share nothing.
@@ -74,18 +131,19 @@ class TFolderIndexWalk {
 public:
     TFolderIndexWalk(const std::string& includeTypes, const std::string& excludeTypes,
                      const std::string& includePaths, const std::string& excludePaths, TStringList& index,
-                     bool includeFolders, bool targetPass, bool recurse, const TStopTest& stopRequested)
+                     bool includeFolders, bool targetPass, bool recurse, const TStopTest& stopRequested,
+                     std::vector<TItemFailure>* errors)
         : FIncludeTypes(LowerAscii(includeTypes)), FExcludeTypes(TrimBlanksAndControls(excludeTypes)),
           FIndex(index), FIncludeFolders(includeFolders), FTargetPass(targetPass), FRecurse(recurse),
-          FStopRequested(stopRequested) {
+          FStopRequested(stopRequested), FErrors(errors) {
         FExcludeTypes = LowerAscii(FExcludeTypes);
         TFmCustomPublic::SplitKeywords(includePaths, FIncludePaths, "|");
         TFmCustomPublic::SplitKeywords(excludePaths, FExcludePaths, "|");
     }
 
-    void Run(const std::string& root) {
+    bool Run(const std::string& root) {
         if (root.empty()) {
-            return; // no folder is named
+            return true; // no folder is named
         }
         // The relative folder paths start at the root's own trailing delimiter.
         FRootLength = root.size();
@@ -97,52 +155,97 @@ public:
             FFolder.push_back(PathDelim);
         }
         ScanFolder(true);
+        return !FStopped;
     }
 
 private:
+    void AddError(const std::string& path, int error) {
+        if (FErrors != nullptr) {
+            FErrors->push_back({path, ErrorText(error)});
+        }
+    }
+
     // Lists the folder whose path (with trailing delimiter) is FFolder and
-    // handles its entries in listing order; FFolder is the same on return.
+    // handles its entries in name order; FFolder is the same on return.
     void ScanFolder(bool isRoot) {
         if (StopRequestedBy(FStopRequested)) {
+            FStopped = true;
             return;
         }
         // The whole listing is read and the folder closed before its entries
         // are handled, so one folder is open at a time however deep the tree.
-        // Each record is the entry's kind followed by its name and a NUL.
-        std::string listing;
+        std::string listing; // the names one after the other
+        std::vector<TListedName> names;
         {
             // A subfolder that has become a link since its parent was listed is not followed.
-            const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (isRoot ? 0 : O_NOFOLLOW);
-            const int fd = open(FFolder.c_str(), flags);
+            const int fd = OpenFolderForListing(FFolder, isRoot);
             if (fd < 0) {
-                return; // missing or unreadable: no entries
+                // A missing folder has no entries; a subfolder that has become a
+                // link or a file since its parent was listed is no folder any more.
+                if (errno != ENOENT && (isRoot || (errno != ENOTDIR && errno != ELOOP))) {
+                    AddError(FFolder, errno);
+                }
+                return;
             }
             TDirHandle dir(fdopendir(fd));
             if (!dir) {
+                AddError(FFolder, errno);
                 close(fd);
                 return;
             }
-            while (const dirent* entry = readdir(dir.get())) {
+            for (;;) {
+                errno = 0;
+                const dirent* entry = readdir(dir.get());
+                if (entry == nullptr) {
+                    if (errno != 0) {
+                        AddError(FFolder, errno); // the listing broke off: the folder is not fully known
+                    }
+                    break;
+                }
                 const char* name = entry->d_name;
                 if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
                     continue;
                 }
-                listing.push_back(static_cast<char>(KindOfEntry(fd, *entry)));
-                listing.append(name);
-                listing.push_back('\0');
+                if (IsCopyTemporaryName(name)) {
+                    continue; // left by an interrupted copy; the next write here removes it
+                }
+                int error = 0;
+                const EEntryKind kind = KindOfEntry(fd, *entry, error);
+                if (kind == EEntryKind::Skipped) {
+                    continue;
+                }
+                const std::size_t length = std::strlen(name);
+                names.push_back({listing.size(), length, kind, error});
+                listing.append(name, length);
             }
         }
+        const auto nameOf = [&listing](const TListedName& listed) {
+            return std::string_view(listing.data() + listed.FOffset, listed.FLength);
+        };
+        // Byte order of the names: the listing order differs between file systems and runs.
+        std::sort(names.begin(), names.end(),
+                  [&](const TListedName& a, const TListedName& b) { return nameOf(a) < nameOf(b); });
 
         const std::size_t folderLength = FFolder.size();
-        for (std::size_t at = 0; at < listing.size();) {
-            const auto kind = static_cast<EEntryKind>(listing[at]);
-            const std::string_view name(listing.data() + at + 1);
-            at += name.size() + 2;
-            if (kind == EEntryKind::File) {
-                AddFileEntry(name);
+        for (const TListedName& listed : names) {
+            const std::string_view name = nameOf(listed);
+            const bool isFolder = listed.FKind == EEntryKind::Folder;
+            // The longest path the system takes, counted with its final NUL.
+            if (folderLength + name.size() + (isFolder ? 1 : 0) + 1 > PATH_MAX) {
+                std::string path = FFolder;
+                path.append(name);
+                if (isFolder) {
+                    path.push_back(PathDelim);
+                }
+                AddError(path, ENAMETOOLONG);
                 continue;
             }
-            if (kind == EEntryKind::Skipped) {
+            if (listed.FKind == EEntryKind::Unknown) {
+                AddError(FFolder + std::string(name), listed.FError);
+                continue;
+            }
+            if (listed.FKind == EEntryKind::File) {
+                AddFileEntry(name);
                 continue;
             }
             FFolder.append(name);
@@ -214,6 +317,8 @@ private:
     const bool FTargetPass;
     const bool FRecurse;
     const TStopTest& FStopRequested;
+    std::vector<TItemFailure>* FErrors;
+    bool FStopped = false;
     std::size_t FRootLength = 0;
     std::string FFolder;    // the folder being listed, with trailing delimiter
     std::string FExtension; // scratch for the type test
@@ -221,12 +326,32 @@ private:
 
 } // namespace
 
-void BuildFolderIndex(const std::string& root, const std::string& includeTypes,
+bool BuildFolderIndex(const std::string& root, const std::string& includeTypes,
                       const std::string& excludeTypes, const std::string& includePaths,
                       const std::string& excludePaths, TStringList& index, bool includeFolders,
-                      bool targetPass, bool recurse, const TStopTest& stopRequested) {
+                      bool targetPass, bool recurse, const TStopTest& stopRequested,
+                      std::vector<TItemFailure>* errors) {
     index.clear();
     TFolderIndexWalk walk(includeTypes, excludeTypes, includePaths, excludePaths, index, includeFolders,
-                          targetPass, recurse, stopRequested);
-    walk.Run(root);
+                          targetPass, recurse, stopRequested, errors);
+    return walk.Run(root);
+}
+
+int FolderListingError(const std::string& folder) {
+    const int fd = OpenFolderForListing(folder, true);
+    if (fd < 0) {
+        return errno;
+    }
+    TDirHandle dir(fdopendir(fd));
+    if (!dir) {
+        const int error = errno;
+        close(fd);
+        return error;
+    }
+    errno = 0;
+    return readdir(dir.get()) != nullptr ? 0 : errno;
+}
+
+void SetFolderListingHookForTests(TFolderListingHook hook) {
+    ListingHook() = std::move(hook);
 }

@@ -1,18 +1,41 @@
 #pragma once
 
+#include "Plan.h"
 #include "StopTest.h"
 #include "config/StringList.h"
 
+#include <functional>
 #include <string>
+#include <vector>
 
 // Fills index with the full paths of everything below root that passes the
-// keyword filters, depth first in directory-listing order. Folder entries end
-// with the path delimiter and appear only with includeFolders; without
-// targetPass a folder's entry precedes its contents, with it the entry follows
-// them. A missing or unreadable root or folder gives no entries. stopRequested
-// is tested at every folder; once it reports a stop, no further folder is listed.
-// Symbolic links to folders are neither listed nor entered; links to files are files.
-void BuildFolderIndex(const std::string& root, const std::string& includeTypes,
+// keyword filters, depth first, each folder's entries in byte order of their
+// names (so a plan comes out the same on every run and machine). Folder
+// entries end with the path delimiter and appear only with includeFolders;
+// without targetPass a folder's entry precedes its contents, with it the entry
+// follows them. stopRequested is tested at every folder; once it reports a
+// stop, no further folder is listed and false is returned.
+//
+// Only regular files, links to them and folders are listed: pipes, sockets and
+// devices are not. Symbolic links to folders are neither listed nor entered.
+// Temporary files of an interrupted copy are never listed.
+//
+// A missing root gives no entries and no error. A folder that cannot be listed
+// for any other reason, an entry whose kind cannot be read and a path longer
+// than the system allows are not left out in silence: each goes into errors
+// (when given) with its path (a folder's with the trailing delimiter) and the
+// system's message, so that a caller never takes them for empty or absent.
+bool BuildFolderIndex(const std::string& root, const std::string& includeTypes,
                       const std::string& excludeTypes, const std::string& includePaths,
                       const std::string& excludePaths, TStringList& index, bool includeFolders,
-                      bool targetPass, bool recurse, const TStopTest& stopRequested = {});
+                      bool targetPass, bool recurse, const TStopTest& stopRequested = {},
+                      std::vector<TItemFailure>* errors = nullptr);
+
+// 0 when the folder can be opened and listed, else the errno that prevents it.
+int FolderListingError(const std::string& folder);
+
+// Fault injection for tests: called with each folder's path before it is
+// opened for listing; a non-zero result makes that listing fail with that
+// errno. Set it only while no index is being built.
+using TFolderListingHook = std::function<int(const std::string& folder)>;
+void SetFolderListingHookForTests(TFolderListingHook hook);

@@ -3,6 +3,14 @@
 #include "config/StringList.h"
 
 #include <string>
+#include <vector>
+
+// One item a check or an apply could not handle: the full path it concerns
+// and why (the system's message, or a short English reason).
+struct TItemFailure {
+    std::string FPath;
+    std::string FReason;
+};
 
 // The plan of a check: paths relative to the source root (new, update) or to
 // the target root (delete), in index order; a line ending with the path
@@ -11,11 +19,15 @@ struct TPlan {
     TStringList FNewList;
     TStringList FUpdateList;
     TStringList FDeleteList;
+    // What the check could not list or examine. A plan with errors is still a
+    // plan, but its caller reports them: the run did not see everything.
+    std::vector<TItemFailure> FErrors;
 
     void Clear() {
         FNewList.clear();
         FUpdateList.clear();
         FDeleteList.clear();
+        FErrors.clear();
     }
 };
 

@@ -59,13 +59,17 @@ inline const std::string Time1 = "Time1";
 
 std::string ProjectSection(const std::string& name);
 
-// Reads a project as the background runs do: every missing key takes its
-// default; a switch is on only for exactly "True". Raises EConvertError when
-// "EditTime" is not a whole number or "Time1" is not a date-time.
+// Reads a project as the background runs do, from one snapshot of its section
+// (so never half of one save and half of another): every missing key takes
+// its default; a switch is on only for exactly "True". Raises EConvertError
+// when "EditTime" is not a whole number or "Time1" is not a date-time.
 TProjectRecord ReadProject(const TIniFile& ini, const std::string& name);
+// The same from a section already read with ReadSectionValues.
+TProjectRecord ReadProject(const TIniFile::TValues& section);
 // Converts a stored "Time1" text; raises EConvertError.
 TDateTime TextToThresholdDate(const std::string& text);
-// Writes the sixteen keys in their order; other keys of the section stay.
+// Writes the sixteen keys in their order, in one replacement of the file;
+// other keys of the section stay.
 void WriteProject(TIniFile& ini, const std::string& name, const TProjectRecord& record);
 void ListProjects(const TIniFile& ini, TStringList& list);
 void DeleteProject(TIniFile& ini, const std::string& name);

@@ -1,6 +1,7 @@
 #include "RunLog.h"
 
 #include "LogText.h"
+#include "LogViewer.h"
 #include "config/AtomicFile.h"
 #include "config/Gb18030.h"
 #include "config/PathText.h"
@@ -174,7 +175,7 @@ private:
 } // namespace
 
 TRunLog::TRunLog(std::string logFolder, TClock clock)
-    : FLogFolder(std::move(logFolder)), FClock(std::move(clock)) {
+    : FLogFolder(std::move(logFolder)), FClock(std::move(clock)), FViewerFolder(ProgramLogViewerFolder()) {
     while (FLogFolder.size() > 1 && FLogFolder.back() == '/') {
         FLogFolder.pop_back();
     }
@@ -193,6 +194,7 @@ std::string TRunLog::DayLogFileName() const {
 void TRunLog::OpenDayLog() const {
     MakeFolder(FLogFolder);
     const TFolderLock lock(FLogFolder);
+    InstallLogViewer(FLogFolder, FViewerFolder);
     const TDateTime today = FClock();
     // The day file matters more than its listing: it is created even when the
     // list file cannot be read or written, and that failure is raised after.
@@ -221,6 +223,7 @@ void TRunLog::CloseLogItem(TLogBuffer& buffer) const {
 
     MakeFolder(FLogFolder);
     const TFolderLock lock(FLogFolder);
+    InstallLogViewer(FLogFolder, FViewerFolder);
     const TDateTime now = FClock();
     const std::string path = DayFileName(FLogFolder, now);
     const std::string encodedItem = ToFileText(item, path);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 // Raised when a run-log file cannot be written.
 class ERunLogError : public std::runtime_error {
@@ -42,11 +43,16 @@ public:
 
     explicit TRunLog(std::string logFolder, TClock clock = Now);
 
+    // Where the log viewer (index.htm, log.xsl) is copied from into the log
+    // folder whenever the log is written; the program's own copies by default.
+    void SetViewerFolder(std::string folder) { FViewerFolder = std::move(folder); }
+
     const std::string& LogFolder() const { return FLogFolder; }
     // Log folder + "/" + today as "yyyy.mm.dd" + ".xml".
     std::string DayLogFileName() const;
     // Makes sure today's day file exists and today is listed in list.xml
-    // (creating the folder and the list file when missing).
+    // (creating the folder and the list file when missing). This and
+    // CloseLogItem also put the log viewer into the folder (InstallLogViewer).
     void OpenDayLog() const;
     // Inserts "<item>" + the buffer's lines (each ending CR LF) + "</item>"
     // before the first "</log>" of the day file of this moment, creating that
@@ -56,4 +62,5 @@ public:
 private:
     std::string FLogFolder;
     TClock FClock;
+    std::string FViewerFolder;
 };

@@ -1,8 +1,10 @@
 // Runs the real pairwell-cli program as cron or a script would.
 
+#include "CliProgram.h"
 #include "TempDir.h"
 #include "config/Gb18030.h"
 #include "config/IniFile.h"
+#include "config/PathText.h"
 
 #include <gtest/gtest.h>
 
@@ -20,13 +22,6 @@ struct TRun {
     std::string FErr;
 };
 
-std::string CliPath() {
-    std::vector<char> buffer(PATH_MAX + 1);
-    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    const std::string self(buffer.data(), static_cast<std::size_t>(length > 0 ? length : 0));
-    return self.substr(0, self.find_last_of('/')) + "/pairwell-cli";
-}
-
 class CliTest : public ::testing::Test {
 protected:
     CliTest() : FIni(FConfig) {}
@@ -42,14 +37,7 @@ protected:
             const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(out, STDOUT_FILENO);
             dup2(err, STDERR_FILENO);
-            const std::string program = CliPath();
-            std::vector<char*> argv{const_cast<char*>(program.c_str())};
-            for (std::string& arg : args) {
-                argv.push_back(arg.data());
-            }
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
+            ExecCli(args);
         }
         int status = 0;
         waitpid(pid, &status, 0);
@@ -104,10 +92,59 @@ TEST_F(CliTest, CheckPrintsThePlanAndChangesNothing) {
     EXPECT_FALSE(PathExists(FDir / "log"));
 }
 
-TEST_F(CliTest, CheckOfARejectedProjectSaysWhyAndExitsWith2) {
-    const TRun run = Run({"check", "missing"});
-    EXPECT_EQ(run.FStatus, 2);
-    EXPECT_EQ(run.FErr, "源文件夹无效\n");
+TEST_F(CliTest, RejectionsNameWhatAndWhereAndExitWith2) {
+    const auto expectError = [&](const std::vector<std::string>& args, const std::string& message) {
+        const TRun run = Run(args, false);
+        EXPECT_EQ(run.FStatus, 2);
+        EXPECT_EQ(run.FErr, message + "\n");
+    };
+    // The configuration file itself: missing, a folder, a device.
+    expectError({"--config", FConfig, "projects"},
+                "pairwell-cli: configuration file " + FConfig + ": does not exist");
+    expectError({"--config", FDir.Path(), "check", "P"},
+                "pairwell-cli: configuration file " + FDir.Path() + ": is a folder");
+    expectError({"--config", "/dev/null", "sync", "P"},
+                "pairwell-cli: configuration file /dev/null: not a regular file");
+    EXPECT_FALSE(PathExists("/dev/log/list.xml"));
+
+    // The project and its folders.
+    FIni.WriteString("system", "project", "");
+    expectError({"--config", FConfig, "check", "missing"},
+                "源文件夹无效: no project \"missing\" in " + FConfig);
+    StoreProject("P");
+    expectError({"--config", FConfig, "check", "P"}, "源文件夹无效: " + FDir / "src: does not exist");
+    WriteTextFile(FDir / "src", "a file");
+    const TRun sync = Run({"sync", "P"});
+    EXPECT_EQ(sync.FStatus, 2);
+    EXPECT_NE(sync.FErr.find("P: 源文件夹无效: " + FDir / "src: not a folder\n"), std::string::npos)
+        << sync.FErr;
+}
+
+TEST_F(CliTest, CheckWithNulEndsEveryPlanLineWithNul) {
+    WriteTextFile(FDir / "src/two\nlines.txt", "a");
+    StoreProject("P");
+    const TRun run = Run({"check", "-0", "P"});
+    EXPECT_EQ(run.FStatus, 0);
+    EXPECT_EQ(run.FOut, std::string("new\ttwo\nlines.txt") + '\0');
+    EXPECT_EQ(Run({"--null", "check", "P"}).FOut, run.FOut);
+    EXPECT_EQ(Run({"sync", "-0", "P"}).FStatus, 64);
+}
+
+TEST_F(CliTest, EveryFailedItemGivesItsPathAndReasonOnStandardError) {
+    WriteTextFile(FDir / "src/a.txt", "a");
+    WriteTextFile(FDir / "src/b.txt", "b");
+    MakeFolder(FDir / "dst/a.txt"); // a folder where the file should go
+    MakeFolder(FDir / "dst/b.txt");
+    StoreProject("P");
+    const TRun run = Run({"sync", "P"});
+    EXPECT_EQ(run.FStatus, 1);
+    EXPECT_EQ(run.FOut, "new: 0 done, 2 failed\nupdate: 0 done, 0 failed\ndelete: 0 done, 0 failed\n");
+    for (const char* name : {"a.txt", "b.txt"}) {
+        const std::string prefix = FDir / "dst/" + name + ": ";
+        const std::size_t at = run.FErr.find(prefix);
+        ASSERT_NE(at, std::string::npos) << run.FErr;
+        EXPECT_GT(run.FErr.find('\n', at), at + prefix.size()) << "a reason follows the path";
+    }
 }
 
 TEST_F(CliTest, SyncMirrorsTheFoldersAndLogsOneItem) {
@@ -123,6 +160,10 @@ TEST_F(CliTest, SyncMirrorsTheFoldersAndLogsOneItem) {
     const auto list = Gb18030ToUtf8(ReadTextFile(FDir / "log/list.xml"));
     ASSERT_TRUE(list.has_value());
     EXPECT_EQ(list->find("<list><item>"), 0u);
+    // The log folder beside this configuration can be opened in a browser.
+    EXPECT_EQ(ReadTextFile(FDir / "log/index.htm"),
+              ReadTextFile(ExtractFileDir(CliPath()) + "/log/index.htm"));
+    EXPECT_TRUE(PathExists(FDir / "log/log.xsl"));
 }
 
 TEST_F(CliTest, SyncExitStatusTellsFailedItemsAndRejectedProjects) {

@@ -20,7 +20,7 @@ std::string KeyOf(int writer, int index) {
 }
 
 std::string ValueOf(int writer, int index) {
-    return "值 " + std::to_string(writer * 1000 + index) + " ";
+    return "值 " + std::to_string(writer * 1000 + index);
 }
 
 TEST(IniFileConcurrency, ThreadsLoseNoWrites) {
@@ -171,6 +171,42 @@ TEST(IniFileConcurrency, ReadersNeverSeeHalfAFile) {
     reader.join();
     EXPECT_EQ(torn, 0);
     EXPECT_EQ(ini.ReadString("a", "value", ""), std::string(size, '0'));
+}
+
+// One process saves a record again and again while this one reads it: every
+// read sees one save whole, never the source of one and the target of another.
+TEST(IniFileConcurrency, SectionSnapshotsNeverMixTwoSaves) {
+    TTempDir dir;
+    const std::string path = dir / "pairwell.ini";
+    TIniFile ini(path);
+    ini.WriteString("project_p", "other", "stays");
+    TStartGate gate;
+    const pid_t child = StartChild([&] {
+        gate.Wait();
+        TIniFile writer(path);
+        for (int i = 0; i < 300; ++i) {
+            const std::string n = std::to_string(i);
+            writer.WriteSectionValues("project_p", {{"source", "/s" + n}, {"target", "/t" + n}});
+        }
+        return 0;
+    });
+    gate.Open();
+    int reads = 0;
+    int mixed = 0;
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        const TIniFile::TValues values = ini.ReadSectionValues("project_p");
+        const std::string source = ::ValueOf(values, "source", "");
+        const std::string target = ::ValueOf(values, "Target", "");
+        if (source.empty() ? !target.empty() : target != "/t" + source.substr(2)) {
+            ++mixed;
+        }
+        ++reads;
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(ini.ReadString("project_p", "target", ""), "/t299");
+    EXPECT_EQ(mixed, 0) << "of " << reads << " reads";
+    EXPECT_EQ(ini.ReadString("project_p", "other", ""), "stays");
 }
 
 } // namespace

@@ -182,4 +182,39 @@ TEST_F(IniFileBytesTest, RefusesWhatALineCannotHold) {
     EXPECT_EQ(FIni.ReadString("", "", ""), "empty names");
 }
 
+TEST_F(IniFileBytesTest, Utf8FilesReadAsUtf8AndKeepTheirEncoding) {
+    WriteTextFile(FPath, "[project_文档]\nsource = /数据\n");
+    TStringList list;
+    FIni.ReadSections(list);
+    EXPECT_EQ(list, TStringList{"project_文档"});
+    EXPECT_EQ(FIni.ReadString("project_文档", "source", ""), "/数据");
+
+    FIni.WriteString("project_文档", "target", "/目标");
+    EXPECT_EQ(OnDisk(), "[project_文档]\r\nsource = /数据\r\ntarget=/目标\r\n");
+
+    // Plain ASCII and GB18030 files stay GB18030.
+    WriteTextFile(FPath, "[a]\r\nk=v\r\n");
+    FIni.WriteString("a", "中", "文");
+    EXPECT_EQ(OnDisk(), "[a]\r\nk=v\r\n\xD6\xD0=\xCE\xC4\r\n");
+    FIni.WriteString("a", "k", "再");
+    EXPECT_EQ(FIni.ReadString("a", "k", ""), "再");
+    EXPECT_EQ(OnDisk(), "[a]\r\nk=\xD4\xD9\r\n\xD6\xD0=\xCE\xC4\r\n");
+    // "值" in GB18030 is also two-byte UTF-8 (U+05B5): still GB18030.
+    WriteTextFile(FPath, "[a]\r\nk=\xD6\xB5\r\n");
+    EXPECT_EQ(FIni.ReadString("a", "k", ""), "值");
+}
+
+TEST_F(IniFileBytesTest, AByteOrderMarkIsSkippedAndKept) {
+    // UTF-8's mark means UTF-8, even for a file that is ASCII after it.
+    WriteTextFile(FPath, "\xEF\xBB\xBF[first]\r\nk=1\r\n");
+    EXPECT_EQ(FIni.ReadString("first", "k", ""), "1");
+    FIni.WriteString("first", "名", "值");
+    EXPECT_EQ(OnDisk(), "\xEF\xBB\xBF[first]\r\nk=1\r\n名=值\r\n");
+
+    WriteTextFile(FPath, "\x84\x31\x95\x33[first]\r\nk=\xD6\xD0\r\n");
+    EXPECT_EQ(FIni.ReadString("first", "k", ""), "中");
+    FIni.WriteString("first", "k", "文");
+    EXPECT_EQ(OnDisk(), "\x84\x31\x95\x33[first]\r\nk=\xCE\xC4\r\n");
+}
+
 } // namespace

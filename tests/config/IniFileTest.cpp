@@ -109,7 +109,7 @@ TEST_F(IniFileTest, ReplacesValuesInPlaceAndKeepsUnrelatedLines) {
                         "# a comment\r\n"
                         "a=first\r\n"
                         "no equals sign here\r\n"
-                        "b =second\r\n"
+                        "b = second\r\n"
                         "new=third\r\n"
                         "\r\n"
                         "[two]\r\n"
@@ -124,7 +124,7 @@ TEST_F(IniFileTest, ReplacesValuesInPlaceAndKeepsUnrelatedLines) {
                         "# a comment\r\n"
                         "a=first\r\n"
                         "no equals sign here\r\n"
-                        "b =second\r\n"
+                        "b = second\r\n"
                         "new=third\r\n"
                         "\r\n");
 }
@@ -144,27 +144,34 @@ TEST_F(IniFileTest, EraseSectionRemovesOnlyThatSection) {
     EXPECT_EQ(OnDisk(), "[project_y]\r\nsource=/other\r\n[project_x]\r\nsource=/again\r\n");
 }
 
-TEST_F(IniFileTest, ValuesKeepEveryBlankAndCharacter) {
-    const TStringList values{" ",     "  padded  ",      "\ttabs\t",        "",
-                             "a=b=c", "[not a section]", "; not a comment", "C:\\path with blanks\\",
-                             "50%",   "\"quoted\""};
+TEST_F(IniFileTest, ValuesKeepEveryCharacterButTheBlanksAroundThem) {
+    const TStringList values{
+        "",    "a=b=c",      "[not a section]", "; not a comment", "C:\\path with blanks\\",
+        "50%", "\"quoted\"", "inner  blanks"};
     for (std::size_t i = 0; i < values.size(); ++i) {
         FIni.WriteString("values", "k" + std::to_string(i), values[i]);
     }
     for (std::size_t i = 0; i < values.size(); ++i) {
         EXPECT_EQ(FIni.ReadString("values", "k" + std::to_string(i), "missing"), values[i]) << "value " << i;
     }
-    EXPECT_EQ(ReadTextFile(FPath).find("k0= \r\n"), std::string("[values]\r\n").size());
+    FIni.WriteString("values", "padded", "  padded\t");
+    EXPECT_EQ(FIni.ReadString("values", "padded", ""), "padded");
 }
 
-TEST_F(IniFileTest, BlanksAroundKeyNamesDoNotMatterButBlanksInValuesDo) {
-    WriteTextFile(FPath, "[s]\r\n  spaced  =  value  \r\n\ttab\t=x\r\n");
-    EXPECT_EQ(FIni.ReadString("s", "spaced", ""), "  value  ");
-    EXPECT_EQ(FIni.ReadString("s", " spaced ", ""), "  value  ");
+// As the profile functions and common INI readers do: "source = /data" works.
+TEST_F(IniFileTest, BlanksAroundNamesAndValuesDoNotMatter) {
+    WriteTextFile(FPath, "[s]\r\n  spaced  =  value  \r\n\ttab\t=\tx\t\r\n");
+    EXPECT_EQ(FIni.ReadString("s", "spaced", ""), "value");
+    EXPECT_EQ(FIni.ReadString("s", " spaced ", ""), "value");
     EXPECT_EQ(FIni.ReadString("s", "tab", ""), "x");
     TStringList list;
     FIni.ReadSection("s", list);
     EXPECT_EQ(list, (TStringList{"spaced", "tab"}));
+    EXPECT_EQ(FIni.ReadSectionValues("S"), (TIniFile::TValues{{"spaced", "value"}, {"tab", "x"}}));
+
+    // A rewrite keeps the key as spelt and the blanks after "=".
+    FIni.WriteString("s", "spaced", "new");
+    EXPECT_EQ(OnDisk(), "[s]\r\n  spaced  =  new\r\n\ttab\t=\tx\t\r\n");
 
     // Section names are taken as written: a project named " x" is not "x".
     FIni.WriteString("project_ x ", "k", "blank");
@@ -173,6 +180,21 @@ TEST_F(IniFileTest, BlanksAroundKeyNamesDoNotMatterButBlanksInValuesDo) {
     EXPECT_EQ(FIni.ReadString("project_x", "k", ""), "plain");
     FIni.ReadSections(list);
     EXPECT_EQ(list, (TStringList{"s", "project_ x ", "project_x"}));
+}
+
+TEST_F(IniFileTest, SectionValuesAreWrittenInOneReplacementWithTheWriteStringRules) {
+    WriteTextFile(FPath, "[p]\r\n; note\r\nSOURCE=/old\r\nkeep=me\r\n\r\n[q]\r\nx=1\r\n");
+    FIni.WriteSectionValues("P", {{"source", "/new"}, {"target", "/t"}, {"deploy", ""}});
+    EXPECT_EQ(OnDisk(),
+              "[p]\r\n; note\r\nSOURCE=/new\r\nkeep=me\r\ntarget=/t\r\ndeploy=\r\n\r\n[q]\r\nx=1\r\n");
+    FIni.WriteSectionValues("new", {{"b", "2"}, {"a", "1"}});
+    EXPECT_EQ(FIni.ReadSectionValues("new"), (TIniFile::TValues{{"b", "2"}, {"a", "1"}}));
+    EXPECT_TRUE(FIni.ReadSectionValues("absent").empty());
+
+    // One value that no line can hold: none of them is written.
+    const std::string before = OnDisk();
+    EXPECT_THROW(FIni.WriteSectionValues("p", {{"source", "/other"}, {"bad", "two\nlines"}}), EIniFileError);
+    EXPECT_EQ(OnDisk(), before);
 }
 
 TEST_F(IniFileTest, LongValuesAreNotCut) {

@@ -44,4 +44,46 @@ TEST_F(BackgroundRunTest, AStoppedCheckOrApplyReturnsFalseWithoutAnErrorText) {
     EXPECT_NE(PathExists(FDir / "dst/a.txt"), PathExists(FDir / "dst/b.txt"));
 }
 
+TEST_F(BackgroundRunTest, RelativeFoldersAreTakenFromTheConfigurationFilesFolder) {
+    FIni.WriteString("project_P", "source", "src");
+    FIni.WriteString("project_P", "target", " dst/sub ");
+    ASSERT_TRUE(CheckProject(FIni, FRun, SilentProgress())) << ErrorMessage(FRun);
+    EXPECT_EQ(FRun.FSourceRoot, FDir / "src/");
+    EXPECT_EQ(FRun.FTargetRoot, FDir / "dst/sub/");
+    ASSERT_TRUE(ApplyPlan(FIni, FRun, SilentProgress()));
+    EXPECT_EQ(ReadTextFile(FDir / "dst/sub/a.txt"), "a");
+}
+
+TEST_F(BackgroundRunTest, RejectionsKeepTheLoggedTextAndNameWhatAndWhere) {
+    const auto rejection = [&](const std::string& name) {
+        TBackgroundRun run;
+        run.FProjectName = name;
+        EXPECT_FALSE(CheckProject(FIni, run, SilentProgress()));
+        return ErrorMessage(run);
+    };
+    EXPECT_EQ(rejection("Nope"), "源文件夹无效: no project \"Nope\" in " + FIni.FileName());
+
+    FIni.WriteString("project_P", "source", FDir / "src/a.txt");
+    EXPECT_EQ(rejection("P"), "源文件夹无效: " + FDir / "src/a.txt: not a folder");
+    FIni.WriteString("project_P", "source", FDir / "gone");
+    EXPECT_EQ(rejection("P"), "源文件夹无效: " + FDir / "gone: does not exist");
+
+    FIni.WriteString("project_P", "source", FDir / "src");
+    FIni.WriteString("project_P", "target", "  ");
+    TBackgroundRun run;
+    run.FProjectName = "P";
+    EXPECT_FALSE(CheckProject(FIni, run, SilentProgress()));
+    EXPECT_EQ(run.FErrorText, "目标文件夹无效");
+    EXPECT_EQ(run.FErrorDetail, "project \"P\" has no target folder");
+}
+
+TEST_F(BackgroundRunTest, TheApplyUsesTheSettingsTheCheckRead) {
+    WriteTextFile(FDir / "dst/surplus.txt", "s");
+    FIni.WriteString("project_P", "FileDelete", "True");
+    ASSERT_TRUE(CheckProject(FIni, FRun, SilentProgress()));
+    FIni.WriteString("project_P", "FileDelete", "False"); // saved between check and apply
+    ASSERT_TRUE(ApplyPlan(FIni, FRun, SilentProgress()));
+    EXPECT_FALSE(PathExists(FDir / "dst/surplus.txt"));
+}
+
 } // namespace

@@ -1,4 +1,5 @@
 #include "engine/FolderIndex.h"
+#include "Unprivileged.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -214,18 +215,32 @@ TEST(FolderIndexLinks, LinksToFoldersAreSkippedAndLinksToFilesAreFiles) {
     }
 }
 
-TEST(FolderIndexAccess, UnreadableFolderGivesNoEntriesButIsStillAFolder) {
-    if (geteuid() == 0) {
-        GTEST_SKIP() << "permissions do not bind the super-user";
+TEST(FolderIndexAccess, AnUnreadableFolderIsStillAFolderAndItsListingAnError) {
+    if (!PermissionsCanBind()) {
+        GTEST_SKIP() << "no unprivileged user";
     }
     TTempDir dir;
+    OpenToEveryone(dir.Path());
     WriteTextFile(dir / "open/a.txt", "a");
     WriteTextFile(dir / "locked/b.txt", "b");
     ASSERT_EQ(chmod((dir / "locked").c_str(), 0), 0);
-    EXPECT_EQ(Relative(IndexOf(dir.Path(), TIndexOptions().Folders()), dir.Path()),
-              (TStringList{"locked/", "open/", "open/a.txt"}));
+    const auto indexAndErrors = [&] {
+        std::vector<TItemFailure> errors;
+        TStringList index;
+        BuildFolderIndex(dir.Path(), "", "", "", "", index, true, false, true, {}, &errors);
+        for (const TItemFailure& error : errors) {
+            index.push_back("error " + error.FPath + " " + error.FReason);
+        }
+        std::string text;
+        for (const std::string& line : index) {
+            text += line + "\n";
+        }
+        return text;
+    };
+    EXPECT_EQ(RunUnprivileged(indexAndErrors), dir / "locked/\n" + dir / "open/\n" + dir / "open/a.txt\n" +
+                                                   "error " + dir / "locked/ Permission denied\n");
     ASSERT_EQ(chmod(dir.Path().c_str(), 0), 0);
-    EXPECT_TRUE(IndexOf(dir.Path(), TIndexOptions().Folders()).empty());
+    EXPECT_EQ(RunUnprivileged(indexAndErrors), "error " + dir / " Permission denied\n");
     chmod(dir.Path().c_str(), 0700);
 }
 

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 namespace {
 
 TEST(ProjectRecord, MissingKeysTakeTheBackgroundDefaults) {
@@ -22,7 +25,7 @@ TEST(ProjectRecord, SavesSixteenKeysInOrderAndReadsThemBack) {
     TTempDir dir;
     TIniFile ini(dir / "pairwell.ini");
     TProjectRecord record;
-    record.FSource = " /src with blanks ";
+    record.FSource = "/src with blanks";
     record.FTarget = "/目标";
     record.FFileTypeInclude = "jpg|bmp";
     record.FUpdateReadOnly = false;
@@ -72,6 +75,38 @@ TEST(ProjectRecord, ListsOnlyNamedProjectsAndDeletesBySection) {
     ListProjects(ini, names);
     EXPECT_TRUE(names.empty());
     EXPECT_EQ(ini.ReadString("job-project_j", "k", ""), "v");
+}
+
+// The window saves while a job runner reads: each read is one save, whole.
+TEST(ProjectRecord, AReadNeverPairsOneSavesSourceWithAnothersTarget) {
+    TTempDir dir;
+    const std::string path = dir / "pairwell.ini";
+    std::atomic<bool> done = false;
+    std::thread saver([&] {
+        TIniFile ini(path);
+        for (int i = 0; i < 200; ++i) {
+            TProjectRecord record;
+            record.FSource = "/source/" + std::to_string(i);
+            record.FTarget = "/target/" + std::to_string(i);
+            record.FFileDelete = i % 2 == 1;
+            WriteProject(ini, "p", record);
+        }
+        done = true;
+    });
+    const TIniFile ini(path);
+    int mixed = 0;
+    while (!done) {
+        const TProjectRecord record = ReadProject(ini, "p");
+        if (record.FSource.empty()) {
+            continue;
+        }
+        const std::string n = record.FSource.substr(8);
+        if (record.FTarget != "/target/" + n || record.FFileDelete != (std::stoi(n) % 2 == 1)) {
+            ++mixed;
+        }
+    }
+    saver.join();
+    EXPECT_EQ(mixed, 0);
 }
 
 } // namespace

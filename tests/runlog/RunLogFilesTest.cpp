@@ -34,7 +34,8 @@ TEST(RunLogDay, FirstRunCreatesDayFileAndListEntryAndSecondChangesNothing) {
     TTempDir dir;
     WriteTextFile(dir / "log/list.xml", EmptyList);
     TTestClock clock(At(2005, 1, 1, 9, 30));
-    const TRunLog log(dir / "log/", clock.Clock());
+    TRunLog log(dir / "log/", clock.Clock());
+    log.SetViewerFolder(dir / "no viewer");
     EXPECT_EQ(log.DayLogFileName(), dir / "log/2005.01.01.xml");
 
     log.OpenDayLog();

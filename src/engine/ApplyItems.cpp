@@ -1,0 +1,189 @@
+#include "ApplyItems.h"
+
+#include "ApplyRootedPath.h"
+#include "config/CustomPublic.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string WithoutTrailingDelimiter(const std::string& path) {
+    std::string result = path;
+    while (result.size() > 1 && result.back() == PathDelim) {
+        result.pop_back();
+    }
+    return result;
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Creates a root folder and all its missing parents; true when it exists
+// afterwards. Roots are the user's own paths, links on the way included.
+bool ForceFolders(const std::string& folder) {
+    const std::string path = WithoutTrailingDelimiter(folder);
+    if (path.empty() || IsFolder(path)) {
+        return !path.empty();
+    }
+    const auto slash = path.find_last_of(PathDelim);
+    if (slash != std::string::npos && slash > 0) {
+        ForceFolders(path.substr(0, slash));
+    }
+    return mkdir(path.c_str(), 0777) == 0 || IsFolder(path);
+}
+
+// Something exists at the entry that its owner may not write (a link counts as writable).
+bool IsWriteProtectedAt(int folderFd, const std::string& name) {
+    struct stat st {};
+    return fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(st.st_mode) &&
+           (st.st_mode & S_IWUSR) == 0;
+}
+
+// Clearing the read-only attribute: the owner may write again. Links are left alone.
+void AllowOwnerWriteAt(int folderFd, const std::string& name) {
+    struct stat st {};
+    if (fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(st.st_mode) &&
+        (st.st_mode & S_IWUSR) == 0) {
+        fchmodat(folderFd, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
+    }
+}
+
+const std::string ReasonReadOnly = "the target is read-only";
+
+} // namespace
+
+TPhaseItems::TPhaseItems(TApplyPhase phase, const TApplyOptions& options, const TStopTest& stopRequested)
+    : FPhase(phase), FOptions(options), FStopRequested(stopRequested),
+      FRoot(phase == TApplyPhase::Delete ? options.FTargetRoot : options.FWriteRoot) {}
+
+std::string TPhaseItems::Run(const std::string& line) {
+    switch (FPhase) {
+    case TApplyPhase::New:
+        return Create(line);
+    case TApplyPhase::Update:
+        return Update(line);
+    case TApplyPhase::Delete:
+        return Delete(line);
+    }
+    return "unknown phase";
+}
+
+// The root's descriptor, opened once; with create a missing root is made first.
+int TPhaseItems::RootFd(bool create) {
+    if (FRootFd.Get() < 0) {
+        if (create) {
+            ForceFolders(FRoot);
+        }
+        FRootFd.Reset(open(FRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+    return FRootFd.Get();
+}
+
+// Opens the folder of the line's last name, or sets reason.
+int TPhaseItems::OpenParent(const std::string& line, bool create, std::string& name, std::string& reason) {
+    const int rootFd = RootFd(create);
+    if (rootFd < 0) {
+        reason = WalkErrorText(errno);
+        return -1;
+    }
+    const int fd = OpenParentBelowRoot(rootFd, line, create, name);
+    if (fd < 0) {
+        reason = WalkErrorText(errno);
+    }
+    return fd;
+}
+
+// Before the first copy into a folder, the leftovers of killed copies go.
+void TPhaseItems::SweepOnce(int folderFd) {
+    struct stat st {};
+    if (fstat(folderFd, &st) == 0 && FSwept.insert({st.st_dev, st.st_ino}).second) {
+        RemoveLeftoverTemporaries(folderFd);
+    }
+}
+
+std::string TPhaseItems::Copy(int folderFd, const std::string& line, const std::string& name,
+                              bool failIfExists) {
+    SweepOnce(folderFd);
+    std::string reason;
+    try {
+        if (CopyOneFileAt(FOptions.FSourceRoot + line, folderFd, name, failIfExists, FStopRequested,
+                          reason)) {
+            return {};
+        }
+    } catch (const EInOutError& error) {
+        return error.what(); // a source that cannot be read fails its item only
+    }
+    return reason.empty() ? "copy failed" : reason;
+}
+
+std::string TPhaseItems::Create(const std::string& line) {
+    std::string name, reason;
+    const TFd parent(OpenParent(line, true, name, reason));
+    if (parent.Get() < 0) {
+        return reason;
+    }
+    if (!TFmCustomPublic::IsFolderEntry(line)) {
+        return Copy(parent.Get(), line, name, true);
+    }
+    if (mkdirat(parent.Get(), name.c_str(), 0777) == 0) {
+        return {};
+    }
+    const int error = errno;
+    struct stat st {};
+    if (error == EEXIST && fstatat(parent.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            return {};
+        }
+        return WalkErrorText(S_ISLNK(st.st_mode) ? ELOOP : EEXIST);
+    }
+    return WalkErrorText(error);
+}
+
+std::string TPhaseItems::Update(const std::string& line) {
+    std::string name, reason;
+    const TFd parent(OpenParent(line, FOptions.FDeployMode, name, reason));
+    if (parent.Get() < 0) {
+        return reason;
+    }
+    if (!FOptions.FDeployMode && FOptions.FUpdateReadOnly) {
+        AllowOwnerWriteAt(parent.Get(), name);
+    }
+    // Renaming over a file would replace it even where writing is refused.
+    if (IsWriteProtectedAt(parent.Get(), name)) {
+        return ReasonReadOnly;
+    }
+    return Copy(parent.Get(), line, name, false);
+}
+
+std::string TPhaseItems::Delete(const std::string& line) {
+    std::string name, reason;
+    const TFd parent(OpenParent(line, false, name, reason));
+    if (parent.Get() < 0) {
+        return reason;
+    }
+    if (FOptions.FUpdateReadOnly) {
+        AllowOwnerWriteAt(parent.Get(), name);
+    } else if (IsWriteProtectedAt(parent.Get(), name)) {
+        return ReasonReadOnly;
+    }
+    if (TFmCustomPublic::IsFolderEntry(line)) {
+        // Only an empty folder goes; leftovers of killed copies do not count.
+        const TFd folder(openat(parent.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (folder.Get() >= 0) {
+            RemoveLeftoverTemporaries(folder.Get());
+        }
+        if (unlinkat(parent.Get(), name.c_str(), AT_REMOVEDIR) != 0) {
+            return WalkErrorText(errno);
+        }
+        return {};
+    }
+    if (unlinkat(parent.Get(), name.c_str(), 0) != 0) {
+        return WalkErrorText(errno);
+    }
+    return {};
+}
