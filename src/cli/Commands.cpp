@@ -4,6 +4,7 @@
 #include "StopSignal.h"
 #include "engine/BackgroundRun.h"
 #include "engine/ProjectRecord.h"
+#include "jobs/JobProcessor.h"
 #include "jobs/JobRecord.h"
 
 #include <iostream>
@@ -11,8 +12,8 @@
 
 namespace {
 
-const std::string StatusCompleted = "完成";
-const std::string StatusStopped = "中止";
+const std::string& StatusCompleted = ProcessStatusCompleted;
+const std::string& StatusStopped = ProcessStatusStopped;
 
 // Every line goes out through here: the progress line is erased first, so
 // that a line never starts in the middle of it.
@@ -125,11 +126,10 @@ int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineE
 int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName) {
     TCliProgress progress;
     TCliOutput output(progress);
-    runLog.OpenDayLog();
-    TBackgroundRun run;
-    const bool completed = RunStoredProject(ini, runLog, projectName, run, progress, StopSignalTest());
-    PrintRun(output, run, completed, false);
-    return StatusOf(run, completed);
+    TJobProcessor processor(ini, runLog, "", progress, TRunControl{{}, StopSignalTest()});
+    const bool completed = processor.RunProject(projectName).FCompleted;
+    PrintRun(output, processor.LastRun(), completed, false);
+    return StatusOf(processor.LastRun(), completed);
 }
 
 int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName) {
@@ -139,16 +139,15 @@ int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string&
     }
     TCliProgress progress;
     TCliOutput output(progress);
-    runLog.OpenDayLog();
+    TJobProcessor processor(ini, runLog, jobName, progress, TRunControl{{}, StopSignalTest()});
     int status = ExitCompleted;
     for (const std::string& projectName : ReadJobProjects(ini, jobName)) {
         if (StopSignalled()) {
             return ExitNotCompleted; // the projects after a stopped one do not run
         }
-        TBackgroundRun run;
-        const bool completed = RunStoredProject(ini, runLog, projectName, run, progress, StopSignalTest());
-        PrintRun(output, run, completed, true);
-        status = std::max(status, StatusOf(run, completed));
+        const bool completed = processor.RunProject(projectName).FCompleted;
+        PrintRun(output, processor.LastRun(), completed, true);
+        status = std::max(status, StatusOf(processor.LastRun(), completed));
     }
     return status;
 }

@@ -117,35 +117,6 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     return true;
 }
 
-bool RunStoredProject(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName,
-                      TBackgroundRun& run, TProgressSink& progress, const TStopTest& stopRequested) {
-    run = TBackgroundRun{};
-    run.FProjectName = projectName;
-    const TDateTime beginTime = Now();
-    bool completed = false;
-    try {
-        completed =
-            CheckProject(ini, run, progress, stopRequested) && ApplyPlan(ini, run, progress, stopRequested);
-    } catch (const std::exception& error) {
-        run.FExceptionText = error.what(); // recorded as stopped
-    } catch (...) {
-        run.FExceptionText = "unknown error";
-    }
-
-    TLogBuffer& log = run.FLogBuffer;
-    log.WriteLogElement("Project", run.FProjectName);
-    log.WriteLogElement("ProcessStatus", completed ? StatusCompleted : StatusStopped);
-    if (!run.FErrorText.empty()) {
-        log.WriteLogElement("Error", run.FErrorText);
-    }
-    const TDateTime endTime = Now();
-    log.WriteLogElement("BeginTime", FormatTimeOfDay(beginTime));
-    log.WriteLogElement("EndTime", FormatTimeOfDay(endTime));
-    log.WriteLogElement("SpendTime", FormatSpendTime(endTime.FMilliseconds - beginTime.FMilliseconds));
-    runLog.CloseLogItem(log);
-    return completed;
-}
-
 std::string ErrorMessage(const TBackgroundRun& run) {
     if (run.FErrorDetail.empty()) {
         return run.FErrorText;

@@ -52,14 +52,6 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
 bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
                const TStopTest& stopRequested = {});
 
-// One stored project run as a job runs it: check, apply, the closing elements
-// ("Project", "ProcessStatus" "完成" or "中止", "Error", the times) and the
-// item in the run log. run starts afresh with the given name. True when the
-// run completed; an exception of the check or the apply ends the run as
-// "中止" with run.FExceptionText set, an error writing the item propagates.
-bool RunStoredProject(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName,
-                      TBackgroundRun& run, TProgressSink& progress, const TStopTest& stopRequested = {});
-
 // The error text followed by its detail, as the command-line tool shows it.
 std::string ErrorMessage(const TBackgroundRun& run);
 

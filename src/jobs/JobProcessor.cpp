@@ -85,6 +85,7 @@ TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
         exceptionText = "unknown error";
     }
 
+    FRun.FExceptionText = exceptionText;
     TLogBuffer& log = FRun.FLogBuffer;
     log.WriteLogElement("Project", FRun.FProjectName);
     log.WriteLogElement("ProcessStatus", completed ? ProcessStatusCompleted : ProcessStatusStopped);

@@ -56,6 +56,8 @@ public:
     // One project: check, apply, closing elements and the item. An error while
     // closing the item propagates (it ends a job's run).
     TProjectRunResult RunProject(const std::string& projectName);
+    // The last project's run: its plan, what each phase did and why it failed.
+    const TBackgroundRun& LastRun() const { return FRun; }
 
     const std::vector<TProjectRunResult>& Results() const { return FResults; }
 
