@@ -5,6 +5,7 @@
 #include "ResultsPage.h"
 #include "SettingsPage.h"
 #include "UiTestSupport.h"
+#include "config/IniFile.h"
 #include "ui_FmPairwell.h"
 #include "ui_ResultsPage.h"
 #include "ui_SettingsPage.h"
@@ -215,6 +216,62 @@ private slots:
         const qsizetype status = log.indexOf(QStringLiteral("<ProcessStatus>"));
         QVERIFY(log.indexOf(QStringLiteral("<UpdateFailCount>")) < status);
         QVERIFY(status < log.indexOf(QStringLiteral("<BeginTime>")));
+    }
+
+    void ADayFileThatCannotBePreparedRestoresTheWindow() {
+        TFixture f;
+        MakeFiles(f.FSource, {QStringLiteral("a.txt")});
+        f.Open();
+        f.Check();
+        QDir(f.FFolder.File(QStringLiteral("log"))).removeRecursively();
+        WriteFile(f.FFolder.File(QStringLiteral("log")), "a file where the log folder belongs");
+        QString error;
+        AnswerNextMessageBox(QMessageBox::Yes);
+        WhenModalShows(
+            [](QWidget* modal) {
+                return qobject_cast<QMessageBox*>(modal) &&
+                       static_cast<QMessageBox*>(modal)->icon() == QMessageBox::Critical;
+            },
+            [&](QWidget* modal) {
+                error = static_cast<QMessageBox*>(modal)->text();
+                modal->close();
+            });
+        f.FWindow->FileUpdateExecute();
+        QVERIFY(!error.isEmpty());
+        QVERIFY(f.FWindow->isVisible());
+        QVERIFY(!f.FWindow->FmProcess().isVisible());
+        QVERIFY(!f.FWindow->IsRunning());
+        QVERIFY(!QFile::exists(f.FTarget + QStringLiteral("/a.txt")));
+        QCOMPARE(f.Results().Memo1->toPlainText(), QStringLiteral("a.txt")); // the plan is kept
+    }
+
+    void ClosingDuringASynchronisationStopsItAndWaits() {
+        TFixture f;
+        QStringList names;
+        for (int i = 0; i < 4000; ++i) {
+            names.append(QStringLiteral("f%1.txt").arg(i));
+        }
+        MakeFiles(f.FSource, names);
+        f.Open();
+        f.Check();
+        auto* watcher = new QTimer(this);
+        connect(watcher, &QTimer::timeout, [&] {
+            if (f.FWindow->FmProcess().DetailLine().startsWith(QStringLiteral("新建: "))) {
+                watcher->stop();
+                f.FWindow->Controls().ActExit->trigger();
+            }
+        });
+        watcher->start(1);
+        AnswerNextMessageBox(QMessageBox::Yes);
+        f.FWindow->FileUpdateExecute();
+        watcher->stop();
+        QVERIFY(!f.FWindow->IsRunning());
+        QVERIFY(!f.FWindow->isVisible()); // closed once the run had ended
+        const QString log = ReadTodaysDayLog(f.FFolder);
+        QCOMPARE(log.count(QStringLiteral("<item>")), 1);
+        QVERIFY(log.contains(QStringLiteral("<ProcessStatus>中止</ProcessStatus>")));
+        TIniFile ini(f.FFolder.Bytes(QStringLiteral("pairwell.ini")));
+        QCOMPARE(ini.ReadString("project_", "source", ""), f.FSource.toStdString());
     }
 
     void StoppedCheckWritesNothingIntoTheNextItem() {
