@@ -40,6 +40,20 @@ struct TCursorGuard {
     TCursorGuard& operator=(const TCursorGuard&) = delete;
 };
 
+// What the check could not read is never taken as empty: the user is told
+// which paths were left out of the plan, and why.
+QString CheckErrorsText(const std::vector<TItemFailure>& errors) {
+    constexpr std::size_t Shown = 20;
+    QStringList lines{QStringLiteral("以下路径无法检查，未列入计划:")};
+    for (std::size_t i = 0; i < errors.size() && i < Shown; ++i) {
+        lines.append(BytesToText(errors[i].FPath) + QStringLiteral(": ") + BytesToText(errors[i].FReason));
+    }
+    if (errors.size() > Shown) {
+        lines.append(QStringLiteral("……共 %1 项").arg(errors.size()));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 } // namespace
 
 std::string TFmPairwell::ResolveFolder(const QString& typed) const {
@@ -148,6 +162,9 @@ void TFmPairwell::FileCheckExecute() {
     ResultExecute();
     raise();
     activateWindow();
+    if (!plan.FErrors.empty()) {
+        ShowNotice(this, CheckErrorsText(plan.FErrors));
+    }
     ShowNotice(this, MsgCheckDone);
 }
 
