@@ -42,7 +42,7 @@ QObject* WhenModalShows(const std::function<void(QWidget*)>& act) {
 
 QObject* WhenModalShows(const std::function<bool(QWidget*)>& accepts,
                         const std::function<void(QWidget*)>& act) {
-    auto* timer = new QTimer;
+    auto* timer = new QTimer(qApp); // a watcher that never fired goes with the application
     timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [timer, accepts, act] {
         QWidget* modal = QApplication::activeModalWidget();
