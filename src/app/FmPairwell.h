@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <atomic>
+#include <exception>
 #include <memory>
 #include <optional>
 
@@ -90,6 +91,9 @@ private:
     void ShowPage(QWidget* page, QAction* action);
     void ClearStopRequest();
     std::string ResolveFolder(const QString& typed) const;
+    // Closes the progress window, reports what ended the run, and closes the
+    // program when that was asked for during the run.
+    void EndRun(std::exception_ptr failure);
     // The synchronisation itself, after its confirmation.
     void RunSynchronisation(const std::string& writeRoot, bool deployMode);
 

@@ -59,11 +59,21 @@ QString CheckErrorsText(const std::vector<TItemFailure>& errors) {
 std::string TFmPairwell::ResolveFolder(const QString& typed) const {
     // A relative folder is taken from the configuration file's folder, as the
     // command-line tool and the jobs take it.
-    std::string folder = TextToBytes(typed);
-    if (!folder.empty() && folder.front() != PathDelim && !IsBlank(folder)) {
-        folder = ExtractFileDir(FIniFile->FileName()) + PathDelim + folder;
+    return ResolveBeside(FIniFile->FileName(), TextToBytes(typed));
+}
+
+void TFmPairwell::EndRun(std::exception_ptr failure) {
+    ShowProgressWindow(false);
+    if (failure) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& error) {
+            ShowRunError(this, error);
+        }
     }
-    return folder;
+    if (FCloseAfterRun) {
+        close();
+    }
 }
 
 void TFmPairwell::ClearStopRequest() {
@@ -121,7 +131,11 @@ void TFmPairwell::FileCheckExecute() {
     TCursorGuard cursor(Qt::WaitCursor);
     ClearStopRequest();
     page.Time1->setDateTime(QDateTime(page.Time1->date(), QTime(0, 0)));
-    const TCheckSettings settings = CheckSettingsFor(FSettingsPage->ShownRecord(), FSourceRoot, FTargetRoot);
+    const TProjectRecord record = FSettingsPage->ShownRecord();
+    const std::string deployRoot = IsBlank(record.FDeploy)
+                                       ? std::string()
+                                       : WithTrailingDelimiter(ResolveFolder(page.DirectoryEdit3->text()));
+    const TCheckSettings settings = CheckSettingsFor(record, FSourceRoot, FTargetRoot, deployRoot);
 
     FRunning = true;
     ShowProgressWindow(true);
@@ -145,17 +159,7 @@ void TFmPairwell::FileCheckExecute() {
     FResultsPage->SetMemoLines(TApplyPhase::Delete, plan.FDeleteList);
     FRunning = false;
     if (failure || !completed || FCloseAfterRun) {
-        ShowProgressWindow(false);
-        if (failure) {
-            try {
-                std::rethrow_exception(failure);
-            } catch (const std::exception& error) {
-                ShowRunError(this, error);
-            }
-        }
-        if (FCloseAfterRun) {
-            close();
-        }
+        EndRun(failure);
         return;
     }
     ShowProgressWindow(false);
@@ -293,15 +297,5 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
             failure = std::current_exception();
         }
     }
-    ShowProgressWindow(false);
-    if (failure) {
-        try {
-            std::rethrow_exception(failure);
-        } catch (const std::exception& error) {
-            ShowRunError(this, error);
-        }
-    }
-    if (FCloseAfterRun) {
-        close();
-    }
+    EndRun(failure);
 }

@@ -1,6 +1,7 @@
 #include "BackgroundRun.h"
 
 #include "Check.h"
+#include "CheckSettings.h"
 #include "FolderIndex.h"
 #include "config/FileFacts.h"
 #include "config/PathText.h"
@@ -47,22 +48,11 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     }
     run.FTargetRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FTarget));
 
-    TCheckSettings settings;
-    settings.FSourceRoot = run.FSourceRoot;
-    settings.FTargetRoot = run.FTargetRoot;
-    settings.FCheckEditTime = project.FCheckEditTime;
-    settings.FTimeMode = project.FEditTime;
-    settings.FCheckSize = project.FCheckSize;
-    settings.FDeletePass = project.FFileDelete;
-    settings.FThreshold = StartOfDay(project.FTime1);
-    settings.FExcludeTypes = project.FFileTypeExcept;
-    settings.FIncludePaths = project.FDirInclude;
-    settings.FExcludePaths = project.FDirExcept;
-    settings.FIncludeFolders = project.FIncludeBlankFolder;
-    settings.FIncludeTypes = project.FFileTypeInclude;
+    std::string deployRoot;
     if (project.FUpdateToOther && !IsBlank(project.FDeploy)) {
-        settings.FDeployRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FDeploy));
+        deployRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FDeploy));
     }
+    const TCheckSettings settings = CheckSettingsFor(project, run.FSourceRoot, run.FTargetRoot, deployRoot);
     run.FLogBuffer.WriteLogElement("ProcessType",
                                    project.FUpdateToOther ? ProcessTypeDeploy : ProcessTypeSync);
 

@@ -1,7 +1,7 @@
 #include "CheckSettings.h"
 
 TCheckSettings CheckSettingsFor(const TProjectRecord& record, const std::string& sourceRoot,
-                                const std::string& targetRoot) {
+                                const std::string& targetRoot, const std::string& deployRoot) {
     TCheckSettings settings;
     settings.FSourceRoot = sourceRoot;
     settings.FTargetRoot = targetRoot;
@@ -15,5 +15,6 @@ TCheckSettings CheckSettingsFor(const TProjectRecord& record, const std::string&
     settings.FCheckEditTime = record.FCheckEditTime;
     settings.FThreshold = StartOfDay(record.FTime1);
     settings.FCheckSize = record.FCheckSize;
+    settings.FDeployRoot = record.FUpdateToOther ? deployRoot : std::string();
     return settings;
 }
