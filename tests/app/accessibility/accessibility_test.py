@@ -234,8 +234,12 @@ def children(node):
 def walk(node, ancestors=()):
     """Yields (node, names of its ancestors) depth first."""
     yield node, ancestors
+    try:
+        name = node.name
+    except Exception:  # gone while the tree changed
+        return
     for child in children(node):
-        yield from walk(child, ancestors + (node.name,))
+        yield from walk(child, ancestors + (name,))
 
 
 def role(node):
