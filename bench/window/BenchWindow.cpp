@@ -14,13 +14,21 @@
 //   results_page   1 when the results page was showing when the notice came
 //   memo_fill_s    the three SetMemoLines calls with the plan's lines
 //   memo_paint_s   the results page's first repaint after that fill
+//   memo_convert_s the same fill's first half: plan lines to the memos' text
+//   memo_settext_s its second half: the text into the three memos
 //   engine_check_s RunCheck alone (with --engine)
+//   phase_*_s      when, from the action, the check reached each visible step
+//                  (progress window shown, each memo filled, main window back)
+//   ui_cpu_s       CPU time the window's thread spent during the check
+//   cpu_s          CPU time of the whole process during the check
+//   progress_paints paints of the progress window during the check
 //
 // Usage: bench-window --config FILE --project NAME [--source DIR] [--target DIR]
 //                     [--repeat N] [--engine]
 
 #include "ByteText.h"
 #include "FmPairwell.h"
+#include "FmProcess.h"
 #include "ResultsPage.h"
 #include "SettingsPage.h"
 #include "engine/Check.h"
@@ -42,6 +50,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <sys/resource.h>
 
 namespace {
 
@@ -98,17 +107,49 @@ TArguments ParseArguments(const QStringList& words) {
     return arguments;
 }
 
+double CpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 // Answers the completion notice the moment it shows and notes when that was:
-// the end of the check as the user sees it.
+// the end of the check as the user sees it. Notes the visible steps before it.
 class TNoticeWatcher : public QObject {
 public:
     std::optional<TClock::time_point> FShownAt;
+    std::optional<TClock::time_point> FProgressShownAt;
+    std::optional<TClock::time_point> FMainShownAt;
+    TClock::time_point FMemoFilledAt[3];
+    int FProgressPaints = 0;
     QString FText;
     bool FOnResultsPage = false;
     TFmPairwell* FWindow = nullptr;
 
+    void Reset() {
+        FShownAt.reset();
+        FProgressShownAt.reset();
+        FMainShownAt.reset();
+        FProgressPaints = 0;
+    }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        QWidget* progress = &FWindow->FmProcess();
+        if (event->type() == QEvent::Paint && widget &&
+            (widget == progress || progress->isAncestorOf(widget))) {
+            ++FProgressPaints;
+        }
+        if (event->type() == QEvent::Show && watched == progress && !FProgressShownAt) {
+            FProgressShownAt = TClock::now();
+        }
+        if (event->type() == QEvent::Show && watched == FWindow && FProgressShownAt && !FMainShownAt) {
+            FMainShownAt = TClock::now();
+        }
         if (event->type() == QEvent::Show && !FShownAt) {
             if (auto* box = qobject_cast<QMessageBox*>(watched)) {
                 FShownAt = TClock::now();
@@ -189,10 +230,29 @@ int main(int argc, char** argv) {
     TNoticeWatcher watcher;
     watcher.FWindow = &window;
     application.installEventFilter(&watcher);
+    Ui::ResultsPage& memos = window.ResultsPage().Controls();
+    QPlainTextEdit* memoList[3] = {memos.Memo1, memos.Memo2, memos.Memo3};
+    for (int i = 0; i < 3; ++i) {
+        QObject::connect(memoList[i], &QPlainTextEdit::textChanged,
+                         [&watcher, i] { watcher.FMemoFilledAt[i] = TClock::now(); });
+    }
     for (int run = 0; run < arguments.FRepeat; ++run) {
-        watcher.FShownAt.reset();
+        watcher.Reset();
+        const double uiCpu = CpuSeconds(RUSAGE_THREAD);
+        const double cpu = CpuSeconds(RUSAGE_SELF);
         const TClock::time_point started = TClock::now();
         window.FileCheckExecute();
+        std::printf("ui_cpu_s %.4f\n", CpuSeconds(RUSAGE_THREAD) - uiCpu);
+        std::printf("cpu_s %.4f\n", CpuSeconds(RUSAGE_SELF) - cpu);
+        std::printf("progress_paints %d\n", watcher.FProgressPaints);
+        if (watcher.FProgressShownAt && watcher.FMainShownAt) {
+            std::printf("phase_progress_shown_s %.4f\n", Seconds(started, *watcher.FProgressShownAt));
+            for (int i = 0; i < 3; ++i) {
+                std::printf("phase_memo%d_filled_s %.4f\n", i + 1,
+                            Seconds(started, watcher.FMemoFilledAt[i]));
+            }
+            std::printf("phase_main_shown_s %.4f\n", Seconds(started, *watcher.FMainShownAt));
+        }
         if (!watcher.FShownAt) {
             Fail("the check ended without a notice");
         }
@@ -229,6 +289,27 @@ int main(int argc, char** argv) {
         const TClock::time_point painted = TClock::now();
         std::printf("memo_fill_s %.4f\n", Seconds(started, filled));
         std::printf("memo_paint_s %.4f\n", Seconds(filled, painted));
+        Settle(50);
+
+        // The same fill in its two halves: the lines to text, the text into the memos.
+        results.ClearPlan();
+        Settle(50);
+        const TClock::time_point converting = TClock::now();
+        QString texts[3];
+        for (int i = 0; i < 3; ++i) {
+            QStringList text;
+            text.reserve(static_cast<qsizetype>(plan[i].size()));
+            for (const std::string& line : plan[i]) {
+                text.append(BytesToText(line));
+            }
+            texts[i] = text.join(QLatin1Char('\n'));
+        }
+        const TClock::time_point converted = TClock::now();
+        for (int i = 0; i < 3; ++i) {
+            results.Memo(phases[i])->setPlainText(texts[i]);
+        }
+        std::printf("memo_convert_s %.4f\n", Seconds(converting, converted));
+        std::printf("memo_settext_s %.4f\n", Seconds(converted, TClock::now()));
         Settle(50);
     }
 
