@@ -41,6 +41,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -169,11 +170,11 @@ protected:
     }
 };
 
+// Lets the window's event loop run for a while without spinning.
 void Settle(int milliseconds) {
-    const auto until = TClock::now() + std::chrono::milliseconds(milliseconds);
-    while (TClock::now() < until) {
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 } // namespace
