@@ -17,6 +17,9 @@
 //   memo_convert_s the same fill's first half: plan lines to the memos' text
 //   memo_settext_s its second half: the text into the three memos
 //   engine_check_s RunCheck alone (with --engine)
+//   engine_worker_silent_check_s RunCheck on a worker thread, reporting nothing
+//   engine_worker_check_s RunCheck on a worker thread reporting to the shown
+//                  progress window, as the window runs it (with --engine)
 //   phase_*_s      when, from the action, the check reached each visible step
 //                  (progress window shown, each memo filled, main window back)
 //   ui_cpu_s       CPU time the window's thread spent during the check
@@ -29,8 +32,10 @@
 #include "ByteText.h"
 #include "FmPairwell.h"
 #include "FmProcess.h"
+#include "QueuedProgress.h"
 #include "ResultsPage.h"
 #include "SettingsPage.h"
+#include "WorkerRun.h"
 #include "engine/Check.h"
 #include "engine/CheckSettings.h"
 #include "engine/Plan.h"
@@ -323,6 +328,25 @@ int main(int argc, char** argv) {
             const TClock::time_point started = TClock::now();
             RunCheck(check, enginePlan, SilentProgress());
             std::printf("engine_check_s %.4f\n", Seconds(started, TClock::now()));
+
+            TPlan silentPlan;
+            const TClock::time_point silentStart = TClock::now();
+            RunOnWorkerThread([&] { RunCheck(check, silentPlan, SilentProgress(), [] { return false; }); });
+            std::printf("engine_worker_silent_check_s %.4f\n", Seconds(silentStart, TClock::now()));
+
+            // The same as the window runs it: on a worker thread while the
+            // event loop turns, reporting to the shown progress window.
+            TPlan queuedPlan;
+            TFmProcess& progressWindow = window.FmProcess();
+            progressWindow.show();
+            const TClock::time_point queuedStart = TClock::now();
+            {
+                TQueuedProgress progress(progressWindow);
+                RunOnWorkerThread([&] { RunCheck(check, queuedPlan, progress, [] { return false; }); });
+                progress.Flush();
+            }
+            std::printf("engine_worker_check_s %.4f\n", Seconds(queuedStart, TClock::now()));
+            progressWindow.hide();
         }
     }
     std::fflush(stdout);

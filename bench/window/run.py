@@ -160,6 +160,8 @@ def main():
     line("  of it: text into the memos", "%.3f" % best("memo_settext_s"))
     line("first repaint of the filled results page", "%.3f" % best("memo_paint_s"))
     line("engine RunCheck alone (in the harness)", "%.3f" % best("engine_check_s"))
+    line("engine on a worker thread, no progress", "%.3f" % best("engine_worker_silent_check_s"))
+    line("engine on a worker, progress window shown", "%.3f" % best("engine_worker_check_s"))
     line("window minus engine alone (best of each)", "%.3f" % (window_best - best("engine_check_s")))
     print("phases of the quickest window check (from the action):")
     for key, text in (("phase_progress_shown_s", "progress window shown"),
