@@ -19,6 +19,7 @@ Usage: bench/window/run.py [--bin build/bin] [--work bench/work/window] [--files
 import argparse
 import importlib.util
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -69,11 +70,18 @@ def plan_counts(lines):
     return counts
 
 
+def children_cpu():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
 def time_cli(cli, config):
+    """Wall seconds and CPU seconds (all threads) of one pairwell-cli check."""
+    cpu = children_cpu()
     start = time.perf_counter()
     subprocess.run([cli, "--config", config, "check", "bench"], check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return time.perf_counter() - start
+    return time.perf_counter() - start, children_cpu() - cpu
 
 
 def run_window(harness, config, src, dst, repeat, engine):
@@ -125,9 +133,11 @@ def main():
     # Interleaved, so a change in the machine's load hits both alike. Each
     # harness run also times the engine's check alone in its own process, so
     # the window's share shows apart from the engine's.
-    cli_times, runs = [], []
+    cli_times, cli_cpu, runs = [], [], []
     for _ in range(args.repeat):
-        cli_times.append(time_cli(cli, config))
+        wall, cpu = time_cli(cli, config)
+        cli_times.append(wall)
+        cli_cpu.append(cpu)
         values = run_window(harness, config, src, dst, 1, True)
         got = dict(zip(("new", "update", "delete"),
                        (int(part.split("=")[1]) for part in values["plan"][0].split())))
@@ -154,6 +164,9 @@ def main():
     line("pairwell-cli check (whole process)", "%.3f" % cli_best)
     line("window check (action to notice)", "%.3f" % window_best)
     line("ratio window / cli", "%.2f" % ratio, "<= 1.2 " + ("ok" if ratio <= 1.2 else "MISSED"))
+    line("CPU: pairwell-cli check (all threads)", "%.3f" % min(cli_cpu))
+    line("CPU: window check (all threads)", "%.3f" % best("cpu_s"))
+    line("CPU ratio window / cli (less hit by load)", "%.2f" % (best("cpu_s") / min(cli_cpu)))
     line("memo fill (3 x SetMemoLines, 2nd fill)", "%.3f" % fill_best,
          "< 1 s " + ("ok" if fill_best < 1.0 else "MISSED"))
     line("  of it: plan lines to text", "%.3f" % best("memo_convert_s"))
