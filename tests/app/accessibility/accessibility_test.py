@@ -142,7 +142,10 @@ def outer(args):
             env.pop(name, None)
         env.update({INNER: "1", "DISPLAY": display, "XDG_RUNTIME_DIR": runtime, "HOME": root,
                     "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "QT_ACCESSIBILITY": "1",
-                    "NO_AT_BRIDGE": "0", "LANG": "C.UTF-8"})
+                    "NO_AT_BRIDGE": "0", "LANG": "C.UTF-8",
+                    # The log page's browser cannot sandbox itself in most containers; as
+                    # root the program turns the sandbox off by itself.
+                    "QTWEBENGINE_DISABLE_SANDBOX": "1"})
         started = os.path.join(root, "session-started")
         command = ["dbus-run-session", "--", sys.executable, os.path.abspath(__file__),
                    "--program", program, "--data", data, "--started", started]
