@@ -17,9 +17,9 @@ Usage: bench/window/run.py [--bin build/bin] [--work bench/work/window] [--files
 """
 
 import argparse
-import importlib.util
 import os
 import resource
+import runpy
 import shutil
 import subprocess
 import sys
@@ -31,10 +31,7 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 
 def load_tree_maker():
     """The tree generator of the sync benchmark, so both measure the same kind of tree."""
-    spec = importlib.util.spec_from_file_location("bench_sync", os.path.join(ROOT, "bench", "sync", "run.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module.generate_pair
+    return runpy.run_path(os.path.join(ROOT, "bench", "sync", "run.py"))["generate_pair"]
 
 
 def write_config(path, src, dst):
