@@ -9,6 +9,8 @@ packages=(
     fonts-wqy-microhei
     # A display for machines without one (scripts/run.sh falls back to it).
     xvfb xauth
+    # The accessibility test drives the window over the accessibility bus.
+    dbus-daemon at-spi2-core python3-pyatspi
 )
 missing=()
 for p in "${packages[@]}"; do

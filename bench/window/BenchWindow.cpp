@@ -322,7 +322,7 @@ int main(int argc, char** argv) {
     if (arguments.FEngine) {
         const std::string source = WithTrailingDelimiter(TextToBytes(page.DirectoryEdit1->text()));
         const std::string target = WithTrailingDelimiter(TextToBytes(page.DirectoryEdit2->text()));
-        const TCheckSettings check = CheckSettingsFor(settings.ShownRecord(), source, target);
+        const TCheckSettings check = CheckSettingsFor(settings.ShownRecord(), source, target, "");
         for (int run = 0; run < arguments.FRepeat; ++run) {
             TPlan enginePlan;
             const TClock::time_point started = TClock::now();

@@ -40,14 +40,21 @@ QString BytesToText(const std::string& bytes) {
     text.reserve(static_cast<qsizetype>(bytes.size()));
     std::size_t i = 0;
     while (i < bytes.size()) {
-        const std::size_t length = ValidSequenceLength(bytes, i);
-        if (length == 0) {
-            text.append(QChar(static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(bytes[i]))));
-            ++i;
-            continue;
+        // Whole runs of valid UTF-8 are converted at once; names are nearly always one run.
+        std::size_t end = i;
+        while (end < bytes.size()) {
+            const std::size_t length = ValidSequenceLength(bytes, end);
+            if (length == 0) {
+                break;
+            }
+            end += length;
         }
-        text.append(QString::fromUtf8(bytes.data() + i, static_cast<qsizetype>(length)));
-        i += length;
+        text.append(QString::fromUtf8(bytes.data() + i, static_cast<qsizetype>(end - i)));
+        if (end < bytes.size()) {
+            text.append(QChar(static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(bytes[end]))));
+            ++end;
+        }
+        i = end;
     }
     return text;
 }

@@ -63,8 +63,6 @@ void TFmPairwell::FormCreate() {
     const QString caption =
         QStringLiteral("Pairwell ") + QString::fromStdString(TFmCustomPublic::GetProductVersion());
     setWindowTitle(caption);
-    QApplication::setApplicationDisplayName(QString());
-    QApplication::setApplicationName(caption);
     CreateTray();
 
     FSettingsPage = new TSettingsPage(*FIniFile, ui->TabSheet5);
@@ -83,8 +81,11 @@ void TFmPairwell::FormCreate() {
     connect(ui->AutoJob, &QAction::triggered, this, &TFmPairwell::AutoJobExecute);
     connect(ui->ActPlan, &QAction::triggered, this, &TFmPairwell::ActPlanExecute);
     connect(ui->ViewLog, &QAction::triggered, this, &TFmPairwell::ViewLogExecute);
-    connect(ui->FileCheck, &QAction::triggered, this, &TFmPairwell::FileCheckExecute);
-    connect(ui->FileUpdate, &QAction::triggered, this, &TFmPairwell::FileUpdateExecute);
+    // Queued: a run turns the event loop until it ends, and whoever pressed the
+    // button (a screen reader over the accessibility bus, say) gets its answer
+    // at once instead.
+    connect(ui->FileCheck, &QAction::triggered, this, &TFmPairwell::FileCheckExecute, Qt::QueuedConnection);
+    connect(ui->FileUpdate, &QAction::triggered, this, &TFmPairwell::FileUpdateExecute, Qt::QueuedConnection);
     connect(ui->showAbout, &QAction::triggered, this, &TFmPairwell::showAboutExecute);
     connect(ui->StopProcess, &QAction::triggered, this, &TFmPairwell::StopProcessExecute);
     connect(ui->ActExit, &QAction::triggered, this, &TFmPairwell::ActExitExecute);

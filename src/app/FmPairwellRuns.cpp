@@ -29,7 +29,7 @@ namespace {
 
 // Shows an error that ended a run, as the standard error box of the program does.
 void ShowRunError(QWidget* owner, const std::exception& error) {
-    QMessageBox::critical(owner, QApplication::applicationName(), QString::fromStdString(error.what()));
+    QMessageBox::critical(owner, owner->window()->windowTitle(), QString::fromStdString(error.what()));
 }
 
 // Restores the cursor however the run ends.

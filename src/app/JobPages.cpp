@@ -67,6 +67,10 @@ TJobPages::TJobPages(TIniFile& iniFile, const TRunLog& runLog, QWidget* editorPa
 
     Ui::JobEditorPage& e = *FEditor;
     e.editMark2->setVisible(false);
+    // Controls captioned by the radio button before them speak with its caption.
+    e.DateJob->setAccessibleName(QStringLiteral("每天(D):"));
+    e.EditMinute->setAccessibleName(QStringLiteral("周期(P):"));
+    e.CbTime->setAccessibleName(QStringLiteral("周期单位"));
     e.cbJob->setCurrentIndex(-1);
     e.LbSelect->setItemDelegate(new TSelectedProjectDelegate(
         [this](const QString& name) { return IsKnownProject(name); }, e.LbSelect));

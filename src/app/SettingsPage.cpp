@@ -23,6 +23,10 @@ TSettingsPage::TSettingsPage(TIniFile& iniFile, QWidget* parent)
     : QWidget(parent), FIniFile(iniFile), ui(std::make_unique<Ui::SettingsPage>()) {
     ui->setupUi(this);
     ui->editMark->setVisible(false);
+    // Controls captioned by the check box before them speak with its caption.
+    ui->Time1->setAccessibleName(ui->cbCheckEditTime->text());
+    ui->DirectoryEdit3->setAccessibleName(ui->cbUpdateToOther->text());
+    ui->DirectoryEdit3->Edit()->setAccessibleName(ui->cbUpdateToOther->text());
     ui->cbLastEditTime->setCurrentIndex(0);
     ui->DirectoryEdit3->setEnabled(false);
     for (QPlainTextEdit* memo : {ui->Edit1, ui->Edit2, ui->Edit3, ui->Edit4}) {
