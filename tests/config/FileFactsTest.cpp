@@ -88,15 +88,4 @@ TEST(FileFacts, OnlyAPathThatIsNotThereCountsAsAbsent) {
     EXPECT_EQ(ErrorText(ENAMETOOLONG), "File name too long");
 }
 
-TEST(FileFacts, SizeByOpeningNeverWaitsOnAPipe) {
-    TTempDir dir;
-    WriteTextFile(dir / "file.txt", "hello");
-    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0644), 0);
-    std::int64_t size = -1;
-    EXPECT_EQ(ReadFileSizeByOpening(dir / "file.txt", size), 0);
-    EXPECT_EQ(size, 5);
-    EXPECT_EQ(ReadFileSizeByOpening(dir / "pipe", size), 0);
-    EXPECT_EQ(ReadFileSizeByOpening(dir / "missing", size), ENOENT);
-}
-
 } // namespace
