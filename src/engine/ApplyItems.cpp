@@ -84,8 +84,15 @@ int TPhaseItems::RootFd(bool create) {
     return FRootFd.Get();
 }
 
-// Opens the folder of the line's last name, or sets reason.
+// Opens the folder of the line's last name, or sets reason. The descriptor
+// belongs to this object: plans list a folder's entries together, so the
+// next lines mostly need the same folder.
 int TPhaseItems::OpenParent(const std::string& line, bool create, std::string& name, std::string& reason) {
+    std::string folder;
+    if (SplitPlanLine(line, folder, name) && FParentFd.Get() >= 0 && folder == FParentPath) {
+        return FParentFd.Get();
+    }
+    FParentFd.Close();
     const int rootFd = RootFd(create);
     if (rootFd < 0) {
         reason = WalkErrorText(errno);
@@ -94,12 +101,20 @@ int TPhaseItems::OpenParent(const std::string& line, bool create, std::string& n
     const int fd = OpenParentBelowRoot(rootFd, line, create, name);
     if (fd < 0) {
         reason = WalkErrorText(errno);
+        return -1;
     }
+    FParentFd.Reset(fd);
+    FParentPath = folder;
+    FParentSwept = false;
     return fd;
 }
 
 // Before the first copy into a folder, the leftovers of killed copies go.
 void TPhaseItems::SweepOnce(int folderFd) {
+    if (FParentSwept) {
+        return;
+    }
+    FParentSwept = true;
     struct stat st {};
     if (fstat(folderFd, &st) == 0 && FSwept.insert({st.st_dev, st.st_ino}).second) {
         RemoveLeftoverTemporaries(folderFd);
@@ -123,19 +138,19 @@ std::string TPhaseItems::Copy(int folderFd, const std::string& line, const std::
 
 std::string TPhaseItems::Create(const std::string& line) {
     std::string name, reason;
-    const TFd parent(OpenParent(line, true, name, reason));
-    if (parent.Get() < 0) {
+    const int parent(OpenParent(line, true, name, reason));
+    if (parent < 0) {
         return reason;
     }
     if (!TFmCustomPublic::IsFolderEntry(line)) {
-        return Copy(parent.Get(), line, name, true);
+        return Copy(parent, line, name, true);
     }
-    if (mkdirat(parent.Get(), name.c_str(), 0777) == 0) {
+    if (mkdirat(parent, name.c_str(), 0777) == 0) {
         return {};
     }
     const int error = errno;
     struct stat st {};
-    if (error == EEXIST && fstatat(parent.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (error == EEXIST && fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISDIR(st.st_mode)) {
             return {};
         }
@@ -146,43 +161,43 @@ std::string TPhaseItems::Create(const std::string& line) {
 
 std::string TPhaseItems::Update(const std::string& line) {
     std::string name, reason;
-    const TFd parent(OpenParent(line, FOptions.FDeployMode, name, reason));
-    if (parent.Get() < 0) {
+    const int parent(OpenParent(line, FOptions.FDeployMode, name, reason));
+    if (parent < 0) {
         return reason;
     }
     if (!FOptions.FDeployMode && FOptions.FUpdateReadOnly) {
-        AllowOwnerWriteAt(parent.Get(), name);
+        AllowOwnerWriteAt(parent, name);
     }
     // Renaming over a file would replace it even where writing is refused.
-    if (IsWriteProtectedAt(parent.Get(), name)) {
+    if (IsWriteProtectedAt(parent, name)) {
         return ReasonReadOnly;
     }
-    return Copy(parent.Get(), line, name, false);
+    return Copy(parent, line, name, false);
 }
 
 std::string TPhaseItems::Delete(const std::string& line) {
     std::string name, reason;
-    const TFd parent(OpenParent(line, false, name, reason));
-    if (parent.Get() < 0) {
+    const int parent(OpenParent(line, false, name, reason));
+    if (parent < 0) {
         return reason;
     }
     if (FOptions.FUpdateReadOnly) {
-        AllowOwnerWriteAt(parent.Get(), name);
-    } else if (IsWriteProtectedAt(parent.Get(), name)) {
+        AllowOwnerWriteAt(parent, name);
+    } else if (IsWriteProtectedAt(parent, name)) {
         return ReasonReadOnly;
     }
     if (TFmCustomPublic::IsFolderEntry(line)) {
         // Only an empty folder goes; leftovers of killed copies do not count.
-        const TFd folder(openat(parent.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        const TFd folder(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (folder.Get() >= 0) {
             RemoveLeftoverTemporaries(folder.Get());
         }
-        if (unlinkat(parent.Get(), name.c_str(), AT_REMOVEDIR) != 0) {
+        if (unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0) {
             return WalkErrorText(errno);
         }
         return {};
     }
-    if (unlinkat(parent.Get(), name.c_str(), 0) != 0) {
+    if (unlinkat(parent, name.c_str(), 0) != 0) {
         return WalkErrorText(errno);
     }
     return {};

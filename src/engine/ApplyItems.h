@@ -33,5 +33,9 @@ private:
     const TStopTest& FStopRequested;
     const std::string FRoot;
     TFd FRootFd;
+    // The folder of the last line, kept open while the following lines share it.
+    TFd FParentFd;
+    std::string FParentPath;
+    bool FParentSwept = false;
     std::set<std::pair<dev_t, ino_t>> FSwept;
 };

@@ -72,6 +72,20 @@ int OpenParentBelowRoot(int rootFd, const std::string& line, bool create, std::s
     return fd;
 }
 
+bool SplitPlanLine(const std::string& line, std::string& folder, std::string& lastName) {
+    const std::vector<std::string> names = NamesOf(line);
+    if (names.empty()) {
+        return false;
+    }
+    folder.clear();
+    for (std::size_t i = 0; i + 1 < names.size(); ++i) {
+        folder += names[i];
+        folder += PathDelim;
+    }
+    lastName = names.back();
+    return true;
+}
+
 std::string WalkErrorText(int error) {
     if (error == ELOOP) {
         return "a symbolic link stands where a folder was expected";

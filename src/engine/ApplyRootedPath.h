@@ -13,6 +13,10 @@
 // with errno set (ELOOP for a link on the way, ENOTDIR for a file on the way).
 int OpenParentBelowRoot(int rootFd, const std::string& line, bool create, std::string& lastName);
 
+// The folder part of the line (its names but the last, joined by the
+// delimiter) and its last name; false for a line without names.
+bool SplitPlanLine(const std::string& line, std::string& folder, std::string& lastName);
+
 // The reason text of a failed walk or write: the system's message, with a
 // plainer one for a link where a folder was expected.
 std::string WalkErrorText(int error);

@@ -7,11 +7,13 @@
 #include "config/FileFacts.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <exception>
 #include <functional>
 #include <string_view>
+#include <sys/stat.h>
 #include <thread>
 #include <unordered_set>
 #include <vector>
@@ -174,12 +176,13 @@ TSourceVerdict Classify(bool isFolder, const TEntryFacts& facts, const TCheckSet
 // other kind); error gets the errno of a look-up that could not tell.
 bool CounterpartIsMissing(const std::string& entry, const TCheckSettings& settings, int& error) {
     const std::string counterpart = settings.FSourceRoot + entry.substr(settings.FTargetRoot.size());
-    const TFileFacts facts = ReadFileFacts(counterpart);
-    error = facts.FError;
-    if (error != 0) {
-        return false;
+    struct stat st {};
+    if (stat(counterpart.c_str(), &st) != 0) {
+        error = MeansAbsent(errno) ? 0 : errno;
+        return error == 0;
     }
-    return TFmCustomPublic::IsFolderEntry(entry) ? !IsFolder(facts) : !IsFile(facts);
+    error = 0;
+    return TFmCustomPublic::IsFolderEntry(entry) != S_ISDIR(st.st_mode);
 }
 
 // The delete pass: walks the target tree and decides, entry by entry, what

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -65,6 +67,25 @@ TEST(FileFacts, ExistenceTestsTellFilesFromFoldersAndFollowLinks) {
     EXPECT_FALSE(FileExists(dir / "file.txt/"));
     EXPECT_FALSE(FileExists(""));
     EXPECT_FALSE(FolderExists(""));
+}
+
+TEST(FileFacts, OnlyAPathThatIsNotThereCountsAsAbsent) {
+    TTempDir dir;
+    WriteTextFile(dir / "file.txt", "x");
+    ASSERT_EQ(symlink("loop", (dir / "loop").c_str()), 0);
+    for (const std::string& absent : {dir / "missing", dir / "file.txt/below", dir / "missing/below"}) {
+        const TFileFacts facts = ReadFileFacts(absent);
+        EXPECT_FALSE(facts.FExists) << absent;
+        EXPECT_EQ(facts.FError, 0) << absent;
+    }
+    // Nothing is known about these: they are errors, not absences.
+    const TFileFacts loop = ReadFileFacts(dir / "loop");
+    EXPECT_FALSE(loop.FExists);
+    EXPECT_EQ(loop.FError, ELOOP);
+    const TFileFacts tooLong = ReadFileFacts(dir / std::string(5000, 'n'));
+    EXPECT_FALSE(tooLong.FExists);
+    EXPECT_EQ(tooLong.FError, ENAMETOOLONG);
+    EXPECT_EQ(ErrorText(ENAMETOOLONG), "File name too long");
 }
 
 } // namespace

@@ -86,12 +86,4 @@ TEST(CopyFileSafety, ANewTargetThatAppearsDuringTheCopyIsNeverReplaced) {
     EXPECT_EQ(entries, 2);
 }
 
-TEST(CopyFileSafety, TemporaryNamesAreRecognisedExactly) {
-    EXPECT_TRUE(IsCopyTemporaryName(".pairwell-aZ09xy"));
-    EXPECT_FALSE(IsCopyTemporaryName(".pairwell-aZ09x"));
-    EXPECT_FALSE(IsCopyTemporaryName(".pairwell-aZ09xyz"));
-    EXPECT_FALSE(IsCopyTemporaryName(".pairwell-aZ0.xy"));
-    EXPECT_FALSE(IsCopyTemporaryName("pairwell-aZ09xyz"));
-}
-
 } // namespace
