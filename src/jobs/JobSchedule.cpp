@@ -86,10 +86,12 @@ TDateTime ScheduleReferenceDay() {
 TJobScheduleTexts ReadJobScheduleTexts(const TIniFile& ini, const std::string& jobName) {
     namespace K = JobKey;
     const std::string section = JobSection(jobName);
+    // One snapshot of the section: a save meanwhile never mixes two schedules.
+    const TIniFile::TValues values = ini.ReadSectionValues(section);
     // A stored value is one line, so a line break never comes from the file.
     const std::string missing = "\n";
     const auto read = [&](const std::string& key) -> std::optional<std::string> {
-        std::string value = ini.ReadString(section, key, missing);
+        std::string value = ValueOf(values, key, missing);
         if (value == missing) {
             return std::nullopt;
         }
