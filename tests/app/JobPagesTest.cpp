@@ -39,6 +39,18 @@ TFrmItem* RowOf(TFmPairwell& window, const QString& job) {
     return nullptr;
 }
 
+// The job editor shown, with projects P1 and P2 in its project list.
+std::unique_ptr<TFmPairwell> OpenJobEditorWithTwoProjects(const TProgramFolder& folder) {
+    {
+        TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
+        StoreProject(ini, "P1", "/a", "/b");
+        StoreProject(ini, "P2", "/c", "/d");
+    }
+    auto window = folder.OpenWindow();
+    window->Controls().AutoJob->trigger();
+    return window;
+}
+
 } // namespace
 
 class JobPagesTest : public QObject {
@@ -46,15 +58,9 @@ class JobPagesTest : public QObject {
 private slots:
     void EditorRulesAndTheModificationMark() {
         TProgramFolder folder;
-        {
-            TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
-            StoreProject(ini, "P1", "/a", "/b");
-            StoreProject(ini, "P2", "/c", "/d");
-        }
-        auto window = folder.OpenWindow();
+        auto window = OpenJobEditorWithTwoProjects(folder);
         TJobPages& jobs = window->JobPages();
         Ui::JobEditorPage& e = jobs.Editor();
-        window->Controls().AutoJob->trigger();
         QCOMPARE(e.LbProject->count(), 2);
         QVERIFY(!jobs.IsModified());
 
@@ -85,15 +91,9 @@ private slots:
 
     void SaveCreatesOneRowAndDisablingRemovesIt() {
         TProgramFolder folder;
-        {
-            TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
-            StoreProject(ini, "P1", "/a", "/b");
-            StoreProject(ini, "P2", "/c", "/d");
-        }
-        auto window = folder.OpenWindow();
+        auto window = OpenJobEditorWithTwoProjects(folder);
         TJobPages& jobs = window->JobPages();
         Ui::JobEditorPage& e = jobs.Editor();
-        window->Controls().AutoJob->trigger();
         for (int row : {0, 1}) {
             e.LbProject->setCurrentRow(row);
             jobs.BtnAddClick();
