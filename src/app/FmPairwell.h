@@ -120,6 +120,9 @@ private:
     std::string FProjectName;
     std::string FDeployRoot;
     TDateTime FBeginTime;
+    // The sizes of that check's indexes, for the deletion guard.
+    std::size_t FCheckedSourceEntries = 0;
+    std::size_t FCheckedTargetEntries = 0;
 
     // Mirrors the checked state of StopProcess for the run's thread.
     std::atomic<bool> FStopFlag{false};

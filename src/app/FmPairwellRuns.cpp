@@ -1,6 +1,7 @@
 // The interactive check and synchronisation: thin callers of the engine that
 // take their settings from the settings page and their plan from the memos.
 
+#include "BackupSafety.h"
 #include "ByteText.h"
 #include "FmPairwell.h"
 #include "FmProcess.h"
@@ -15,6 +16,7 @@
 #include "engine/Apply.h"
 #include "engine/Check.h"
 #include "engine/CheckSettings.h"
+#include "engine/FlushFileSystem.h"
 #include "engine/Plan.h"
 #include "ui_FmPairwell.h"
 #include "ui_SettingsPage.h"
@@ -125,6 +127,12 @@ void TFmPairwell::FileCheckExecute() {
         page.DirectoryEdit2->setFocus();
         return;
     }
+    if (const QString refusal = SourceMarkerRefusal(FSettingsPage->ShownRecord(), FSourceRoot);
+        !refusal.isEmpty()) {
+        ShowNotice(this, refusal);
+        page.DirectoryEdit1->setFocus();
+        return;
+    }
     FTargetRoot = WithTrailingDelimiter(ResolveFolder(page.DirectoryEdit2->text()));
     FProjectName = TextToBytes(FSettingsPage->ShownProjectName());
     FBeginTime = Now();
@@ -135,7 +143,13 @@ void TFmPairwell::FileCheckExecute() {
     const std::string deployRoot = IsBlank(record.FDeploy)
                                        ? std::string()
                                        : WithTrailingDelimiter(ResolveFolder(page.DirectoryEdit3->text()));
-    const TCheckSettings settings = CheckSettingsFor(record, FSourceRoot, FTargetRoot, deployRoot);
+    TCheckSettings settings;
+    try {
+        settings = CheckSettingsFor(record, FSourceRoot, FTargetRoot, deployRoot);
+    } catch (const std::exception& error) {
+        ShowRunError(this, error); // a setting that cannot be understood
+        return;
+    }
 
     FRunning = true;
     ShowProgressWindow(true);
@@ -157,6 +171,8 @@ void TFmPairwell::FileCheckExecute() {
     FResultsPage->SetMemoLines(TApplyPhase::New, plan.FNewList);
     FResultsPage->SetMemoLines(TApplyPhase::Update, plan.FUpdateList);
     FResultsPage->SetMemoLines(TApplyPhase::Delete, plan.FDeleteList);
+    FCheckedSourceEntries = plan.FSourceEntries;
+    FCheckedTargetEntries = plan.FTargetEntries;
     FRunning = false;
     if (failure || !completed || FCloseAfterRun) {
         EndRun(failure);
@@ -185,9 +201,14 @@ void TFmPairwell::FileUpdateExecute() {
     Ui::SettingsPage& page = FSettingsPage->Controls();
     const bool deployMode = page.cbUpdateToOther->isChecked();
     const bool deleteSurplus = page.cbFileDelete->isChecked();
-    const QString question = deleteSurplus && !deployMode ? AskSyncWithDelete
-                             : deployMode                 ? AskDeploy
-                                                          : AskSync;
+    QString question = deleteSurplus && !deployMode ? AskSyncWithDelete : deployMode ? AskDeploy : AskSync;
+    // A plan that trips the deletion guard gets the stronger question.
+    if (const QString guard =
+            DeleteGuardQuestion(FSettingsPage->ShownRecord(), FCheckedSourceEntries, FCheckedTargetEntries,
+                                FResultsPage->MemoLines(TApplyPhase::Delete).size());
+        !guard.isEmpty()) {
+        question = guard;
+    }
     if (!AskQuestion(this, question)) {
         return;
     }
@@ -268,8 +289,20 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
                 break;
             }
         }
+        // Done means on the device: the receiving file system is flushed first.
+        std::string flushFailure;
+        if (!stopped) {
+            RunOnWorkerThread([&] { FlushFileSystem(writeRoot, flushFailure); });
+        }
         if (stopped) {
             log.WriteLogElement("ProcessStatus", "中止");
+        } else if (!flushFailure.empty()) {
+            log.WriteLogElement("ProcessStatus", "中止");
+            log.WriteLogElement("Error", TextToBytes(FlushFailureNotice(flushFailure)));
+            ShowProgressWindow(false);
+            if (!FCloseAfterRun) {
+                ShowNotice(this, FlushFailureNotice(flushFailure));
+            }
         } else {
             ShowProgressWindow(false);
             raise();

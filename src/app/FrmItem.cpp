@@ -1,5 +1,6 @@
 #include "FrmItem.h"
 
+#include "BackupSafety.h"
 #include "ByteText.h"
 #include "PathShortening.h"
 #include "jobs/JobSchedule.h"
@@ -145,8 +146,10 @@ void TFrmItem::RxClock1Alarm() {
 }
 
 void TFrmItem::ProcessorTerminated() {
+    QString refused;
     if (FProcessor) {
         FProcessor->Wait();
+        refused = DeleteGuardRowDetail(FProcessor->Results());
         FProcessor.reset();
     }
     if (FProgress) {
@@ -154,6 +157,7 @@ void TFrmItem::ProcessorTerminated() {
         FProgress.reset();
     }
     SetState(StateIdle);
+    SetDetail(refused); // the row says why the deletion guard refused a project
     Reschedule();
     emit RunEnded(FJobName);
 }

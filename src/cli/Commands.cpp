@@ -3,6 +3,7 @@
 #include "CliProgress.h"
 #include "StopSignal.h"
 #include "engine/BackgroundRun.h"
+#include "engine/DeleteGuard.h"
 #include "engine/ProjectRecord.h"
 #include "jobs/JobProcessor.h"
 #include "jobs/JobRecord.h"
@@ -83,6 +84,9 @@ void PrintRun(TCliOutput& output, const TBackgroundRun& run, bool completed, boo
 }
 
 int StatusOf(const TBackgroundRun& run, bool completed) {
+    if (run.FDeleteGuardTripped) {
+        return ExitDeleteGuard;
+    }
     if (!completed) {
         return ExitNotCompleted;
     }
@@ -120,19 +124,25 @@ int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineE
     PrintPlan(output, "update", run.FPlan.FUpdateList, lineEnd);
     PrintPlan(output, "delete", run.FPlan.FDeleteList, lineEnd);
     PrintFailures(output, run.FPlan.FErrors);
+    // A sync would refuse this plan: said here, without changing the status.
+    if (const TDeleteGuardVerdict verdict = WeighDeletions(run.FProject, run.FPlan); verdict.FTripped) {
+        output.Err(projectName + ": " + DeleteGuardText(verdict) + ": source " + run.FSourceRoot);
+    }
     return run.FPlan.FErrors.empty() ? ExitCompleted : ExitItemsFailed;
 }
 
-int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName) {
+int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName,
+                bool forceDelete) {
     TCliProgress progress;
     TCliOutput output(progress);
     TJobProcessor processor(ini, runLog, "", progress, TRunControl{{}, StopSignalTest()});
+    processor.SetForceDelete(forceDelete);
     const bool completed = processor.RunProject(projectName).FCompleted;
     PrintRun(output, processor.LastRun(), completed, false);
     return StatusOf(processor.LastRun(), completed);
 }
 
-int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName) {
+int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName, bool forceDelete) {
     if (!JobExists(ini, jobName)) {
         std::cerr << "No job named \"" << jobName << "\" in " << ini.FileName() << '\n';
         return ExitNotCompleted;
@@ -140,6 +150,7 @@ int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string&
     TCliProgress progress;
     TCliOutput output(progress);
     TJobProcessor processor(ini, runLog, jobName, progress, TRunControl{{}, StopSignalTest()});
+    processor.SetForceDelete(forceDelete);
     int status = ExitCompleted;
     for (const std::string& projectName : ReadJobProjects(ini, jobName)) {
         if (StopSignalled()) {

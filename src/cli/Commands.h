@@ -10,6 +10,7 @@ enum TExitStatus : int {
     ExitCompleted = 0,    // completed, no failed item
     ExitItemsFailed = 1,  // completed, some items failed or could not be examined
     ExitNotCompleted = 2, // rejected, stopped by a signal or an error, or nothing to run
+    ExitDeleteGuard = 4,  // the deletion guard refused a project; nothing of it was written
     ExitUsage = 64,       // bad usage
 };
 
@@ -17,5 +18,8 @@ int CommandProjects(const TIniFile& ini);
 int CommandJobs(const TIniFile& ini);
 // lineEnd ends every plan line: a newline, or NUL for "-0".
 int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineEnd = '\n');
-int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName);
-int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName);
+// forceDelete lets through what the deletion guard would refuse.
+int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName,
+                bool forceDelete = false);
+int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName,
+                  bool forceDelete = false);

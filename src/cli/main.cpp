@@ -37,10 +37,15 @@ const char* const UsageText =
     "  --config FILE     the configuration file (default: pairwell.ini beside this program);\n"
     "                    runs are logged in the folder \"log\" beside it\n"
     "  -0, --null        end plan lines with NUL (check only)\n"
+    "  --force-delete    sync and run-job: go ahead with deletions that the deletion\n"
+    "                    guard refuses (an empty source, or more than the project's\n"
+    "                    DeleteGuardPercent of the target and at least DeleteGuardCount)\n"
     "  --help            show this text\n"
     "\n"
     "Ctrl+C or SIGTERM stops a run at its next file; the run is logged as stopped.\n"
-    "Exit status: 0 completed, 1 completed with failed items, 2 not completed, 64 bad usage.\n";
+    "Exit status: 0 completed, 1 completed with failed items, 2 not completed,\n"
+    "4 refused by the deletion guard (run-job: any of its projects; the others run),\n"
+    "64 bad usage.\n";
 
 int Usage(const std::string& problem) {
     std::cerr << "pairwell-cli: " << problem << "\n\n" << UsageText;
@@ -53,6 +58,7 @@ int main(int argc, char** argv) {
     std::string configFile;
     std::optional<std::string> atText; // next-run only
     bool nulLineEnds = false;
+    bool forceDelete = false;
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -76,6 +82,8 @@ int main(int argc, char** argv) {
             atText = arg.substr(5);
         } else if (arg == "-0" || arg == "--null") {
             nulLineEnds = true;
+        } else if (arg == "--force-delete") {
+            forceDelete = true;
         } else if (arg.size() > 1 && arg[0] == '-' && words.empty()) {
             return Usage("unknown option " + arg);
         } else {
@@ -108,6 +116,9 @@ int main(int argc, char** argv) {
     if (nulLineEnds && command != "check") {
         return Usage("-0 applies to check only");
     }
+    if (forceDelete && command != "sync" && command != "run-job") {
+        return Usage("--force-delete applies to sync and run-job only");
+    }
     if (configFile.empty()) {
         configFile = DefaultConfigFileName();
     }
@@ -135,9 +146,9 @@ int main(int argc, char** argv) {
             return CommandNextRun(ini, words[1], *at);
         }
         if (command == "sync") {
-            return CommandSync(ini, runLog, words[1]);
+            return CommandSync(ini, runLog, words[1], forceDelete);
         }
-        return CommandRunJob(ini, runLog, words[1]);
+        return CommandRunJob(ini, runLog, words[1], forceDelete);
     } catch (const std::exception& error) {
         std::cout.flush();
         std::cerr << "pairwell-cli: " << error.what() << '\n';

@@ -2,6 +2,8 @@
 
 #include "Check.h"
 #include "CheckSettings.h"
+#include "DeleteGuard.h"
+#include "FlushFileSystem.h"
 #include "FolderIndex.h"
 #include "config/FileFacts.h"
 #include "config/PathText.h"
@@ -43,6 +45,9 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     if (const int error = FolderListingError(run.FSourceRoot); error != 0) {
         return Reject(run, ErrorInvalidSource, run.FSourceRoot + ": " + ErrorText(error));
     }
+    if (const std::string problem = SourceMarkerProblem(project, run.FSourceRoot); !problem.empty()) {
+        return Reject(run, ErrorInvalidSource, problem);
+    }
     if (IsBlank(project.FTarget)) {
         return Reject(run, ErrorInvalidTarget, "project \"" + run.FProjectName + "\" has no target folder");
     }
@@ -78,6 +83,9 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
         }
         options.FWriteRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FDeploy));
     }
+    if (DeleteGuardRefuses(run)) {
+        return false;
+    }
 
     // A stop during the copy of a phase's last item ends that phase without
     // marking it stopped: the stop test itself is asked once more.
@@ -99,11 +107,18 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     if (project.FFileDelete && !options.FDeployMode) {
         run.FDeleteResult = ApplyPhase(TApplyPhase::Delete, run.FPlan.FDeleteList, options, run.FLogBuffer,
                                        progress, stopRequested);
-        return !stopped(run.FDeleteResult);
+        if (stopped(run.FDeleteResult)) {
+            return false;
+        }
+    } else {
+        run.FDeleteResult = TPhaseResult{};
+        run.FLogBuffer.WriteLogElement("DeleteCount", "0");
+        run.FLogBuffer.WriteLogElement("DeleteFailCount", "0");
     }
-    run.FDeleteResult = TPhaseResult{};
-    run.FLogBuffer.WriteLogElement("DeleteCount", "0");
-    run.FLogBuffer.WriteLogElement("DeleteFailCount", "0");
+    // Done means on the device.
+    if (std::string reason; !FlushFileSystem(options.FWriteRoot, reason)) {
+        return Reject(run, ErrorFlushFailed + ": " + reason, options.FWriteRoot);
+    }
     return true;
 }
 

@@ -29,17 +29,20 @@ struct TBackgroundRun {
     TPhaseResult FNewResult;
     TPhaseResult FUpdateResult;
     TPhaseResult FDeleteResult;
+    // Deletions go ahead even where the deletion guard would refuse them.
+    bool FForceDelete = false;
+    // The apply refused the plan: it trips the deletion guard.
+    bool FDeleteGuardTripped = false;
 };
 
 // Checks the stored project run.FProjectName, reading its section afresh in
 // one snapshot. Relative folders are taken from the configuration file's
 // folder. False with run.FErrorText ("源文件夹无效", "目标文件夹无效") and
 // run.FErrorDetail set when a folder is rejected; an unknown project has no
-// source folder, and a source that cannot be listed is rejected too, never
-// taken for empty. What the check could not examine is in run.FPlan.FErrors.
-// Records "ProcessType" in the log buffer. Raises EConvertError
-// on a stored value that cannot be converted. False, with no error text, when
-// the stop test ended the check.
+// source folder, and a source that cannot be listed, or that lacks the
+// project's marker file, is rejected too, never taken for empty. What the check could not examine is in
+// run.FPlan.FErrors. Records "ProcessType" in the log buffer. Raises EConvertError on a stored value that
+// cannot be converted. False, with no error text, when the stop test ended the check.
 bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
                   const TStopTest& stopRequested = {});
 
@@ -47,8 +50,11 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
 // check read: new, update, and (with deletion on, outside deploy mode)
 // delete. Logs "SourcePath" and "TargetPath" first and always logs the delete
 // counts. False with "指定的发布目录无效" when deploy mode has a blank deploy
-// folder. False, with no error text, when the stop test ended a phase: the
-// later phases do not run.
+// folder. False, with nothing written, when the plan trips the deletion guard
+// (DeleteGuard.h) and the run is not forced. After the phases the receiving
+// file system is flushed to its device; a flush that fails fails the run with
+// "写入设备失败" and the reason. False, with no error text, when the stop test
+// ended a phase: the later phases do not run.
 bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
                const TStopTest& stopRequested = {});
 
@@ -58,5 +64,6 @@ std::string ErrorMessage(const TBackgroundRun& run);
 inline const std::string ErrorInvalidSource = "源文件夹无效";
 inline const std::string ErrorInvalidTarget = "目标文件夹无效";
 inline const std::string ErrorInvalidDeploy = "指定的发布目录无效";
+inline const std::string ErrorFlushFailed = "写入设备失败";
 inline const std::string ProcessTypeSync = "同步";
 inline const std::string ProcessTypeDeploy = "发布";

@@ -27,14 +27,14 @@ bool IsFolder(const TFileFacts& facts) {
     return facts.FExists && facts.FIsFolder;
 }
 
-bool PassesTimeMode(int mode, TDateTime target, TDateTime source) {
-    switch (mode) {
+bool PassesTimeMode(const TCheckSettings& settings, TDateTime target, TDateTime source) {
+    switch (settings.FTimeMode) {
     case TimeModeTargetOlder:
-        return target < source;
+        return CompareModifiedTimes(target, source, settings.FTimeTolerance) < 0;
     case TimeModeTargetNewer:
-        return target > source;
+        return CompareModifiedTimes(target, source, settings.FTimeTolerance) > 0;
     case TimeModeDifferent:
-        return target != source;
+        return CompareModifiedTimes(target, source, settings.FTimeTolerance) != 0;
     default:
         return true;
     }
@@ -140,7 +140,7 @@ TEntryFacts ReadEntryFacts(const std::string& entry, const TCheckSettings& setti
         facts.FCounterpart = ReadFileFacts(counterpart);
         facts.FError = facts.FCounterpart.FError;
         if (settings.FCheckSize && facts.FError == 0 && IsFile(facts.FCounterpart) &&
-            PassesTimeMode(settings.FTimeMode, facts.FCounterpart.FModified, facts.FSource.FModified)) {
+            PassesTimeMode(settings, facts.FCounterpart.FModified, facts.FSource.FModified)) {
             ReadSizesByOpening(entry, counterpart, facts);
         }
     }
@@ -163,7 +163,7 @@ TSourceVerdict Classify(bool isFolder, const TEntryFacts& facts, const TCheckSet
     if (!IsFile(facts.FCounterpart)) {
         return TSourceVerdict::New;
     }
-    if (!PassesTimeMode(settings.FTimeMode, facts.FCounterpart.FModified, facts.FSource.FModified)) {
+    if (!PassesTimeMode(settings, facts.FCounterpart.FModified, facts.FSource.FModified)) {
         return TSourceVerdict::Skip;
     }
     if (settings.FCheckSize && facts.FCounterpart.FSize != facts.FSource.FSize) {
@@ -355,6 +355,7 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
     const TUnknownPaths unknownSource(sourceErrors, settings.FSourceRoot);
     targetPass.PublishSourceIndex(sourceIndex, unknownSource);
     plan.FErrors = sourceErrors;
+    plan.FSourceEntries = sourceIndex.size();
 
     // The look-ups of both sides are what takes the time: they run on every
     // core first, and the entries are then classified in order.
@@ -397,6 +398,7 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
         return false;
     }
     plan.FErrors.insert(plan.FErrors.end(), targetPass.FErrors.begin(), targetPass.FErrors.end());
+    plan.FTargetEntries = targetPass.FIndex.size();
     progress.ResetProgress(targetPass.FIndex.size());
     for (std::size_t i = 0; i < targetPass.FIndex.size(); ++i) {
         if (stop()) {

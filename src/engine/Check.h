@@ -3,6 +3,7 @@
 #include "Plan.h"
 #include "Progress.h"
 #include "StopTest.h"
+#include "TimeTolerance.h"
 #include "config/DateTime.h"
 
 #include <string>
@@ -21,6 +22,8 @@ struct TCheckSettings {
     bool FCheckEditTime = false;
     TDateTime FThreshold; // midnight of the threshold date
     bool FCheckSize = false;
+    // Within it two modification times count as equal, in every time mode.
+    TTimeTolerance FTimeTolerance;
     // In deploy mode the deploy folder (with trailing delimiter), else empty:
     // a deploy folder inside the source is left out of the source index.
     std::string FDeployRoot;

@@ -1,5 +1,7 @@
 #include "CopyFile.h"
 
+#include "FileSystemKind.h"
+#include "RenameNoReplace.h"
 #include "config/CustomPublic.h"
 #include "config/FileFacts.h"
 #include "config/PathText.h"
@@ -72,13 +74,8 @@ public:
             if (renameat(FFolderFd, FName.c_str(), FFolderFd, name.c_str()) != 0) {
                 return false;
             }
-        } else if (renameat2(FFolderFd, FName.c_str(), FFolderFd, name.c_str(), RENAME_NOREPLACE) != 0) {
-            // Some file systems cannot rename without replacing; a hard link cannot replace either.
-            if ((errno != EINVAL && errno != ENOSYS) ||
-                linkat(FFolderFd, FName.c_str(), FFolderFd, name.c_str(), 0) != 0) {
-                return false;
-            }
-            unlinkat(FFolderFd, FName.c_str(), 0);
+        } else if (!RenameWithoutReplacing(FFolderFd, FName.c_str(), name.c_str())) {
+            return false;
         }
         FName.clear();
         return true;
@@ -277,7 +274,10 @@ bool CopyOneFileAt(const std::string& source, int folderFd, const std::string& n
         return errno == ECANCELED ? Fail(reason, "stopped") : FailWithErrno(reason);
     }
     const timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
-    if (fchmod(temporary.Fd(), sourceStat.st_mode & 0777) != 0 || futimens(temporary.Fd(), times) != 0) {
+    // FAT and exFAT keep no permissions and refuse modes they cannot store.
+    if ((fchmod(temporary.Fd(), sourceStat.st_mode & 0777) != 0 &&
+         !(errno == EPERM && KeepsNoPermissions(temporary.Fd()))) ||
+        futimens(temporary.Fd(), times) != 0) {
         return FailWithErrno(reason);
     }
     if (!temporary.CloseFile()) {

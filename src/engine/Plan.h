@@ -22,12 +22,18 @@ struct TPlan {
     // What the check could not list or examine. A plan with errors is still a
     // plan, but its caller reports them: the run did not see everything.
     std::vector<TItemFailure> FErrors;
+    // How many entries the two indexes held (the target's only with the
+    // delete pass): what the deletion guard weighs the delete list against.
+    std::size_t FSourceEntries = 0;
+    std::size_t FTargetEntries = 0;
 
     void Clear() {
         FNewList.clear();
         FUpdateList.clear();
         FDeleteList.clear();
         FErrors.clear();
+        FSourceEntries = 0;
+        FTargetEntries = 0;
     }
 };
 

@@ -69,6 +69,7 @@ void TJobProcessor::TOperationTracker::ShowItem(const std::string& prefix, const
 TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
     FRun = TBackgroundRun{};
     FRun.FProjectName = projectName;
+    FRun.FForceDelete = FForceDelete;
     FStopSeen = false;
     const TDateTime beginTime = FWallClock();
     // The duration comes from a clock that daylight-saving changes and clock

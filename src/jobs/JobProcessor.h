@@ -61,6 +61,10 @@ public:
 
     const std::vector<TProjectRunResult>& Results() const { return FResults; }
 
+    // Lets deletions through that the deletion guard would refuse (the
+    // command-line tool's --force-delete); off by default.
+    void SetForceDelete(bool force) { FForceDelete = force; }
+
 private:
     // Forwards progress and notes where an apply's file operation begins.
     class TOperationTracker : public TProgressSink {
@@ -89,6 +93,7 @@ private:
     TOperationTracker FTracker{*this};
     TBackgroundRun FRun;
     bool FStopSeen = false;
+    bool FForceDelete = false;
     // An apply item is under way from its progress line until its log element.
     bool FInApply = false;
     bool FItemShown = false;

@@ -1,0 +1,70 @@
+#include "DeleteGuard.h"
+
+#include "BackgroundRun.h"
+#include "config/FileFacts.h"
+
+#include <sys/stat.h>
+
+namespace {
+const std::string GuardTextStart = "删除保护: ";
+} // namespace
+
+TDeleteGuardVerdict WeighDeletions(const TProjectRecord& project, std::size_t sourceEntries,
+                                   std::size_t targetEntries, std::size_t deletions) {
+    TDeleteGuardVerdict verdict;
+    verdict.FDeletions = deletions;
+    verdict.FTargetEntries = targetEntries;
+    if (targetEntries > 0) {
+        verdict.FPercent = static_cast<int>(deletions * 100 / targetEntries);
+    }
+    if (!project.FFileDelete || !project.FDeleteGuard || project.FUpdateToOther || targetEntries == 0) {
+        return verdict;
+    }
+    const auto count = static_cast<std::size_t>(project.FDeleteGuardCount);
+    const auto percent = static_cast<std::size_t>(project.FDeleteGuardPercent);
+    verdict.FTripped =
+        sourceEntries == 0 || (deletions >= count && deletions * 100 > percent * targetEntries);
+    return verdict;
+}
+
+TDeleteGuardVerdict WeighDeletions(const TProjectRecord& project, const TPlan& plan) {
+    return WeighDeletions(project, plan.FSourceEntries, plan.FTargetEntries, plan.FDeleteList.size());
+}
+
+std::string DeleteGuardText(const TDeleteGuardVerdict& verdict) {
+    return GuardTextStart + "计划删除 " + std::to_string(verdict.FDeletions) + " 项, 占目标的 " +
+           std::to_string(verdict.FPercent) + "%";
+}
+
+bool IsDeleteGuardText(const std::string& errorText) {
+    return errorText.rfind(GuardTextStart, 0) == 0;
+}
+
+bool DeleteGuardRefuses(TBackgroundRun& run) {
+    if (run.FForceDelete) {
+        return false;
+    }
+    const TDeleteGuardVerdict verdict = WeighDeletions(run.FProject, run.FPlan);
+    if (!verdict.FTripped) {
+        return false;
+    }
+    run.FDeleteGuardTripped = true;
+    run.FErrorText = DeleteGuardText(verdict);
+    run.FErrorDetail =
+        "source " + run.FSourceRoot +
+        " (is it unmounted or emptied?); nothing was written, --force-delete lets the run through";
+    return true;
+}
+
+std::string SourceMarkerProblem(const TProjectRecord& project, const std::string& sourceRoot) {
+    if (project.FSourceMarker.empty()) {
+        return {};
+    }
+    const std::string path = sourceRoot + project.FSourceMarker;
+    const std::string start = sourceRoot + ": the marker file \"" + project.FSourceMarker + "\" is ";
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return start + (MeansAbsent(errno) ? std::string("missing") : ErrorText(errno));
+    }
+    return S_ISDIR(st.st_mode) ? start + "a folder" : std::string();
+}
