@@ -66,7 +66,7 @@ bool FindMount(dev_t dev, std::string& type, std::string& source) {
 }
 
 // What the block device holds, as libblkid finds it on the device (or in its
-// cache when the device cannot be read).
+// cache, or in udev's records, when the device cannot be read).
 std::string DeviceType(const std::string& device) {
     std::string type;
     if (blkid_probe probe = blkid_new_probe_from_filename(device.c_str())) {
@@ -82,6 +82,18 @@ std::string DeviceType(const std::string& device) {
         if (char* cached = blkid_get_tag_value(nullptr, "TYPE", device.c_str())) {
             type = cached;
             free(cached);
+        }
+    }
+    // A user who may not read the device may still read what udev found on it.
+    struct stat st {};
+    if (type.empty() && stat(device.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) {
+        std::ifstream udev("/run/udev/data/b" + std::to_string(major(st.st_rdev)) + ":" +
+                           std::to_string(minor(st.st_rdev)));
+        const std::string key = "E:ID_FS_TYPE=";
+        for (std::string line; std::getline(udev, line);) {
+            if (line.rfind(key, 0) == 0) {
+                type = line.substr(key.size());
+            }
         }
     }
     return type;
@@ -113,7 +125,7 @@ std::string FileSystemTypeOf(const std::string& path) {
 }
 
 bool IsFatFamilyType(const std::string& type) {
-    return type == "vfat" || type == "msdos" || type == "exfat" || type == "fat" || type == "umsdos";
+    return type == "vfat" || type == "msdos" || type == "exfat";
 }
 
 bool IsOnFatFamily(const std::string& path) {
