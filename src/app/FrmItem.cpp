@@ -157,8 +157,8 @@ void TFrmItem::ProcessorTerminated() {
         FProgress.reset();
     }
     SetState(StateIdle);
-    SetDetail(refused); // the row says why the deletion guard refused a project
     Reschedule();
+    SetDetail(refused); // the row says why the deletion guard refused a project
     emit RunEnded(FJobName);
 }
 
