@@ -49,6 +49,8 @@ bool DeleteGuardRefuses(TBackgroundRun& run) {
         return false;
     }
     run.FDeleteGuardTripped = true;
+    // Logged as a refused source is: no element of the check stays.
+    run.FLogBuffer.Clear();
     run.FErrorText = DeleteGuardText(verdict);
     run.FErrorDetail =
         "source " + run.FSourceRoot +

@@ -31,7 +31,8 @@ bool IsDeleteGuardText(const std::string& errorText);
 
 // Refuses a checked background run whose plan trips the guard, unless the run
 // is forced: sets its error text (the guard's text), its detail (the source
-// folder) and FDeleteGuardTripped, and returns true.
+// folder) and FDeleteGuardTripped, empties its log item (which is then logged
+// as a refused source is), and returns true.
 bool DeleteGuardRefuses(TBackgroundRun& run);
 
 // Why the source root fails the project's marker (the marker file is named
