@@ -5,6 +5,7 @@
 #include "FmProcess.h"
 #include "FormServices.h"
 #include "JobPages.h"
+#include "Messages.h"
 #include "ResultsPage.h"
 #include "SettingsPage.h"
 #include "config/CustomPublic.h"
@@ -271,10 +272,29 @@ void TFmPairwell::closeEvent(QCloseEvent* event) {
         StopProcessExecute();
         return;
     }
+    if (!FClosed && !StoreOnClose() && !AskQuestion(this, AskCloseAnyway)) {
+        // The program goes on as it was; "关闭" may be chosen again.
+        event->ignore();
+        ui->ActExit->setChecked(false);
+        FCloseAfterRun = false;
+        return;
+    }
     FormClose();
     event->accept();
     RxTrayIcon1->hide();
     QApplication::quit();
+}
+
+bool TFmPairwell::StoreOnClose() {
+    return WriteOrShowError(this, [this] {
+        if (FSettingsPage->IsModified()) {
+            FSettingsPage->SaveProject(QString());
+            FIniFile->WriteString("system", "project", "");
+        } else {
+            FIniFile->WriteString("system", "project", TextToBytes(FSettingsPage->ShownProjectName()));
+        }
+        FIniFile->UpdateFile();
+    });
 }
 
 void TFmPairwell::FormClose() {
@@ -284,11 +304,4 @@ void TFmPairwell::FormClose() {
     FClosed = true;
     FJobPages->StopAllRunners(); // nothing may use the configuration after it is released
     FLogBuffer.reset();
-    if (FSettingsPage->IsModified()) {
-        FSettingsPage->SaveProject(QString());
-        FIniFile->WriteString("system", "project", "");
-    } else {
-        FIniFile->WriteString("system", "project", TextToBytes(FSettingsPage->ShownProjectName()));
-    }
-    FIniFile->UpdateFile();
 }

@@ -27,11 +27,6 @@
 
 namespace {
 
-// Shows an error that ended a run, as the standard error box of the program does.
-void ShowRunError(QWidget* owner, const std::exception& error) {
-    QMessageBox::critical(owner, owner->window()->windowTitle(), QString::fromStdString(error.what()));
-}
-
 // Restores the cursor however the run ends.
 struct TCursorGuard {
     explicit TCursorGuard(Qt::CursorShape shape) { QApplication::setOverrideCursor(shape); }
@@ -68,7 +63,7 @@ void TFmPairwell::EndRun(std::exception_ptr failure) {
         try {
             std::rethrow_exception(failure);
         } catch (const std::exception& error) {
-            ShowRunError(this, error);
+            ShowErrorBox(this, error);
         }
     }
     if (FCloseAfterRun) {
@@ -222,7 +217,7 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
     } catch (const std::exception& error) {
         FRunning = false;
         ShowProgressWindow(false);
-        ShowRunError(this, error);
+        ShowErrorBox(this, error);
         return;
     }
 

@@ -227,7 +227,9 @@ void TJobPages::Button3Click() {
         !AskQuestion(e.Button3, QStringLiteral("\"%1\" 已存在，是否覆盖?").arg(name))) {
         return;
     }
-    SaveJob(name);
+    if (!WriteOrShowError(e.Button3, [&] { SaveJob(name); })) {
+        return; // not stored: the edits stay marked, the rows as they were
+    }
     if (found < 0) {
         e.cbJob->addItem(name);
         e.cbJob->setCurrentIndex(e.cbJob->count() - 1);
@@ -249,7 +251,9 @@ void TJobPages::Button4Click() {
     if (!AskQuestion(e.Button4, QStringLiteral("是否删除任务 \"%1\" ?").arg(name))) {
         return;
     }
-    DeleteJob(name);
+    if (!WriteOrShowError(e.Button4, [&] { DeleteJob(name); })) {
+        return;
+    }
     RemoveJobItem(name);
     e.cbJob->removeItem(e.cbJob->currentIndex());
     e.cbJob->setCurrentIndex(-1);

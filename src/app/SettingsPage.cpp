@@ -210,7 +210,9 @@ void TSettingsPage::btnSaveSettingClick() {
         !AskQuestion(this, QStringLiteral("\"%1\" 已存在，是否覆盖?").arg(name))) {
         return;
     }
-    SaveProject(name);
+    if (!WriteOrShowError(this, [&] { SaveProject(name); })) {
+        return; // not stored: the edits stay marked
+    }
     if (found < 0) {
         ui->cbProject->addItem(name);
         ui->cbProject->setCurrentIndex(ui->cbProject->count() - 1);
@@ -227,7 +229,9 @@ void TSettingsPage::btnDeleteSettingClick() {
     if (!AskQuestion(this, QStringLiteral("是否删除项目 \"%1\" ?").arg(name))) {
         return;
     }
-    DeleteProject(name);
+    if (!WriteOrShowError(this, [&] { DeleteProject(name); })) {
+        return;
+    }
     ui->cbProject->removeItem(index);
     ui->cbProject->setCurrentIndex(-1);
 }
