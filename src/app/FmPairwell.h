@@ -128,6 +128,10 @@ private:
     // Mirrors the checked state of StopProcess for the run's thread.
     std::atomic<bool> FStopFlag{false};
     bool FRunning = false;
+    // The progress window stands in for the main window.
+    bool FProgressShown = false;
+    // The main window comes back when the progress window closes.
+    bool FShowAfterRun = false;
     bool FCloseAfterRun = false;
     bool FClosed = false;
 };

@@ -77,8 +77,10 @@ TJobPages::TJobPages(TIniFile& iniFile, const TRunLog& runLog, QWidget* editorPa
     connect(e.cbJob, &QComboBox::activated, this, &TJobPages::cbJobClick);
     connect(e.Button3, &QPushButton::clicked, this, &TJobPages::Button3Click);
     connect(e.Button4, &QPushButton::clicked, this, &TJobPages::Button4Click);
-    connect(e.RbDay, &QRadioButton::clicked, this, &TJobPages::RbDayClick);
-    connect(e.RbPeriod, &QRadioButton::clicked, this, &TJobPages::RbDayClick);
+    // The rules and the mark follow the controls' state, however it changed:
+    // a click, the arrow keys, or a screen reader's action.
+    connect(e.RbDay, &QRadioButton::toggled, this, &TJobPages::RbDayClick);
+    connect(e.RbPeriod, &QRadioButton::toggled, this, &TJobPages::RbDayClick);
     const QDate today = QDate::currentDate();
     e.DateJob->setDateTime(QDateTime(today, QTime(17, 30)));
     e.TimeBegin->setDateTime(QDateTime(today, QTime(0, 0)));
@@ -87,7 +89,7 @@ TJobPages::TJobPages(TIniFile& iniFile, const TRunLog& runLog, QWidget* editorPa
         connect(picker, &QDateTimeEdit::dateTimeChanged, this, &TJobPages::DateJobChange);
     }
     connect(e.EditMinute, &QSpinBox::valueChanged, this, &TJobPages::DateJobChange);
-    connect(e.CbJobValid, &QCheckBox::clicked, this, &TJobPages::DateJobChange);
+    connect(e.CbJobValid, &QCheckBox::toggled, this, &TJobPages::DateJobChange);
     connect(e.CbTime, &QComboBox::currentIndexChanged, this, &TJobPages::CbTimeChange);
     connect(e.BtnAdd, &QPushButton::clicked, this, &TJobPages::BtnAddClick);
     connect(e.LbProject, &QListWidget::itemDoubleClicked, this, &TJobPages::BtnAddClick);
@@ -274,13 +276,16 @@ void TJobPages::DateJobChange() {
     SetModified(true);
 }
 
-// An hour period holds at most a day; a larger value becomes 1.
+// An hour period holds at most a day; a larger value becomes 1, which marks
+// the job as any change of the period does.
 void TJobPages::CbTimeChange() {
     QSpinBox* period = FEditor->EditMinute;
-    const QSignalBlocker quiet(period); // the unit change itself does not mark the job
     if (FEditor->CbTime->currentIndex() == 1) {
         const int value = period->value();
-        period->setMaximum(HourMaximum);
+        {
+            const QSignalBlocker quiet(period); // the cap is not the change: the 1 is
+            period->setMaximum(HourMaximum);
+        }
         if (value > HourMaximum) {
             period->setValue(1);
         }

@@ -10,6 +10,7 @@
 
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QSignalBlocker>
 
 namespace {
 
@@ -95,6 +96,11 @@ void TSettingsPage::cbCheckEditTimeClick() {
 void TSettingsPage::cbUpdateToOtherClick() {
     SetModified(true);
     ui->DirectoryEdit3->setEnabled(ui->cbUpdateToOther->isChecked());
+}
+
+void TSettingsPage::NormaliseThreshold() {
+    const QSignalBlocker quiet(ui->Time1);
+    ui->Time1->setDateTime(QDateTime(ui->Time1->date(), QTime(0, 0)));
 }
 
 void TSettingsPage::ListProjects() {

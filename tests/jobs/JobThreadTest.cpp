@@ -58,7 +58,7 @@ private:
     bool FReleased = false;
 };
 
-const std::string NewPrefix = PhasePrefix(TApplyPhase::New);
+const std::string NewPrefix = "新建: ";
 
 std::size_t FilesIn(const std::string& folder) {
     std::error_code error;
