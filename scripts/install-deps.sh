@@ -11,6 +11,8 @@ packages=(
     xvfb xauth
     # The accessibility test drives the window over the accessibility bus.
     dbus-daemon at-spi2-core python3-pyatspi
+    # ... and sends Esc to the progress window as a person would.
+    xdotool
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -119,6 +119,12 @@ void TFmPairwell::FormCreate() {
     ui->setting->trigger();
     FSettingsPage->Controls().Time1->setDateTime(QDateTime::currentDateTime());
     if (FOptions.FWithBrowser) {
+        // The log's table is read to a screen reader like every other page;
+        // on Linux the web engine leaves its accessibility off unless asked
+        // before it starts.
+        if (!qEnvironmentVariableIsSet("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY")) {
+            qputenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", "1");
+        }
         WebBrowser1 = new QWebEngineView(ui->TabSheet4);
         WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
         ui->TabSheet4->layout()->addWidget(WebBrowser1);
