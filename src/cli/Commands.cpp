@@ -6,6 +6,7 @@
 #include "engine/ProjectRecord.h"
 #include "jobs/JobProcessor.h"
 #include "jobs/JobRecord.h"
+#include "jobs/JobState.h"
 
 #include <iostream>
 #include <vector>
@@ -140,14 +141,18 @@ int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string&
     TCliProgress progress;
     TCliOutput output(progress);
     TJobProcessor processor(ini, runLog, jobName, progress, TRunControl{{}, StopSignalTest()});
+    const TJobState state(ini.FileName());
+    state.RecordStart(jobName, Now());
     int status = ExitCompleted;
     for (const std::string& projectName : ReadJobProjects(ini, jobName)) {
         if (StopSignalled()) {
-            return ExitNotCompleted; // the projects after a stopped one do not run
+            status = ExitNotCompleted; // the projects after a stopped one do not run
+            break;
         }
         const bool completed = processor.RunProject(projectName).FCompleted;
         PrintRun(output, processor.LastRun(), completed, true);
         status = std::max(status, StatusOf(processor.LastRun(), completed));
     }
+    state.RecordEnd(jobName, Now(), status == ExitCompleted && AllClean(processor.Results()));
     return status;
 }
