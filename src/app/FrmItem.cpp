@@ -48,13 +48,26 @@ void TFrmItem::SetJob(const QString& name) {
     FJobName = name;
     ui->LabMain->setText(QStringLiteral("任务：%1").arg(name));
     setAccessibleName(ui->LabMain->text());
-    FTriggers = std::make_unique<TJobTriggers>(FIniFile, TextToBytes(name));
-    FTriggers->Begin(Now(), std::chrono::steady_clock::now());
+    if (!FRunByService) {
+        BeginTriggers();
+    }
     Reschedule();
+}
+
+void TFrmItem::BeginTriggers() {
+    // Watches only while this row schedules the job; a catch-up counts from
+    // the last start, whoever made it.
+    FTriggers = std::make_unique<TJobTriggers>(FIniFile, TextToBytes(FJobName));
+    FTriggers->Begin(Now(), std::chrono::steady_clock::now());
 }
 
 void TFrmItem::SetRunByService(bool byService) {
     FRunByService = byService;
+    if (byService) {
+        FTriggers.reset();
+    } else if (!FJobName.isEmpty()) {
+        BeginTriggers();
+    }
     Reschedule();
 }
 

@@ -83,5 +83,7 @@ private:
     QTimer FClock;
     std::unique_ptr<TJobTriggers> FTriggers;
     bool FRunByService = false;
+
+    void BeginTriggers();
     void ShowTriggerInfo();
 };
