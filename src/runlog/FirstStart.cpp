@@ -10,7 +10,9 @@ void PrepareProgramFolders(const TProgramFolders& folders) {
     std::error_code ignored;
     std::filesystem::create_directories(ExtractFileDir(folders.FConfigFileName), ignored);
     try {
-        TRunLog(folders.FLogFolder).OpenLogFolder();
+        TRunLog log(folders.FLogFolder);
+        log.SetViewerFolder(folders.FShareFolder + "/log");
+        log.OpenLogFolder();
     } catch (const ERunLogError&) {
     }
 }
