@@ -54,6 +54,7 @@ TEST(ProgramFolders, InstalledProgramsUseTheUsersFoldersOthersTheirOwn) {
                    folders.FConfigFileName;
         });
         EXPECT_EQ(answer, "1 " + dir / "opt/pairwell" + " " + dir / "config/pairwell/pairwell.ini");
+        chmod((dir / "opt/pairwell").c_str(), 0755); // for the clean-up
     }
 
     // The run log of a configuration: the default's own folder, else "log" beside it.
