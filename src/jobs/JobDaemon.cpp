@@ -4,6 +4,7 @@
 #include "JobRecord.h"
 #include "JobThread.h"
 #include "SchedulerLock.h"
+#include "config/ProgramFolders.h"
 #include "runlog/RunLog.h"
 
 #include <map>
@@ -48,7 +49,7 @@ std::string RunOutcome(const TJobThread& runner) {
 class TDaemon {
 public:
     TDaemon(const std::string& configFile, const TDaemonOptions& options)
-        : FIni(configFile), FRunLog(LogFolderBeside(configFile)), FOptions(options) {}
+        : FIni(configFile), FRunLog(LogFolderFor(configFile)), FOptions(options) {}
 
     int Run();
 
