@@ -1,12 +1,55 @@
 #include "ConnectTrigger.h"
 
+#include "config/AtomicFile.h"
 #include "config/PathText.h"
 
 #include <climits>
+#include <cstdint>
 #include <fcntl.h>
+#include <map>
 #include <poll.h>
+#include <sstream>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+std::optional<std::uint64_t> MountIdOf(const std::string& folder) {
+    struct statx st {};
+    if (statx(AT_FDCWD, folder.c_str(), 0, STATX_MNT_ID, &st) != 0 || (st.stx_mask & STATX_MNT_ID) == 0) {
+        return std::nullopt;
+    }
+    return st.stx_mnt_id;
+}
+
+// Whether the mount upper stands on lower, directly or through others: a
+// drive mounted over the folder, not the folder uncovered by an unmount.
+bool MountedOver(std::uint64_t upper, std::uint64_t lower) {
+    std::map<std::uint64_t, std::uint64_t> parents;
+    std::istringstream table(ReadWholeFile("/proc/self/mountinfo").value_or(""));
+    std::string line;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::uint64_t id = 0, parent = 0;
+        if (fields >> id >> parent) {
+            parents[id] = parent;
+        }
+    }
+    for (int depth = 0; depth < 64; ++depth) {
+        const auto found = parents.find(upper);
+        if (found == parents.end() || found->second == upper) {
+            return false;
+        }
+        upper = found->second;
+        if (upper == lower) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
 
 TConnectTrigger::TConnectTrigger(std::vector<std::string> folders, TSteadyTime now,
                                  std::chrono::milliseconds recheck, std::chrono::milliseconds settle)
@@ -14,6 +57,9 @@ TConnectTrigger::TConnectTrigger(std::vector<std::string> folders, TSteadyTime n
     FMountFd = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
     FWatchFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     FAllPresent = AllExist(); // present from the start: no run until a folder has gone
+    for (const std::string& folder : FFolders) {
+        FMounts.push_back(MountIdOf(folder));
+    }
     WatchFolders();
 }
 
@@ -91,7 +137,17 @@ bool TConnectTrigger::Poll(TSteadyTime now, bool mayRun) {
     if (signalled || now >= FLastCheck + FRecheck || FComingSince) {
         FLastCheck = now;
         const bool present = AllExist();
-        if (present && !FAllPresent && !FComingSince) {
+        // A drive mounted over a folder that was there (an empty mount point)
+        // counts as the folder coming.
+        bool mountedOver = false;
+        for (std::size_t i = 0; i < FFolders.size(); ++i) {
+            const std::optional<std::uint64_t> mount = MountIdOf(FFolders[i]);
+            if (mount && FMounts[i] && *mount != *FMounts[i] && MountedOver(*mount, *FMounts[i])) {
+                mountedOver = true;
+            }
+            FMounts[i] = mount;
+        }
+        if (present && (!FAllPresent || mountedOver) && !FComingSince) {
             FComingSince = now;
         }
         if (!present) {

@@ -3,6 +3,7 @@
 #include "CatchUp.h"
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,7 +15,8 @@
 // It looks again at once when the mount table changes (/proc/self/mountinfo
 // signals changes to poll), when a folder goes or something is created in the
 // nearest existing folder above a missing one (inotify), and every 60 seconds
-// in any case. The folders must still all exist a moment later (settle), so that a
+// in any case. A drive mounted over a folder that existed (an empty mount
+// point) counts as that folder coming. The folders must still all exist a moment later (settle), so that a
 // mount point made just before its mount does not start a run on the empty
 // folder.
 inline constexpr std::chrono::seconds ConnectRecheckPeriod{60};
@@ -53,6 +55,7 @@ private:
     int FMountFd = -1;
     int FWatchFd = -1;
     std::vector<int> FWatches;
+    std::vector<std::optional<std::uint64_t>> FMounts; // the mount each folder was on
     TSteadyTime FLastCheck;
     bool FAllPresent = false;
     std::optional<TSteadyTime> FComingSince; // all present since then, not yet settled
