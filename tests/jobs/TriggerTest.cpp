@@ -4,8 +4,11 @@
 #include "jobs/JobTriggers.h"
 
 #include "JobTestSupport.h"
+#include "config/ChildProcess.h"
 
 #include <filesystem>
+#include <sched.h>
+#include <sys/mount.h>
 
 namespace {
 
@@ -229,6 +232,28 @@ TEST_F(TriggerTest, ConnectTriggerRunsWhenTheFoldersAppear) {
     TConnectTrigger present({FDir / "src", FDir / "drive/backup"}, T0, 1s, 0ms);
     EXPECT_FALSE(present.Poll(T0 + 5s));
     EXPECT_NE(present.MountFd(), -1); // the mount table is watched
+
+    // A drive mounted over an existing, empty mount point comes; its unmount
+    // does not. In a mount namespace of its own, where the system allows.
+    MakeFolder(FDir / "usb");
+    const pid_t child = StartChild([&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            return 77;
+        }
+        TConnectTrigger drive({FDir / "src", FDir / "usb"}, T0, 60s, 0ms);
+        int failures = drive.Poll(T0 + 1s) ? 1 : 0;
+        if (mount("none", (FDir / "usb").c_str(), "tmpfs", 0, nullptr) != 0) {
+            return 77;
+        }
+        failures += drive.Poll(T0 + 2s) ? 0 : 10;
+        umount((FDir / "usb").c_str());
+        failures += drive.Poll(T0 + 3s) ? 100 : 0;
+        return failures;
+    });
+    const int mounted = WaitChild(child);
+    if (mounted != 77) {
+        EXPECT_EQ(mounted, 0);
+    }
 
     TJobRecord record;
     record.FCbJobValid = true;
