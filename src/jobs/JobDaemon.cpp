@@ -107,6 +107,10 @@ void TDaemon::ReadJobs() {
         if (!jobs[name]->FRunner) {
             Reschedule(name, *jobs[name]);
         }
+        if (jobs[name]->FTriggers.InfoText() == WatchLimitText) {
+            Say("job " + name +
+                ": too few inotify watches (fs.inotify.max_user_watches); checked every 5 minutes");
+        }
     }
     for (auto& [name, job] : FJobs) {
         Say("job " + name + " no longer scheduled");

@@ -101,6 +101,11 @@ TEST_F(SchedulerCliTest, NextRunPrintsTheCatchUpTimeOfAMissedRun) {
     WriteJob(FIni, "OnConnect", change);
     EXPECT_EQ(Cli({"next-run", "OnConnect"}).FOut, "连接时\n");
 
+    FIni.WriteString(JobSection("OnChange"), JobKey::QuietSeconds, "soon"); // unreadable: unarmed
+    EXPECT_EQ(Cli({"next-run", "OnChange"}).FOut, "暂停\n");
+    FIni.WriteString(JobSection("Plain"), JobKey::MaxWaitSeconds, "-1");
+    EXPECT_EQ(Cli({"next-run", "Plain", "--at", at}).FOut, "暂停\n");
+
     EXPECT_EQ(Cli({"next-run", "Nightly", "--last-run", "yesterday"}).FStatus, 64);
     EXPECT_EQ(Cli({"jobs", "--last-run", at}).FStatus, 64);
     EXPECT_EQ(Cli({"jobs", "--json"}).FStatus, 64);
