@@ -184,7 +184,12 @@ void TFrmItem::RxClock1Alarm() {
         FProcessor =
             std::make_unique<TJobThread>(FIniFile, FRunLog, TextToBytes(FJobName), buffer, terminated);
     } catch (const std::exception&) {
-        // Today's log could not be prepared: back to idle, armed again.
+        // Today's log could not be prepared: back to idle, armed again; what
+        // asked for the run is spent, as by a run that failed at once.
+        if (FTriggers) {
+            FTriggers->RunStarted(Now(), std::chrono::steady_clock::now());
+            FTriggers->RunEnded();
+        }
         SetState(StateIdle);
         Reschedule();
         return;

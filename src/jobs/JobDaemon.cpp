@@ -124,6 +124,9 @@ void TDaemon::Start(const std::string& name, TJob& job) {
         job.FRunner = std::make_unique<TJobThread>(FIni, FRunLog, name, nullptr, nullptr);
     } catch (const std::exception& error) {
         Say("job " + name + " could not start: " + error.what());
+        // What asked for the run is spent, as by a run that failed at once.
+        job.FTriggers.RunStarted(Now(), std::chrono::steady_clock::now());
+        job.FTriggers.RunEnded();
         Reschedule(name, job);
         return;
     }
