@@ -213,7 +213,7 @@ TEST_F(SchedulerCliTest, JsonReportFollowsItsSchema) {
     EXPECT_EQ(
         masked(job.FOut),
         "{\"schema\":\"pairwell-run/1\",\"command\":\"run-job\",\"job\":\"Nightly\",\"start\":\"T\",\"end\":"
-        "\"T\",\"status\":\"not-completed\",\"exitStatus\":2," +
+        "\"T\",\"status\":\"not-completed\",\"exitStatus\":2,\"error\":\"\"," +
             counts + ",\"failures\":[{\"project\":\"Site\"," + failure +
             ",\"reason\":\"File exists\"}],\"projects\":[{\"project\":\"Site\",\"start\":\"T\",\"end\":\"T\","
             "\"status\":\"failed-items\",\"exitStatus\":1,\"error\":\"\"," +
@@ -221,6 +221,14 @@ TEST_F(SchedulerCliTest, JsonReportFollowsItsSchema) {
             ",\"reason\":\"File exists\"}]},{\"project\":\"Gone\",\"start\":\"T\",\"end\":\"T\",\"status\":"
             "\"not-completed\",\"exitStatus\":2,\"error\":\"源文件夹无效: " +
             FDir / "missing: does not exist\"," + none + ",\"failures\":[]}],\"logFile\":\"" + log + "\"}\n");
+
+    const TCliRun missing = Cli({"run-job", "NoSuchJob", "--json"});
+    EXPECT_EQ(missing.FStatus, 2);
+    EXPECT_NE(missing.FOut.find(
+                  R"("status":"not-completed","exitStatus":2,"error":"No job named \"NoSuchJob\" in )"),
+              std::string::npos)
+        << missing.FOut;
+    EXPECT_NE(missing.FOut.find(R"("projects":[])"), std::string::npos);
 }
 
 } // namespace
