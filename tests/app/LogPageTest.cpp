@@ -43,13 +43,15 @@ QJsonObject WaitForJson(QWebEnginePage* page, const QString& script) {
     return QJsonDocument::fromJson(text.toUtf8()).object();
 }
 
-// The newest day's table, each row's cell texts, once its totals are shown.
+// The newest day's table, each row's cell texts, once its totals are shown
+// and the day before has been read.
 const QString DayTable = QStringLiteral(R"(
 (function () {
   var day = document.querySelector('details.day');
   var totals = day && day.querySelector('summary .totals');
   var table = day && day.querySelector('table');
-  if (!table || !/项/.test(totals.textContent)) {
+  var second = document.querySelectorAll('details.day')[1];
+  if (!table || !/项/.test(totals.textContent) || !second.querySelector('.day-body > *')) {
     return null;
   }
   function texts(nodes) {
@@ -63,7 +65,7 @@ const QString DayTable = QStringLiteral(R"(
     }),
     lines: document.getElementsByTagName('li').length,
     markup: document.querySelectorAll('main b, main script, main img').length,
-    secondDay: document.querySelectorAll('details.day')[1].querySelector('.day-body').textContent
+    secondDay: second.querySelector('.day-body').textContent
   });
 })())");
 
@@ -112,6 +114,10 @@ private slots:
     }
 
     void BigDayShowsItsSummaryAtOnceAndValuesAsText() {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP(
+            "the embedded browser's own code trips AddressSanitizer (and leaks); the other builds run this");
+#endif
         if (!QFileInfo::exists(QString::fromStdString(ProgramLogViewerFolder() + "/index.htm"))) {
             QSKIP("the log viewer is not built beside the tests");
         }
