@@ -175,6 +175,11 @@ void TJobPages::LoadJob(const QString& name) {
     e.RbDay->setAutoExclusive(true);
     e.RbPeriod->setAutoExclusive(true);
     RbDayClick();
+    FLoadedJob = TJobRecord();
+    try {
+        ReadJobOptions(FIniFile, Bytes(name), FLoadedJob);
+    } catch (const EConvertError&) {
+    }
     e.LbSelect->clear();
     for (const std::string& project : ReadJobProjects(FIniFile, Bytes(name))) {
         e.LbSelect->addItem(BytesToText(project));
@@ -184,7 +189,9 @@ void TJobPages::LoadJob(const QString& name) {
 
 TJobRecord TJobPages::ShownJob() const {
     const Ui::JobEditorPage& e = *FEditor;
-    TJobRecord record;
+    // Keys without a control on this page are saved back as they were loaded.
+    TJobRecord record = FLoadedJob;
+    record.FProjects.clear();
     record.FEditMinute = e.EditMinute->value();
     record.FCbTime = e.CbTime->currentIndex();
     record.FDateJob = FromQDateTime(e.DateJob->dateTime());

@@ -74,4 +74,6 @@ private:
     QWidget* FAutoRunPanel = nullptr;
     TJobThreadKeeper FKeeper;
     QTimer FClockTimer;
+    // The shown job as last loaded: the keys this page has no control for.
+    TJobRecord FLoadedJob;
 };

@@ -5,6 +5,7 @@
 #include "NextRunCommand.h"
 #include "StopSignal.h"
 #include "config/PathText.h"
+#include "config/ProgramFolders.h"
 
 #include <climits>
 #include <cstdio>
@@ -34,8 +35,11 @@ const char* const UsageText =
     "                    or 暂停 when it would not be armed\n"
     "\n"
     "Options:\n"
-    "  --config FILE     the configuration file (default: pairwell.ini beside this program);\n"
-    "                    runs are logged in the folder \"log\" beside it\n"
+    "  --config FILE     the configuration file; runs are logged in the folder \"log\"\n"
+    "                    beside it. Default: pairwell.ini beside this program, or for\n"
+    "                    the installed program $XDG_CONFIG_HOME/pairwell/pairwell.ini\n"
+    "                    (~/.config) with its log in $XDG_DATA_HOME/pairwell/log\n"
+    "                    (~/.local/share)\n"
     "  -0, --null        end plan lines with NUL (check only)\n"
     "  --help            show this text\n"
     "\n"
@@ -121,7 +125,7 @@ int main(int argc, char** argv) {
 
     try {
         const TIniFile ini(configFile);
-        const TRunLog runLog(LogFolderBeside(configFile));
+        const TRunLog runLog(LogFolderFor(configFile));
         if (command == "projects") {
             return CommandProjects(ini);
         }
