@@ -95,9 +95,18 @@ TJobPages::TJobPages(TIniFile& iniFile, const TRunLog& runLog, QWidget* editorPa
     connect(e.LbProject, &QListWidget::itemDoubleClicked, this, &TJobPages::BtnAddClick);
     connect(e.BtnDelete, &QPushButton::clicked, this, &TJobPages::BtnDeleteClick);
 
+    // Where no lock can be taken (a read-only folder) the window schedules as it always did.
+    FSchedulerLock = std::make_unique<TSchedulerLock>(FIniFile.FileName(), "Pairwell window");
+
     // The automatic-run page's clock.
     const auto tick = [this] {
         FAutoRun->RxClock1->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
+        // The daemon ended: the window takes the jobs over.
+        if (!SchedulesJobs() && FSchedulerLock->TryTake() == TSchedulerLock::Taken) {
+            for (TFrmItem* row : JobItems()) {
+                row->SetRunByService(false);
+            }
+        }
     };
     tick();
     FClockTimer.setInterval(ClockMilliseconds);
@@ -177,6 +186,11 @@ void TJobPages::LoadJob(const QString& name) {
     e.RbDay->setAutoExclusive(true);
     e.RbPeriod->setAutoExclusive(true);
     RbDayClick();
+    FLoadedJob = TJobRecord();
+    try {
+        ReadJobOptions(FIniFile, Bytes(name), FLoadedJob);
+    } catch (const EConvertError&) {
+    }
     e.LbSelect->clear();
     for (const std::string& project : ReadJobProjects(FIniFile, Bytes(name))) {
         e.LbSelect->addItem(BytesToText(project));
@@ -186,7 +200,9 @@ void TJobPages::LoadJob(const QString& name) {
 
 TJobRecord TJobPages::ShownJob() const {
     const Ui::JobEditorPage& e = *FEditor;
-    TJobRecord record;
+    // Keys without a control on this page are saved back as they were loaded.
+    TJobRecord record = FLoadedJob;
+    record.FProjects.clear();
     record.FEditMinute = e.EditMinute->value();
     record.FCbTime = e.CbTime->currentIndex();
     record.FDateJob = FromQDateTime(e.DateJob->dateTime());
@@ -334,6 +350,9 @@ TFrmItem* TJobPages::CreateJobItem(const QString& name) {
     auto* row = new TFrmItem(FIniFile, FRunLog, FKeeper, FAutoRun->ItemHomeContents);
     auto* rows = static_cast<QVBoxLayout*>(FAutoRun->ItemHomeContents->layout());
     rows->insertWidget(rows->count() - 1, row); // above the spacer: rows stack at the top
+    if (!SchedulesJobs()) {
+        row->SetRunByService(true);
+    }
     row->SetJob(name);
     return row;
 }

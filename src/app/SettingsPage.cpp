@@ -163,6 +163,11 @@ void TSettingsPage::LoadProject(const QString& name) {
     ui->cbCheckEditTime->setChecked(flag(K::CheckEditTime, "False"));
     ui->cbCheckSize->setChecked(flag(K::CheckSize, "False"));
     ui->cbIncludeBlankFolder->setChecked(flag(K::IncludeBlankFolder, "False"));
+    try {
+        FLoadedRecord = ReadProject(FIniFile, Bytes(name));
+    } catch (const EConvertError&) {
+        FLoadedRecord = TProjectRecord();
+    }
     cbStayOnTopClick();
     cbCheckEditTimeClick();
     cbUpdateToOtherClick();
@@ -170,7 +175,7 @@ void TSettingsPage::LoadProject(const QString& name) {
 }
 
 TProjectRecord TSettingsPage::ShownRecord() const {
-    TProjectRecord record;
+    TProjectRecord record = FLoadedRecord;
     record.FSource = Bytes(ui->DirectoryEdit1->text());
     record.FTarget = Bytes(ui->DirectoryEdit2->text());
     record.FDeploy = Bytes(ui->DirectoryEdit3->text());

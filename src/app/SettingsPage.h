@@ -63,4 +63,7 @@ private:
 
     TIniFile& FIniFile;
     std::unique_ptr<Ui::SettingsPage> ui;
+    // The shown project as last loaded: the keys this page has no control for
+    // are saved back as they were.
+    TProjectRecord FLoadedRecord;
 };

@@ -12,6 +12,59 @@ TDateTime TextToThresholdDate(const std::string& text) {
     return *value;
 }
 
+namespace {
+
+int NonNegativeNumber(const TIniFile::TValues& section, const std::string& key, const char* def) {
+    const std::string text = ValueOf(section, key, def);
+    const int value = TextToInt(text);
+    if (value < 0) {
+        throw EConvertError(key + " '" + text + "' is not a number of 0 or more");
+    }
+    return value;
+}
+
+} // namespace
+
+std::string LinkModeToText(TLinkMode mode) {
+    switch (mode) {
+    case TLinkMode::Link:
+        return "link";
+    case TLinkMode::Skip:
+        return "skip";
+    case TLinkMode::File:
+        break;
+    }
+    return "file";
+}
+
+TLinkMode TextToLinkMode(const std::string& text) {
+    if (text == "file") {
+        return TLinkMode::File;
+    }
+    if (text == "link") {
+        return TLinkMode::Link;
+    }
+    if (text == "skip") {
+        return TLinkMode::Skip;
+    }
+    throw EConvertError("Links '" + text + "' is none of file, link, skip");
+}
+
+std::string TimeToleranceToText(int seconds) {
+    return seconds == TimeToleranceAuto ? "auto" : std::to_string(seconds);
+}
+
+int TextToTimeTolerance(const std::string& text) {
+    if (text == "auto") {
+        return TimeToleranceAuto;
+    }
+    const int seconds = TextToInt(text);
+    if (seconds < 0) {
+        throw EConvertError("TimeTolerance '" + text + "' is neither auto nor a number of seconds");
+    }
+    return seconds;
+}
+
 TProjectRecord ReadProject(const TIniFile& ini, const std::string& name) {
     return ReadProject(ini.ReadSectionValues(ProjectSection(name)));
 }
@@ -39,6 +92,18 @@ TProjectRecord ReadProject(const TIniFile::TValues& section) {
     record.FCheckSize = flag(K::CheckSize, "False");
     record.FIncludeBlankFolder = flag(K::IncludeBlankFolder, "False");
     record.FTime1 = TextToThresholdDate(ValueOf(section, K::Time1, DateTimeToText(Now())));
+    record.FDeleteGuard = flag(K::DeleteGuard, "True");
+    record.FDeleteGuardPercent = NonNegativeNumber(section, K::DeleteGuardPercent, "50");
+    record.FDeleteGuardCount = NonNegativeNumber(section, K::DeleteGuardCount, "10");
+    record.FSourceMarker = text(K::SourceMarker);
+    record.FVersioning = flag(K::Versioning, "False");
+    record.FVersionFolder = text(K::VersionFolder);
+    record.FVersionKeepDays = NonNegativeNumber(section, K::VersionKeepDays, "30");
+    record.FTimeTolerance = TextToTimeTolerance(ValueOf(section, K::TimeTolerance, "auto"));
+    record.FIgnoreTimeShift = text(K::IgnoreTimeShift);
+    record.FLinks = TextToLinkMode(ValueOf(section, K::Links, "file"));
+    record.FCompareContent = flag(K::CompareContent, "False");
+    record.FVerifyCopy = flag(K::VerifyCopy, "False");
     return record;
 }
 
@@ -62,6 +127,18 @@ void WriteProject(TIniFile& ini, const std::string& name, const TProjectRecord& 
                                {K::CheckSize, BoolToText(record.FCheckSize)},
                                {K::IncludeBlankFolder, BoolToText(record.FIncludeBlankFolder)},
                                {K::Time1, DateTimeToText(record.FTime1)},
+                               {K::DeleteGuard, BoolToText(record.FDeleteGuard)},
+                               {K::DeleteGuardPercent, std::to_string(record.FDeleteGuardPercent)},
+                               {K::DeleteGuardCount, std::to_string(record.FDeleteGuardCount)},
+                               {K::SourceMarker, record.FSourceMarker},
+                               {K::Versioning, BoolToText(record.FVersioning)},
+                               {K::VersionFolder, record.FVersionFolder},
+                               {K::VersionKeepDays, std::to_string(record.FVersionKeepDays)},
+                               {K::TimeTolerance, TimeToleranceToText(record.FTimeTolerance)},
+                               {K::IgnoreTimeShift, record.FIgnoreTimeShift},
+                               {K::Links, LinkModeToText(record.FLinks)},
+                               {K::CompareContent, BoolToText(record.FCompareContent)},
+                               {K::VerifyCopy, BoolToText(record.FVerifyCopy)},
                            });
 }
 

@@ -34,10 +34,34 @@ TEST(ProjectRecord, SavesSixteenKeysInOrderAndReadsThemBack) {
     WriteProject(ini, "a", record);
     TStringList keys;
     ini.ReadSection("project_a", keys);
-    EXPECT_EQ(keys,
-              (TStringList{"source", "target", "deploy", "FileTypeInclude", "FileTypeExcept", "dirInclude",
-                           "dirExcept", "StayOnTop", "FileDelete", "UpdateReadOnly", "UpdateToOther",
-                           "EditTime", "cbCheckEditTime", "cbCheckSize", "cbIncludeBlankFolder", "Time1"}));
+    EXPECT_EQ(keys, (TStringList{"source",
+                                 "target",
+                                 "deploy",
+                                 "FileTypeInclude",
+                                 "FileTypeExcept",
+                                 "dirInclude",
+                                 "dirExcept",
+                                 "StayOnTop",
+                                 "FileDelete",
+                                 "UpdateReadOnly",
+                                 "UpdateToOther",
+                                 "EditTime",
+                                 "cbCheckEditTime",
+                                 "cbCheckSize",
+                                 "cbIncludeBlankFolder",
+                                 "Time1",
+                                 "DeleteGuard",
+                                 "DeleteGuardPercent",
+                                 "DeleteGuardCount",
+                                 "SourceMarker",
+                                 "Versioning",
+                                 "VersionFolder",
+                                 "VersionKeepDays",
+                                 "TimeTolerance",
+                                 "IgnoreTimeShift",
+                                 "Links",
+                                 "CompareContent",
+                                 "VerifyCopy"}));
     EXPECT_EQ(ini.ReadString("project_a", "Time1", ""), "2004-08-13");
     EXPECT_EQ(ini.ReadString("project_a", "EditTime", ""), "-1");
     const TProjectRecord back = ReadProject(ini, "A"); // one project whatever the case
@@ -60,6 +84,53 @@ TEST(ProjectRecord, SwitchesAreOnOnlyForExactlyTrueAndBadNumbersRaise) {
     ini.WriteString("project_p", "EditTime", "3");
     ini.WriteString("project_p", "Time1", "abc");
     EXPECT_THROW(ReadProject(ini, "p"), EConvertError);
+}
+
+TEST(ProjectRecord, GuardVersionTimeAndLinkKeysDefaultWhenAbsentRoundTripAndRejectBadWords) {
+    TTempDir dir;
+    TIniFile ini(dir / "pairwell.ini");
+    ini.WriteString("project_old", "source", "/s");
+    const TProjectRecord absent = ReadProject(ini, "old");
+    EXPECT_TRUE(absent.FDeleteGuard); // the guard is on unless switched off
+    EXPECT_EQ(absent.FDeleteGuardPercent, 50);
+    EXPECT_EQ(absent.FDeleteGuardCount, 10);
+    EXPECT_FALSE(absent.FVersioning);
+    EXPECT_EQ(absent.FVersionKeepDays, 30);
+    EXPECT_EQ(absent.FTimeTolerance, TimeToleranceAuto);
+    EXPECT_EQ(absent.FLinks, TLinkMode::File);
+    EXPECT_FALSE(absent.FCompareContent || absent.FVerifyCopy);
+
+    TProjectRecord record;
+    record.FDeleteGuard = false;
+    record.FSourceMarker = ".mounted";
+    record.FVersioning = true;
+    record.FVersionFolder = "versions";
+    record.FVersionKeepDays = 0;
+    record.FTimeTolerance = 2;
+    record.FIgnoreTimeShift = "60|120";
+    record.FLinks = TLinkMode::Link;
+    record.FVerifyCopy = true;
+    WriteProject(ini, "p", record);
+    EXPECT_EQ(ini.ReadString("project_p", "Links", ""), "link");
+    EXPECT_EQ(ini.ReadString("project_p", "TimeTolerance", ""), "2");
+    const TProjectRecord back = ReadProject(ini, "p");
+    EXPECT_FALSE(back.FDeleteGuard);
+    EXPECT_EQ(back.FSourceMarker, ".mounted");
+    EXPECT_TRUE(back.FVersioning);
+    EXPECT_EQ(back.FVersionFolder, "versions");
+    EXPECT_EQ(back.FVersionKeepDays, 0);
+    EXPECT_EQ(back.FTimeTolerance, 2);
+    EXPECT_EQ(back.FIgnoreTimeShift, "60|120");
+    EXPECT_EQ(back.FLinks, TLinkMode::Link);
+    EXPECT_TRUE(back.FVerifyCopy);
+
+    for (const auto& [key, bad] :
+         {std::pair{"Links", "links"}, std::pair{"TimeTolerance", "two"},
+          std::pair{"DeleteGuardPercent", "-5"}, std::pair{"VersionKeepDays", "x"}}) {
+        TIniFile fresh(dir / (std::string(key) + ".ini"));
+        fresh.WriteString("project_p", key, bad);
+        EXPECT_THROW(ReadProject(fresh, "p"), EConvertError) << key;
+    }
 }
 
 TEST(ProjectRecord, ListsOnlyNamedProjectsAndDeletesBySection) {

@@ -35,8 +35,10 @@ TEST_F(JobStoreTest, WriteJobStoresTheScheduleInItsOrderAndKeepsOtherKeys) {
     record.FRbPeriod = true;
     WriteJob(FIni, " Nightly ", record); // the name is stored exactly, blanks included
 
-    EXPECT_EQ(Keys("job_ Nightly "), (Lines{"Note", "RbDay", "EditMinute", "CbTime", "DateJob", "TimeBegin",
-                                            "TimeEnd", "CbJobValid", "RbPeriod"}));
+    EXPECT_EQ(Keys("job_ Nightly "),
+              (Lines{"Note", "RbDay", "EditMinute", "CbTime", "DateJob", "TimeBegin", "TimeEnd", "CbJobValid",
+                     "RbPeriod", "CatchUp", "RbChange", "RbConnect", "QuietSeconds", "MaxWaitSeconds",
+                     "MinIntervalSeconds", "StaleDays"}));
     const auto read = [&](const std::string& key) { return FIni.ReadString("job_ Nightly ", key, "?"); };
     EXPECT_EQ(read("Note"), "kept");
     EXPECT_EQ(read("EditMinute"), "45");
@@ -50,8 +52,37 @@ TEST_F(JobStoreTest, WriteJobStoresTheScheduleInItsOrderAndKeepsOtherKeys) {
 
     // A fresh section gets the keys in the order of a save.
     WriteJob(FIni, "Fresh", record);
-    EXPECT_EQ(Keys("job_Fresh"), (Lines{"EditMinute", "CbTime", "DateJob", "TimeBegin", "TimeEnd",
-                                        "CbJobValid", "RbDay", "RbPeriod"}));
+    EXPECT_EQ(Keys("job_Fresh"),
+              (Lines{"EditMinute", "CbTime", "DateJob", "TimeBegin", "TimeEnd", "CbJobValid", "RbDay",
+                     "RbPeriod", "CatchUp", "RbChange", "RbConnect", "QuietSeconds", "MaxWaitSeconds",
+                     "MinIntervalSeconds", "StaleDays"}));
+}
+
+TEST_F(JobStoreTest, TriggerAndAlertKeysDefaultWhenAbsentRoundTripAndRejectBadNumbers) {
+    TJobRecord absent;
+    ReadJobOptions(FIni, "old", absent);
+    EXPECT_FALSE(absent.FCatchUp || absent.FRbChange || absent.FRbConnect);
+    EXPECT_EQ(absent.FQuietSeconds, 10);
+    EXPECT_EQ(absent.FMaxWaitSeconds, 300);
+    EXPECT_EQ(absent.FMinIntervalSeconds, 60);
+    EXPECT_EQ(absent.FStaleDays, 0);
+
+    TJobRecord record;
+    record.FCatchUp = true;
+    record.FRbConnect = true;
+    record.FQuietSeconds = 3;
+    record.FStaleDays = 7;
+    WriteJob(FIni, "j", record);
+    TJobRecord back;
+    ReadJobOptions(FIni, "J", back);
+    EXPECT_TRUE(back.FCatchUp && back.FRbConnect && !back.FRbChange);
+    EXPECT_EQ(back.FQuietSeconds, 3);
+    EXPECT_EQ(back.FStaleDays, 7);
+
+    for (const char* bad : {"x", "-1"}) {
+        FIni.WriteString("job_j", "StaleDays", bad);
+        EXPECT_THROW(ReadJobOptions(FIni, "j", back), EConvertError) << bad;
+    }
 }
 
 TEST_F(JobStoreTest, TheProjectListIsReplacedAndAnEmptyOneLeavesNoSection) {
