@@ -127,6 +127,10 @@ void TFrmItem::Reschedule() {
     ShowTriggerInfo();
 }
 
+void TFrmItem::SetInfo(const QString& text) {
+    ui->LabInfo->setText(text);
+}
+
 void TFrmItem::SetDetail(const QString& text) {
     ui->LabDetail->setText(text);
 }

@@ -42,6 +42,7 @@ public:
     void SetState(int state);
     void SetNextRun(TDateTime time);
     void Reschedule();
+    void SetInfo(const QString& text);
     void SetDetail(const QString& text);
     void SetDetailPath(const QString& status, const QString& path);
 
