@@ -27,8 +27,8 @@ class FmPairwell;
 // Where the window finds its files. The program itself uses the defaults;
 // tests point it at a folder of their own.
 struct TFmPairwellOptions {
-    // The folder of the executable: the log viewer, the help and, by default,
-    // the configuration live there.
+    // The program's own files: the help page (beside the executable, or in
+    // share/pairwell when installed).
     QString FProgramFolder;
     QString FConfigFileName;
     // The embedded browser of the log page.
@@ -85,6 +85,10 @@ protected:
 
 private:
     void FormCreate();
+    // Stores the shown page or the shown project's name for the next start;
+    // false when the configuration could not be written (the error was shown).
+    bool StoreOnClose();
+    // Ends the job runs and releases the run-log item buffer.
     void FormClose();
     void CreateTray();
     void SetIcons();
@@ -127,6 +131,10 @@ private:
     // Mirrors the checked state of StopProcess for the run's thread.
     std::atomic<bool> FStopFlag{false};
     bool FRunning = false;
+    // The progress window stands in for the main window.
+    bool FProgressShown = false;
+    // The main window comes back when the progress window closes.
+    bool FShowAfterRun = false;
     bool FCloseAfterRun = false;
     bool FClosed = false;
 };
@@ -141,3 +149,4 @@ inline const QString MsgInvalidDeploy = QStringLiteral("指定的发布目录无
 inline const QString AskSyncWithDelete = QStringLiteral("将删除所有多余目标文件，是否确认要进行同步?");
 inline const QString AskDeploy = QStringLiteral("是否确认要在发布目录中生成更新文件?");
 inline const QString AskSync = QStringLiteral("是否开始同步?");
+inline const QString AskCloseAnyway = QStringLiteral("配置文件无法写入，仍然关闭?");

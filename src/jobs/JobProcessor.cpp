@@ -1,23 +1,42 @@
 #include "JobProcessor.h"
 
 #include "JobRecord.h"
+#include "JobState.h"
 
+#include <algorithm>
 #include <chrono>
 
 TJobProcessor::TJobProcessor(const TIniFile& iniFile, const TRunLog& runLog, std::string jobName,
-                             TProgressSink& progress, TRunControl control, TRunLog::TClock wallClock)
+                             TProgressSink& progress, TRunControl control, TRunLog::TClock wallClock,
+                             TSteadyClock steadyClock)
     : FIniFile(iniFile), FRunLog(runLog), FJobName(std::move(jobName)), FProgress(progress),
-      FControl(std::move(control)), FWallClock(std::move(wallClock)) {
+      FControl(std::move(control)), FWallClock(std::move(wallClock)), FSteadyClock(std::move(steadyClock)) {
     FRunLog.OpenDayLog();
 }
 
 void TJobProcessor::Execute() {
-    for (const std::string& projectName : ReadJobProjects(FIniFile, FJobName)) {
-        if (SafePoint()) {
-            break;
+    const TJobState state(FIniFile.FileName());
+    state.RecordStart(FJobName, FWallClock());
+    bool stopped = false;
+    try {
+        for (const std::string& projectName : ReadJobProjects(FIniFile, FJobName)) {
+            if (SafePoint()) {
+                stopped = true;
+                break;
+            }
+            RunProject(projectName);
         }
-        RunProject(projectName);
+    } catch (...) {
+        state.RecordEnd(FJobName, FWallClock(), false);
+        throw;
     }
+    state.RecordEnd(FJobName, FWallClock(), !stopped && AllClean(FResults));
+}
+
+bool AllClean(const std::vector<TProjectRunResult>& results) {
+    return std::all_of(results.begin(), results.end(), [](const TProjectRunResult& result) {
+        return result.FCompleted && result.FailedCount() == 0 && result.FCheckFailed == 0;
+    });
 }
 
 bool TJobProcessor::CheckProject() {
@@ -72,9 +91,7 @@ TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
     FRun.FForceDelete = FForceDelete;
     FStopSeen = false;
     const TDateTime beginTime = FWallClock();
-    // The duration comes from a clock that daylight-saving changes and clock
-    // adjustments do not move.
-    const auto begin = std::chrono::steady_clock::now();
+    const auto begin = FSteadyClock();
     bool completed = false;
     std::string exceptionText;
     try {
@@ -95,7 +112,7 @@ TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
     }
     log.WriteLogElement("BeginTime", FormatTimeOfDay(beginTime));
     log.WriteLogElement("EndTime", FormatTimeOfDay(FWallClock()));
-    const auto spent = std::chrono::steady_clock::now() - begin;
+    const auto spent = FSteadyClock() - begin;
     log.WriteLogElement(
         "SpendTime", FormatSpendTime(std::chrono::duration_cast<std::chrono::milliseconds>(spent).count()));
 
@@ -110,6 +127,7 @@ TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
     result.FUpdateFailed = FRun.FUpdateResult.FFailed;
     result.FDeleteDone = FRun.FDeleteResult.FDone;
     result.FDeleteFailed = FRun.FDeleteResult.FFailed;
+    result.FCheckFailed = static_cast<int>(FRun.FPlan.FErrors.size());
     FResults.push_back(result);
 
     FRunLog.CloseLogItem(log);

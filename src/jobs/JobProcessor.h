@@ -6,6 +6,7 @@
 #include "engine/StopTest.h"
 #include "runlog/RunLog.h"
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@ struct TProjectRunResult {
     int FNewDone = 0, FNewFailed = 0;
     int FUpdateDone = 0, FUpdateFailed = 0;
     int FDeleteDone = 0, FDeleteFailed = 0;
+    int FCheckFailed = 0; // entries the check could not examine
 
     int FailedCount() const { return FNewFailed + FUpdateFailed + FDeleteFailed; }
 };
@@ -36,6 +38,10 @@ struct TRunControl {
     TStopTest FStopRequested;
 };
 
+// Every project completed without a failed item or an entry the check could
+// not examine: a clean run, as the job's state records it.
+bool AllClean(const std::vector<TProjectRunResult>& results);
+
 inline const std::string ProcessStatusCompleted = "完成";
 inline const std::string ProcessStatusStopped = "中止";
 
@@ -45,13 +51,19 @@ inline const std::string ProcessStatusStopped = "中止";
 // command-line tool on its own thread.
 class TJobProcessor {
 public:
+    // The duration of a project's run ("SpendTime") comes from a steady clock,
+    // which daylight-saving changes and clock adjustments do not move.
+    using TSteadyClock = std::function<std::chrono::steady_clock::time_point()>;
+
     TJobProcessor(const TIniFile& iniFile, const TRunLog& runLog, std::string jobName,
                   TProgressSink& progress = SilentProgress(), TRunControl control = {},
-                  TRunLog::TClock wallClock = Now);
+                  TRunLog::TClock wallClock = Now, TSteadyClock steadyClock = std::chrono::steady_clock::now);
     TJobProcessor(const TJobProcessor&) = delete;
     TJobProcessor& operator=(const TJobProcessor&) = delete;
 
-    // Every project of the job, in the order of its project list, until a stop.
+    // Every project of the job, in the order of its project list, until a
+    // stop; records the job's start and end in the state file beside the
+    // configuration.
     void Execute();
     // One project: check, apply, closing elements and the item. An error while
     // closing the item propagates (it ends a job's run).
@@ -90,6 +102,7 @@ private:
     TProgressSink& FProgress;
     TRunControl FControl;
     TRunLog::TClock FWallClock;
+    TSteadyClock FSteadyClock;
     TOperationTracker FTracker{*this};
     TBackgroundRun FRun;
     bool FStopSeen = false;
