@@ -158,7 +158,7 @@ void TFmPairwell::FileCheckExecute() {
     try {
         settings = CheckSettingsFor(record, FSourceRoot, FTargetRoot, deployRoot);
     } catch (const std::exception& error) {
-        ShowRunError(this, error); // a setting that cannot be understood
+        ShowErrorBox(this, error); // a setting that cannot be understood
         return;
     }
 
