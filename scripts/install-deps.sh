@@ -11,6 +11,8 @@ packages=(
     xvfb xauth
     # The accessibility test drives the window over the accessibility bus.
     dbus-daemon at-spi2-core python3-pyatspi
+    # Verified copies hash with xxHash.
+    libxxhash-dev
 )
 missing=()
 for p in "${packages[@]}"; do

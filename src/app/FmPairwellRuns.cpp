@@ -238,6 +238,11 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
     options.FWriteRoot = writeRoot;
     options.FUpdateReadOnly = page.cbUpdateReadOnly->isChecked();
     options.FDeployMode = deployMode;
+    {
+        const TProjectRecord record = FSettingsPage->ShownRecord();
+        options.FLinks = record.FLinks;
+        options.FVerifyCopy = record.FVerifyCopy;
+    }
     std::vector<TApplyPhase> phases = {TApplyPhase::New, TApplyPhase::Update};
     if (page.cbFileDelete->isChecked() && !deployMode) {
         phases.push_back(TApplyPhase::Delete);

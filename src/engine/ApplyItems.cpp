@@ -1,6 +1,7 @@
 #include "ApplyItems.h"
 
 #include "ApplyRootedPath.h"
+#include "Links.h"
 #include "config/CustomPublic.h"
 
 #include <cerrno>
@@ -98,7 +99,8 @@ int TPhaseItems::OpenParent(const std::string& line, bool create, std::string& n
         reason = WalkErrorText(errno);
         return -1;
     }
-    const int fd = OpenParentBelowRoot(rootFd, line, create, name);
+    const int fd =
+        OpenParentBelowRoot(rootFd, line, create, name, create && FOptions.FLinks == TLinkMode::Link);
     if (fd < 0) {
         reason = WalkErrorText(errno);
         return -1;
@@ -126,8 +128,8 @@ std::string TPhaseItems::Copy(int folderFd, const std::string& line, const std::
     SweepOnce(folderFd);
     std::string reason;
     try {
-        if (CopyOneFileAt(FOptions.FSourceRoot + line, folderFd, name, failIfExists, FStopRequested,
-                          reason)) {
+        if (CopyOneFileAt(FOptions.FSourceRoot + line, folderFd, name, failIfExists, FStopRequested, reason,
+                          FOptions.FVerifyCopy)) {
             return {};
         }
     } catch (const EInOutError& error) {
@@ -142,13 +144,22 @@ std::string TPhaseItems::Create(const std::string& line) {
     if (parent < 0) {
         return reason;
     }
+    const bool links = FOptions.FLinks == TLinkMode::Link;
     if (!TFmCustomPublic::IsFolderEntry(line)) {
-        return Copy(parent, line, name, true);
+        if (links && IsLinkPath(FOptions.FSourceRoot + line)) {
+            return CopyLinkAt(FOptions.FSourceRoot + line, parent, name, true);
+        }
+        // A link where the source has a file is replaced by the copy, never followed.
+        return Copy(parent, line, name, !(links && IsLinkAt(parent, name)));
     }
     if (mkdirat(parent, name.c_str(), 0777) == 0) {
         return {};
     }
     const int error = errno;
+    if (links && error == EEXIST && IsLinkAt(parent, name) && unlinkat(parent, name.c_str(), 0) == 0 &&
+        mkdirat(parent, name.c_str(), 0777) == 0) {
+        return {}; // the link gave way to the folder
+    }
     struct stat st {};
     if (error == EEXIST && fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISDIR(st.st_mode)) {
@@ -164,6 +175,9 @@ std::string TPhaseItems::Update(const std::string& line) {
     const int parent(OpenParent(line, FOptions.FDeployMode, name, reason));
     if (parent < 0) {
         return reason;
+    }
+    if (FOptions.FLinks == TLinkMode::Link && IsLinkPath(FOptions.FSourceRoot + line)) {
+        return CopyLinkAt(FOptions.FSourceRoot + line, parent, name, false);
     }
     if (!FOptions.FDeployMode && FOptions.FUpdateReadOnly) {
         AllowOwnerWriteAt(parent, name);

@@ -71,6 +71,8 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     options.FWriteRoot = run.FTargetRoot;
     options.FUpdateReadOnly = project.FUpdateReadOnly;
     options.FDeployMode = project.FUpdateToOther;
+    options.FLinks = project.FLinks;
+    options.FVerifyCopy = project.FVerifyCopy;
     if (options.FDeployMode) {
         if (IsBlank(project.FDeploy)) {
             return Reject(run, ErrorInvalidDeploy,

@@ -1,6 +1,8 @@
 #include "Check.h"
 
+#include "ContentCompare.h"
 #include "FolderIndex.h"
+#include "Links.h"
 #include "ParallelFor.h"
 #include "ProjectRecord.h"
 #include "config/CustomPublic.h"
@@ -106,6 +108,8 @@ struct TEntryFacts {
     TFileFacts FCounterpart;
     int FError = 0;
     bool FErrorOnSource = false;
+    TLinkFacts FLinks;            // only with links listed or skipped
+    bool FContentDiffers = false; // only with the content comparison
 };
 
 // With the equal-size rule the sizes are read by opening both files, so that
@@ -120,26 +124,56 @@ void ReadSizesByOpening(const std::string& entry, const std::string& counterpart
     }
 }
 
+bool PassesThreshold(const TFileFacts& source, const TCheckSettings& settings) {
+    return !(settings.FCheckEditTime && source.FModified < settings.FThreshold);
+}
+
 TEntryFacts ReadEntryFacts(const std::string& entry, const TCheckSettings& settings) {
     TEntryFacts facts;
     const std::string counterpart = settings.FTargetRoot + entry.substr(settings.FSourceRoot.size());
-    if (TFmCustomPublic::IsFolderEntry(entry)) {
-        facts.FCounterpart = ReadFileFacts(counterpart);
+    // With links listed or skipped, no link is followed on either side.
+    const bool linkAware = settings.FLinks != TLinkMode::File;
+    const auto readCounterpart = [&] {
+        if (linkAware && !NoLinkOnTheWay(settings.FTargetRoot,
+                                         std::string_view(entry).substr(settings.FSourceRoot.size()))) {
+            facts.FLinks.FBehindLink = true;
+            return;
+        }
+        facts.FCounterpart = linkAware ? ReadFileFactsNoFollow(counterpart, facts.FLinks.FTargetIsLink)
+                                       : ReadFileFacts(counterpart);
         facts.FError = facts.FCounterpart.FError;
+    };
+    if (TFmCustomPublic::IsFolderEntry(entry)) {
+        readCounterpart();
         return facts;
     }
-    facts.FSource = ReadFileFacts(entry);
+    facts.FSource =
+        linkAware ? ReadFileFactsNoFollow(entry, facts.FLinks.FSourceIsLink) : ReadFileFacts(entry);
     if (facts.FSource.FError != 0) {
         facts.FError = facts.FSource.FError;
         facts.FErrorOnSource = true;
         return facts;
     }
     // A source gone since the walk, or older than the threshold, needs no counterpart.
-    if (IsFile(facts.FSource) &&
-        !(settings.FCheckEditTime && facts.FSource.FModified < settings.FThreshold)) {
-        facts.FCounterpart = ReadFileFacts(counterpart);
-        facts.FError = facts.FCounterpart.FError;
-        if (settings.FCheckSize && facts.FError == 0 && IsFile(facts.FCounterpart) &&
+    if (IsFile(facts.FSource) && PassesThreshold(facts.FSource, settings)) {
+        readCounterpart();
+        if (facts.FError != 0 || facts.FLinks.FBehindLink) {
+            return facts;
+        }
+        if (facts.FLinks.FSourceIsLink || facts.FLinks.FTargetIsLink) {
+            std::string sourceText, targetText;
+            if (facts.FLinks.FSourceIsLink && facts.FLinks.FTargetIsLink) {
+                if (const int error = ReadLinkText(entry, sourceText); error != 0) {
+                    facts.FError = error;
+                    facts.FErrorOnSource = true;
+                } else if (const int targetError = ReadLinkText(counterpart, targetText); targetError != 0) {
+                    facts.FError = targetError;
+                }
+                facts.FLinks.FSameText = facts.FError == 0 && sourceText == targetText;
+            }
+            return facts;
+        }
+        if (settings.FCheckSize && !settings.FCompareContent && IsFile(facts.FCounterpart) &&
             PassesTimeMode(settings.FTimeMode, facts.FCounterpart.FModified, facts.FSource.FModified)) {
             ReadSizesByOpening(entry, counterpart, facts);
         }
@@ -147,9 +181,33 @@ TEntryFacts ReadEntryFacts(const std::string& entry, const TCheckSettings& setti
     return facts;
 }
 
+// Where a link on either side puts an entry. Links = skip leaves a link in the
+// target alone, and what lies behind it; links = link replaces it with the
+// source's entry. A source link is new where the target has nothing, and
+// updated where the target holds another text or something else.
+TSourceVerdict ClassifyLinked(bool isFolder, const TEntryFacts& facts, const TCheckSettings& settings) {
+    if (settings.FLinks == TLinkMode::Skip) {
+        return TSourceVerdict::Skip;
+    }
+    if (!isFolder && !PassesThreshold(facts.FSource, settings)) {
+        return TSourceVerdict::Skip;
+    }
+    if (facts.FLinks.FBehindLink || !facts.FLinks.FSourceIsLink) {
+        return TSourceVerdict::New;
+    }
+    if (!facts.FCounterpart.FExists) {
+        return TSourceVerdict::New;
+    }
+    return facts.FLinks.FTargetIsLink && facts.FLinks.FSameText ? TSourceVerdict::Skip
+                                                                : TSourceVerdict::Update;
+}
+
 TSourceVerdict Classify(bool isFolder, const TEntryFacts& facts, const TCheckSettings& settings) {
     if (facts.FError != 0) {
         return TSourceVerdict::Error;
+    }
+    if (facts.FLinks.FSourceIsLink || facts.FLinks.FTargetIsLink || facts.FLinks.FBehindLink) {
+        return ClassifyLinked(isFolder, facts, settings);
     }
     if (isFolder) {
         return IsFolder(facts.FCounterpart) ? TSourceVerdict::Skip : TSourceVerdict::New;
@@ -163,6 +221,11 @@ TSourceVerdict Classify(bool isFolder, const TEntryFacts& facts, const TCheckSet
     if (!IsFile(facts.FCounterpart)) {
         return TSourceVerdict::New;
     }
+    if (settings.FCompareContent) {
+        return facts.FCounterpart.FSize != facts.FSource.FSize || facts.FContentDiffers
+                   ? TSourceVerdict::Update
+                   : TSourceVerdict::Skip;
+    }
     if (!PassesTimeMode(settings.FTimeMode, facts.FCounterpart.FModified, facts.FSource.FModified)) {
         return TSourceVerdict::Skip;
     }
@@ -172,9 +235,43 @@ TSourceVerdict Classify(bool isFolder, const TEntryFacts& facts, const TCheckSet
     return TSourceVerdict::Update;
 }
 
+// The content comparison: pairs of existing files whose sizes agree are read
+// and compared on several threads; every other entry is decided without it.
+bool CompareCandidateContents(const TStringList& sourceIndex, std::vector<TEntryFacts>& facts,
+                              const TCheckSettings& settings, const TStopTest& stop) {
+    std::vector<std::size_t> candidates;
+    for (std::size_t i = 0; i < sourceIndex.size(); ++i) {
+        const TEntryFacts& f = facts[i];
+        if (f.FError == 0 && !f.FLinks.FSourceIsLink && !f.FLinks.FTargetIsLink && !f.FLinks.FBehindLink &&
+            !TFmCustomPublic::IsFolderEntry(sourceIndex[i]) && IsFile(f.FSource) && IsFile(f.FCounterpart) &&
+            PassesThreshold(f.FSource, settings) && f.FSource.FSize == f.FCounterpart.FSize) {
+            candidates.push_back(i);
+        }
+    }
+    std::vector<TContentResult> results;
+    const auto pathsOf = [&](std::size_t k, std::string& source, std::string& target) {
+        source = sourceIndex[candidates[k]];
+        target = settings.FTargetRoot + source.substr(settings.FSourceRoot.size());
+    };
+    if (!CompareFilePairs(candidates.size(), pathsOf, results, stop)) {
+        return false;
+    }
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+        TEntryFacts& f = facts[candidates[k]];
+        f.FContentDiffers = results[k].FDiffers;
+        f.FError = results[k].FError;
+        f.FErrorOnSource = results[k].FErrorOnSource;
+    }
+    return true;
+}
+
 // Whether the source counterpart of a target entry is missing (or of the
 // other kind); error gets the errno of a look-up that could not tell.
 bool CounterpartIsMissing(const std::string& entry, const TCheckSettings& settings, int& error) {
+    if (settings.FLinks == TLinkMode::Link) {
+        return LinkAwareCounterpartIsMissing(
+            entry, std::string_view(entry).substr(settings.FTargetRoot.size()), settings.FSourceRoot, error);
+    }
     const std::string counterpart = settings.FSourceRoot + entry.substr(settings.FTargetRoot.size());
     struct stat st {};
     if (stat(counterpart.c_str(), &st) != 0) {
@@ -238,7 +335,7 @@ private:
             const TStopTest abandoned = [this] { return Abandoned(); };
             BuildFolderIndex(FSettings.FTargetRoot, FSettings.FIncludeTypes, FSettings.FExcludeTypes,
                              FSettings.FIncludePaths, FSettings.FExcludePaths, FIndex,
-                             FSettings.FIncludeFolders, true, true, abandoned, &FErrors);
+                             FSettings.FIncludeFolders, true, true, abandoned, &FErrors, FSettings.FLinks);
             while (!FSourceReady.load(std::memory_order_acquire)) {
                 if (Abandoned()) {
                     FDone = true;
@@ -346,7 +443,7 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
     progress.ShowStatus(CheckStatusSourceIndex);
     BuildFolderIndex(settings.FSourceRoot, settings.FIncludeTypes, settings.FExcludeTypes,
                      settings.FIncludePaths, settings.FExcludePaths, sourceIndex, settings.FIncludeFolders,
-                     false, true, stop, &sourceErrors);
+                     false, true, stop, &sourceErrors, settings.FLinks);
     if (latch.Stopped()) {
         return false;
     }
@@ -362,6 +459,9 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
     if (!ParallelFor(
             sourceIndex.size(), [&](std::size_t i) { facts[i] = ReadEntryFacts(sourceIndex[i], settings); },
             stop)) {
+        return false;
+    }
+    if (settings.FCompareContent && !CompareCandidateContents(sourceIndex, facts, settings, stop)) {
         return false;
     }
 
