@@ -15,6 +15,7 @@
 #include "engine/Apply.h"
 #include "engine/Check.h"
 #include "engine/CheckSettings.h"
+#include "engine/ParallelCopies.h"
 #include "engine/Plan.h"
 #include "ui_FmPairwell.h"
 #include "ui_SettingsPage.h"
@@ -211,6 +212,13 @@ void TFmPairwell::FileUpdateExecute() {
 
 void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMode) {
     Ui::SettingsPage& page = FSettingsPage->Controls();
+    int parallelCopies = ParallelCopiesAuto;
+    try {
+        parallelCopies = ResolveParallelCopies(ReadParallelCopies(*FIniFile), writeRoot);
+    } catch (const EConvertError& error) {
+        ShowRunError(this, error); // nothing has started yet
+        return;
+    }
     FBeginTime = Now();
     const auto started = std::chrono::steady_clock::now();
     TCursorGuard cursor(Qt::BusyCursor);
@@ -243,6 +251,7 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
         options.FLinks = record.FLinks;
         options.FVerifyCopy = record.FVerifyCopy;
     }
+    options.FParallelCopies = parallelCopies;
     std::vector<TApplyPhase> phases = {TApplyPhase::New, TApplyPhase::Update};
     if (page.cbFileDelete->isChecked() && !deployMode) {
         phases.push_back(TApplyPhase::Delete);

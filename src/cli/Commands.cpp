@@ -123,23 +123,23 @@ int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineE
     return run.FPlan.FErrors.empty() ? ExitCompleted : ExitItemsFailed;
 }
 
-int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName) {
+int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName, int jobs) {
     TCliProgress progress;
     TCliOutput output(progress);
-    TJobProcessor processor(ini, runLog, "", progress, TRunControl{{}, StopSignalTest()});
+    TJobProcessor processor(ini, runLog, "", progress, TRunControl{{}, StopSignalTest(), jobs, {}});
     const bool completed = processor.RunProject(projectName).FCompleted;
     PrintRun(output, processor.LastRun(), completed, false);
     return StatusOf(processor.LastRun(), completed);
 }
 
-int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName) {
+int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName, int jobs) {
     if (!JobExists(ini, jobName)) {
         std::cerr << "No job named \"" << jobName << "\" in " << ini.FileName() << '\n';
         return ExitNotCompleted;
     }
     TCliProgress progress;
     TCliOutput output(progress);
-    TJobProcessor processor(ini, runLog, jobName, progress, TRunControl{{}, StopSignalTest()});
+    TJobProcessor processor(ini, runLog, jobName, progress, TRunControl{{}, StopSignalTest(), jobs, {}});
     int status = ExitCompleted;
     for (const std::string& projectName : ReadJobProjects(ini, jobName)) {
         if (StopSignalled()) {

@@ -37,6 +37,9 @@ const char* const UsageText =
     "  --config FILE     the configuration file (default: pairwell.ini beside this program);\n"
     "                    runs are logged in the folder \"log\" beside it\n"
     "  -0, --null        end plan lines with NUL (check only)\n"
+    "  --jobs N          copy N files at once, 1 to 16 (sync and run-job; default: the\n"
+    "                    [system] key ParallelCopies, auto = the cores, at most 8, 1 on a\n"
+    "                    rotating disk)\n"
     "  --help            show this text\n"
     "\n"
     "Ctrl+C or SIGTERM stops a run at its next file; the run is logged as stopped.\n"
@@ -53,6 +56,7 @@ int main(int argc, char** argv) {
     std::string configFile;
     std::optional<std::string> atText; // next-run only
     bool nulLineEnds = false;
+    std::optional<std::string> jobsText; // sync and run-job only
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -74,6 +78,13 @@ int main(int argc, char** argv) {
             atText = argv[++i];
         } else if (arg.rfind("--at=", 0) == 0) {
             atText = arg.substr(5);
+        } else if (arg == "--jobs" || arg == "-j") {
+            if (i + 1 >= argc) {
+                return Usage("--jobs needs a number from 1 to 16");
+            }
+            jobsText = argv[++i];
+        } else if (arg.rfind("--jobs=", 0) == 0) {
+            jobsText = arg.substr(7);
         } else if (arg == "-0" || arg == "--null") {
             nulLineEnds = true;
         } else if (arg.size() > 1 && arg[0] == '-' && words.empty()) {
@@ -105,6 +116,19 @@ int main(int argc, char** argv) {
     if (!at) {
         return Usage("--at needs a date and time such as \"2026-03-10 17:45:00\"");
     }
+    int jobs = 0;
+    if (jobsText) {
+        if (command != "sync" && command != "run-job") {
+            return Usage("--jobs belongs to sync and run-job");
+        }
+        const std::string& text = *jobsText;
+        const bool digits =
+            !text.empty() && text.size() <= 2 && text.find_first_not_of("0123456789") == std::string::npos;
+        jobs = digits ? std::stoi(text) : 0;
+        if (jobs < 1 || jobs > 16) {
+            return Usage("--jobs needs a number from 1 to 16, not \"" + text + "\"");
+        }
+    }
     if (nulLineEnds && command != "check") {
         return Usage("-0 applies to check only");
     }
@@ -135,9 +159,9 @@ int main(int argc, char** argv) {
             return CommandNextRun(ini, words[1], *at);
         }
         if (command == "sync") {
-            return CommandSync(ini, runLog, words[1]);
+            return CommandSync(ini, runLog, words[1], jobs);
         }
-        return CommandRunJob(ini, runLog, words[1]);
+        return CommandRunJob(ini, runLog, words[1], jobs);
     } catch (const std::exception& error) {
         std::cout.flush();
         std::cerr << "pairwell-cli: " << error.what() << '\n';

@@ -58,9 +58,34 @@ const std::string ReasonReadOnly = "the target is read-only";
 
 } // namespace
 
-TPhaseItems::TPhaseItems(TApplyPhase phase, const TApplyOptions& options, const TStopTest& stopRequested)
+void TSweptFolders::SweepOnce(int folderFd) {
+    struct stat st {};
+    if (fstat(folderFd, &st) != 0) {
+        return;
+    }
+    const std::lock_guard lock(FMutex);
+    if (FSwept.insert({st.st_dev, st.st_ino}).second) {
+        RemoveLeftoverTemporaries(folderFd);
+    }
+}
+
+TPhaseItems::TPhaseItems(TApplyPhase phase, const TApplyOptions& options, const TStopTest& stopRequested,
+                         TSweptFolders* shared)
     : FPhase(phase), FOptions(options), FStopRequested(stopRequested),
-      FRoot(phase == TApplyPhase::Delete ? options.FTargetRoot : options.FWriteRoot) {}
+      FRoot(phase == TApplyPhase::Delete ? options.FTargetRoot : options.FWriteRoot),
+      FSwept(shared != nullptr ? *shared : FOwnSwept) {}
+
+std::string TPhaseItems::RunLine(const std::string& line) {
+    if (!IsSafePlanLine(line)) {
+        return "the line leaves its root";
+    }
+    const TFileOperationScope inside;
+    try {
+        return Run(line);
+    } catch (const std::exception& error) {
+        return error.what(); // a failed item never ends the phase
+    }
+}
 
 std::string TPhaseItems::Run(const std::string& line) {
     switch (FPhase) {
@@ -117,10 +142,7 @@ void TPhaseItems::SweepOnce(int folderFd) {
         return;
     }
     FParentSwept = true;
-    struct stat st {};
-    if (fstat(folderFd, &st) == 0 && FSwept.insert({st.st_dev, st.st_ino}).second) {
-        RemoveLeftoverTemporaries(folderFd);
-    }
+    FSwept.SweepOnce(folderFd);
 }
 
 std::string TPhaseItems::Copy(int folderFd, const std::string& line, const std::string& name,
@@ -155,10 +177,13 @@ std::string TPhaseItems::Create(const std::string& line) {
     if (mkdirat(parent, name.c_str(), 0777) == 0) {
         return {};
     }
-    const int error = errno;
-    if (links && error == EEXIST && IsLinkAt(parent, name) && unlinkat(parent, name.c_str(), 0) == 0 &&
-        mkdirat(parent, name.c_str(), 0777) == 0) {
-        return {}; // the link gave way to the folder
+    int error = errno;
+    if (links && error == EEXIST && IsLinkAt(parent, name)) {
+        unlinkat(parent, name.c_str(), 0); // the link gives way to the folder
+        if (mkdirat(parent, name.c_str(), 0777) == 0) {
+            return {};
+        }
+        error = errno;
     }
     struct stat st {};
     if (error == EEXIST && fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {

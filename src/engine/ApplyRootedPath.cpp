@@ -33,10 +33,12 @@ int OpenFolderBelow(int fd, const std::string& name, bool create, bool replaceLi
     const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     int child = openat(fd, name.c_str(), flags);
     if (child < 0 && (errno == ENOTDIR || errno == ELOOP) && create && replaceLinks) {
+        // A link gives way to the folder; one removed or replaced meanwhile (by
+        // another copy of the same run) leaves the folder to be made or opened below.
         struct stat st {};
-        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode) &&
-            unlinkat(fd, name.c_str(), 0) == 0) {
-            errno = ENOENT; // the link is gone: the folder is made below
+        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode) ||
+            (S_ISLNK(st.st_mode) && (unlinkat(fd, name.c_str(), 0) == 0 || errno == ENOENT))) {
+            errno = ENOENT;
         } else {
             errno = ENOTDIR;
         }

@@ -3,6 +3,7 @@
 #include "Check.h"
 #include "CheckSettings.h"
 #include "FolderIndex.h"
+#include "ParallelCopies.h"
 #include "config/FileFacts.h"
 #include "config/PathText.h"
 
@@ -80,6 +81,9 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
         }
         options.FWriteRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FDeploy));
     }
+
+    options.FParallelCopies = ResolveParallelCopies(
+        run.FParallelCopies != 0 ? run.FParallelCopies : ReadParallelCopies(ini), options.FWriteRoot);
 
     // A stop during the copy of a phase's last item ends that phase without
     // marking it stopped: the stop test itself is asked once more.
