@@ -145,10 +145,10 @@ public:
     TFolderIndexWalk(const std::string& includeTypes, const std::string& excludeTypes,
                      const std::string& includePaths, const std::string& excludePaths, TStringList& index,
                      bool includeFolders, bool targetPass, bool recurse, const TStopTest& stopRequested,
-                     std::vector<TItemFailure>* errors, TLinkMode links)
+                     std::vector<TItemFailure>* errors, TLinkMode links, bool relative)
         : FIncludeTypes(LowerAscii(includeTypes)), FExcludeTypes(TrimBlanksAndControls(excludeTypes)),
           FIndex(index), FIncludeFolders(includeFolders), FTargetPass(targetPass), FRecurse(recurse),
-          FStopRequested(stopRequested), FErrors(errors), FLinks(links) {
+          FStopRequested(stopRequested), FErrors(errors), FLinks(links), FRelative(relative) {
         FExcludeTypes = LowerAscii(FExcludeTypes);
         TFmCustomPublic::SplitKeywords(includePaths, FIncludePaths, "|");
         TFmCustomPublic::SplitKeywords(excludePaths, FExcludePaths, "|");
@@ -167,6 +167,7 @@ public:
         if (FFolder.back() != PathDelim) {
             FFolder.push_back(PathDelim);
         }
+        FEntryStart = FRelative ? FFolder.size() : 0;
         ScanFolder(true);
         return !FStopped;
     }
@@ -265,13 +266,13 @@ private:
             FFolder.push_back(PathDelim);
             if (PassesPathTest()) {
                 if (FIncludeFolders && !FTargetPass) {
-                    FIndex.push_back(FFolder);
+                    FIndex.emplace_back(FFolder, FEntryStart);
                 }
                 if (FRecurse) {
                     ScanFolder(false);
                 }
                 if (FIncludeFolders && FTargetPass) {
-                    FIndex.push_back(FFolder);
+                    FIndex.emplace_back(FFolder, FEntryStart);
                 }
             }
             FFolder.resize(folderLength);
@@ -302,8 +303,8 @@ private:
             return;
         }
         std::string entry;
-        entry.reserve(FFolder.size() + name.size());
-        entry.append(FFolder);
+        entry.reserve(FFolder.size() - FEntryStart + name.size());
+        entry.append(FFolder, FEntryStart);
         entry.append(name);
         FIndex.push_back(std::move(entry));
     }
@@ -334,8 +335,10 @@ private:
     const TLinkMode FLinks;
     bool FStopped = false;
     std::size_t FRootLength = 0;
-    std::string FFolder;    // the folder being listed, with trailing delimiter
-    std::string FExtension; // scratch for the type test
+    const bool FRelative;
+    std::size_t FEntryStart = 0; // where an entry's text starts in a full path
+    std::string FFolder;         // the folder being listed, with trailing delimiter
+    std::string FExtension;      // scratch for the type test
 };
 
 } // namespace
@@ -344,10 +347,10 @@ bool BuildFolderIndex(const std::string& root, const std::string& includeTypes,
                       const std::string& excludeTypes, const std::string& includePaths,
                       const std::string& excludePaths, TStringList& index, bool includeFolders,
                       bool targetPass, bool recurse, const TStopTest& stopRequested,
-                      std::vector<TItemFailure>* errors, TLinkMode links) {
+                      std::vector<TItemFailure>* errors, TLinkMode links, bool relative) {
     index.clear();
     TFolderIndexWalk walk(includeTypes, excludeTypes, includePaths, excludePaths, index, includeFolders,
-                          targetPass, recurse, stopRequested, errors, links);
+                          targetPass, recurse, stopRequested, errors, links, relative);
     return walk.Run(root);
 }
 

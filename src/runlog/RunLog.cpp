@@ -51,8 +51,58 @@ std::string EscapeXmlText(const std::string& value) {
     return escaped;
 }
 
+namespace {
+
+constexpr std::size_t LogBlockSize = 1024 * 1024;
+
+} // namespace
+
 void TLogBuffer::WriteLogElement(const std::string& name, const std::string& value) {
-    FLines.push_back("<" + name + ">" + EscapeXmlText(MakeLogSafe(value)) + "</" + name + ">");
+    const std::string escaped = EscapeXmlText(MakeLogSafe(value));
+    const std::size_t size = 2 * name.size() + escaped.size() + 6;
+    if (FBlocks.empty() || FBlocks.back().size() + size > LogBlockSize) {
+        FBlocks.emplace_back().reserve(std::max(size, LogBlockSize));
+    }
+    std::string& block = FBlocks.back();
+    block += '<';
+    block += name;
+    block += '>';
+    block += escaped;
+    block += "</";
+    block += name;
+    block += ">\n";
+    ++FCount;
+}
+
+std::size_t TLogBuffer::TextSize() const {
+    std::size_t size = 0;
+    for (const std::string& block : FBlocks) {
+        size += block.size();
+    }
+    return size;
+}
+
+TStringList TLogBuffer::Lines() const {
+    TStringList lines;
+    lines.reserve(FCount);
+    for (const std::string& block : FBlocks) {
+        std::size_t start = 0;
+        for (std::size_t end = block.find('\n'); end != std::string::npos; end = block.find('\n', start)) {
+            lines.emplace_back(block, start, end - start);
+            start = end + 1;
+        }
+    }
+    return lines;
+}
+
+void TLogBuffer::TakeBlocks(const std::function<void(const std::string& block)>& visit) {
+    std::vector<std::string> blocks;
+    blocks.swap(FBlocks);
+    FCount = 0;
+    for (std::string& block : blocks) {
+        visit(block);
+        std::string().swap(block);
+    }
 }
 
 namespace {
@@ -212,21 +262,31 @@ void TRunLog::OpenDayLog() const {
 
 void TRunLog::CloseLogItem(TLogBuffer& buffer) const {
     const TBufferEmptier emptier(buffer);
-    std::string item = "<item>";
-    for (const std::string& line : buffer.Lines()) {
-        // Lines made by WriteLogElement are safe already; this keeps any other
-        // line from splitting or breaking the file.
-        item += MakeLogSafe(line);
-        item += CrLf;
-    }
-    item += "</item>";
+    const TDateTime now = FClock();
+    const std::string path = DayFileName(FLogFolder, now);
+    // Encoded a block at a time, each block released once done, so that a big
+    // item is held about twice at most. Only WriteLogElement fills the buffer,
+    // so every line is safe already and holds no line break.
+    std::string encodedItem = ToFileText("<item>", path);
+    // GB18030 takes no more bytes than UTF-8; each line end gains a CR.
+    encodedItem.reserve(buffer.TextSize() + buffer.LineCount() + 32);
+    buffer.TakeBlocks([&](const std::string& block) {
+        std::string piece;
+        piece.reserve(block.size() + block.size() / 16 + 2);
+        for (const char c : block) {
+            if (c == '\n') {
+                piece += CrLf;
+            } else {
+                piece += c;
+            }
+        }
+        encodedItem += ToFileText(piece, path);
+    });
+    encodedItem += ToFileText("</item>", path);
 
     MakeFolder(FLogFolder);
     const TFolderLock lock(FLogFolder);
     InstallLogViewer(FLogFolder, FViewerFolder);
-    const TDateTime now = FClock();
-    const std::string path = DayFileName(FLogFolder, now);
-    const std::string encodedItem = ToFileText(item, path);
     // A run that ends on a day nobody has opened yet (past midnight) starts
     // that day's file itself, so the item is kept.
     const bool created = CreateDayFile(FLogFolder, now);
@@ -234,6 +294,7 @@ void TRunLog::CloseLogItem(TLogBuffer& buffer) const {
     const std::size_t end = text.find("</log>");
     if (end != std::string::npos) {
         text.insert(end, encodedItem);
+        std::string().swap(encodedItem);
         Write(path, text);
     }
     // Without "</log>" the file is not a day file this program can extend: the

@@ -230,6 +230,7 @@ TEST_F(JobThreadTest, PausedBeforeTheFirstProjectNothingStartsUntilResumed) {
 }
 
 TEST_F(JobThreadTest, AStopEndsTheCurrentProjectStoppedAndRunsNoOther) {
+    FIni.WriteString("system", "ParallelCopies", "1"); // the gate holds the one copy under way
     StoreFilledProject("P1", 40);
     StoreFilledProject("P2", 5);
     jobtest::StoreJob(FIni, "J", {"P1", "P2"});
