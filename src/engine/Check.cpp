@@ -472,6 +472,7 @@ bool IsSurplusTargetEntry(const std::string& entry, const TCheckSettings& settin
 bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progress,
               const TStopTest& stopRequested) {
     plan.Clear();
+    ForgetLinkLookups();
     TLatchedStop latch(stopRequested);
     const TStopTest stop = std::ref(latch);
     // Relative to the source root. Declared first: the target pass reads it until it ends.

@@ -3,6 +3,7 @@
 #include "CopyFile.h"
 #include "config/CustomPublic.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <random>
@@ -62,6 +63,16 @@ TFileFacts ReadFileFactsNoFollow(const std::string& path, bool& isLink) {
     return facts;
 }
 
+namespace {
+
+std::atomic<unsigned long> LookupGeneration{0};
+
+} // namespace
+
+void ForgetLinkLookups() {
+    ++LookupGeneration;
+}
+
 bool NoLinkOnTheWay(const std::string& root, std::string_view relative) {
     const std::size_t end = relative.find_last_of(PathDelim, relative.size() >= 2 ? relative.size() - 2 : 0);
     if (relative.empty() || end == std::string_view::npos) {
@@ -69,12 +80,14 @@ bool NoLinkOnTheWay(const std::string& root, std::string_view relative) {
     }
     const std::string_view folder = relative.substr(0, end + 1);
     struct TLast {
+        unsigned long FGeneration = 0;
         std::string FRoot;
         std::string FFolder;
         bool FReal = false;
     };
     static thread_local TLast last;
-    if (last.FFolder == folder && last.FRoot == root) {
+    const unsigned long generation = LookupGeneration.load(std::memory_order_relaxed);
+    if (last.FGeneration == generation && last.FFolder == folder && last.FRoot == root) {
         return last.FReal;
     }
     bool real = true;
@@ -91,6 +104,7 @@ bool NoLinkOnTheWay(const std::string& root, std::string_view relative) {
         path.push_back(PathDelim);
         start = slash + 1;
     }
+    last.FGeneration = generation;
     last.FRoot = root;
     last.FFolder.assign(folder);
     last.FReal = real;

@@ -27,6 +27,9 @@ TFileFacts ReadFileFactsNoFollow(const std::string& path, bool& isLink);
 // is a symbolic link (one missing ends the look-up). Remembers the last
 // folder asked on each thread, so that a folder's entries cost one look-up.
 bool NoLinkOnTheWay(const std::string& root, std::string_view relative);
+// What NoLinkOnTheWay remembers is forgotten on every thread (a check calls
+// this as it starts: an apply may have replaced links since).
+void ForgetLinkLookups();
 
 // The text of the link at path: 0, or the errno of the failure.
 int ReadLinkText(const std::string& path, std::string& text);
