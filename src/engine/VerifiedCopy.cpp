@@ -3,6 +3,7 @@
 #include "config/FileFacts.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
@@ -65,6 +66,10 @@ bool WriteAt(int fd, const char* data, std::size_t size, off_t offset) {
     return true;
 }
 
+bool IsAllZero(const char* data, std::size_t size) {
+    return size > 0 && data[0] == 0 && std::memcmp(data, data + 1, size - 1) == 0;
+}
+
 // One attempt: the copy with the hash of the source, then the hash of the copy read back.
 bool CopyOnce(int sourceFd, int targetFd, bool polled, const TStopTest& stopRequested, THash& read,
               THash& written) {
@@ -84,10 +89,15 @@ bool CopyOnce(int sourceFd, int targetFd, bool polled, const TStopTest& stopRequ
             break;
         }
         read.Add(buffer.data(), static_cast<std::size_t>(n));
-        if (!WriteAt(targetFd, buffer.data(), static_cast<std::size_t>(n), offset)) {
+        // A block of zeros is left as a hole: sparse files stay sparse.
+        if (!IsAllZero(buffer.data(), static_cast<std::size_t>(n)) &&
+            !WriteAt(targetFd, buffer.data(), static_cast<std::size_t>(n), offset)) {
             return false;
         }
         offset += n;
+    }
+    if (ftruncate(targetFd, offset) != 0) {
+        return false;
     }
     if (const TVerifyWriteHook& hook = WriteHook()) {
         hook(targetFd);

@@ -9,7 +9,7 @@
 inline const std::string ReasonVerifyFailed = "校验失败";
 
 // Copies the open source into the open, empty target (opened for reading and
-// writing) while hashing what is read; then flushes the target to the disk,
+// writing) while hashing what is read (blocks of zeros become holes); then flushes the target to the disk,
 // drops it from the page cache, reads it back and hashes that. On a mismatch
 // the copy is made once more; when that one differs too, false with
 // ReasonVerifyFailed. With polled, the stop test runs before every block;

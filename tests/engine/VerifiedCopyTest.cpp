@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -57,9 +58,16 @@ TEST(VerifiedCopyTest, ACorruptedCopyIsRetriedOnceThenFailsAndLeavesTheOldTarget
     EXPECT_EQ(ReadTextFile(t.FTarget + "/a.txt"), "source text a");
 
     CorruptCopies(0);
-    result = ApplyPhase(TApplyPhase::New, {"big.bin"}, t.FOptions, t.FLog, SilentProgress());
-    EXPECT_EQ(result.FDone, 1);
+    // A sparse source stays sparse.
+    WriteTextFile(t.FSource + "/sparse.bin", "head");
+    ASSERT_EQ(truncate((t.FSource + "/sparse.bin").c_str(), 64 * 1024 * 1024), 0);
+    result = ApplyPhase(TApplyPhase::New, {"big.bin", "sparse.bin"}, t.FOptions, t.FLog, SilentProgress());
+    EXPECT_EQ(result.FDone, 2);
     EXPECT_EQ(ReadTextFile(t.FTarget + "/big.bin"), contents);
+    struct stat sparse {};
+    ASSERT_EQ(stat((t.FTarget + "/sparse.bin").c_str(), &sparse), 0);
+    EXPECT_EQ(sparse.st_size, 64 * 1024 * 1024);
+    EXPECT_LT(sparse.st_blocks * 512, sparse.st_size / 4);
     SetVerifyWriteHookForTests({});
 }
 
