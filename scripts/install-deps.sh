@@ -13,6 +13,8 @@ packages=(
     dbus-daemon at-spi2-core python3-pyatspi
     # Verified copies hash with xxHash.
     libxxhash-dev
+    # scripts/package.sh: CPack reads the package's dependencies from the programs.
+    dpkg-dev file
 )
 missing=()
 for p in "${packages[@]}"; do
