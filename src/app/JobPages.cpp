@@ -77,8 +77,9 @@ TJobPages::TJobPages(TIniFile& iniFile, const TRunLog& runLog, QWidget* editorPa
     connect(e.cbJob, &QComboBox::activated, this, &TJobPages::cbJobClick);
     connect(e.Button3, &QPushButton::clicked, this, &TJobPages::Button3Click);
     connect(e.Button4, &QPushButton::clicked, this, &TJobPages::Button4Click);
-    connect(e.RbDay, &QRadioButton::clicked, this, &TJobPages::RbDayClick);
-    connect(e.RbPeriod, &QRadioButton::clicked, this, &TJobPages::RbDayClick);
+    for (QRadioButton* kind : {e.RbDay, e.RbPeriod, e.RbChange, e.RbConnect}) {
+        connect(kind, &QRadioButton::toggled, this, &TJobPages::RbDayClick);
+    }
     const QDate today = QDate::currentDate();
     e.DateJob->setDateTime(QDateTime(today, QTime(17, 30)));
     e.TimeBegin->setDateTime(QDateTime(today, QTime(0, 0)));
@@ -88,6 +89,8 @@ TJobPages::TJobPages(TIniFile& iniFile, const TRunLog& runLog, QWidget* editorPa
     }
     connect(e.EditMinute, &QSpinBox::valueChanged, this, &TJobPages::DateJobChange);
     connect(e.CbJobValid, &QCheckBox::clicked, this, &TJobPages::DateJobChange);
+    connect(e.CbCatchUp, &QCheckBox::toggled, this, &TJobPages::DateJobChange);
+    connect(e.EditStaleDays, &QSpinBox::valueChanged, this, &TJobPages::DateJobChange);
     connect(e.CbTime, &QComboBox::currentIndexChanged, this, &TJobPages::CbTimeChange);
     connect(e.BtnAdd, &QPushButton::clicked, this, &TJobPages::BtnAddClick);
     connect(e.LbProject, &QListWidget::itemDoubleClicked, this, &TJobPages::BtnAddClick);
@@ -167,19 +170,30 @@ void TJobPages::LoadJob(const QString& name) {
     } catch (const EConvertError&) {
     }
     e.CbJobValid->setChecked(TextIsTrue(read(JobKey::CbJobValid, "False")));
-    // Neither radio button is selected when neither is stored as "True".
-    e.RbDay->setAutoExclusive(false);
-    e.RbPeriod->setAutoExclusive(false);
-    e.RbDay->setChecked(TextIsTrue(read(JobKey::RbDay, "False")));
-    e.RbPeriod->setChecked(TextIsTrue(read(JobKey::RbPeriod, "False")));
-    e.RbDay->setAutoExclusive(true);
-    e.RbPeriod->setAutoExclusive(true);
-    RbDayClick();
     FLoadedJob = TJobRecord();
     try {
         ReadJobOptions(FIniFile, Bytes(name), FLoadedJob);
     } catch (const EConvertError&) {
     }
+    // No kind is selected when none is stored as "True".
+    const std::initializer_list<std::pair<QRadioButton*, bool>> kinds = {
+        {e.RbDay, TextIsTrue(read(JobKey::RbDay, "False"))},
+        {e.RbPeriod, TextIsTrue(read(JobKey::RbPeriod, "False"))},
+        {e.RbChange, FLoadedJob.FRbChange},
+        {e.RbConnect, FLoadedJob.FRbConnect}};
+    for (const auto& [kind, on] : kinds) {
+        kind->setAutoExclusive(false);
+    }
+    for (const auto& [kind, on] : kinds) {
+        kind->setChecked(on);
+    }
+    for (const auto& [kind, on] : kinds) {
+        kind->setAutoExclusive(true);
+    }
+    RbDayClick();
+    // A stored job without these keys has no catch-up and no alert.
+    e.CbCatchUp->setChecked(FLoadedJob.FCatchUp);
+    e.EditStaleDays->setValue(FLoadedJob.FStaleDays);
     e.LbSelect->clear();
     for (const std::string& project : ReadJobProjects(FIniFile, Bytes(name))) {
         e.LbSelect->addItem(BytesToText(project));
@@ -200,6 +214,10 @@ TJobRecord TJobPages::ShownJob() const {
     record.FCbJobValid = e.CbJobValid->isChecked();
     record.FRbDay = e.RbDay->isChecked();
     record.FRbPeriod = e.RbPeriod->isChecked();
+    record.FRbChange = e.RbChange->isChecked();
+    record.FRbConnect = e.RbConnect->isChecked();
+    record.FCatchUp = e.CbCatchUp->isChecked();
+    record.FStaleDays = e.EditStaleDays->value();
     for (int i = 0; i < e.LbSelect->count(); ++i) {
         record.FProjects.push_back(Bytes(e.LbSelect->item(i)->text()));
     }
@@ -271,6 +289,8 @@ void TJobPages::RbDayClick() {
     for (QWidget* control : std::initializer_list<QWidget*>{e.EditMinute, e.CbTime, e.TimeBegin, e.TimeEnd}) {
         control->setEnabled(periodic);
     }
+    // Only a job that runs at set times can miss one.
+    e.CbCatchUp->setEnabled(daily || periodic);
 }
 
 void TJobPages::DateJobChange() {
