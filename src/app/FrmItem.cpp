@@ -4,6 +4,7 @@
 #include "PathShortening.h"
 #include "jobs/JobSchedule.h"
 #include "jobs/JobThread.h"
+#include "jobs/JobTriggers.h"
 #include "ui_FrmItem.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@ namespace {
 constexpr int AlarmCheckMilliseconds = 450;
 constexpr int IdleInfoWidth = 180;
 constexpr int RunningBarWidth = 180;
+const QString RunByServiceText = QStringLiteral("由后台服务运行");
 } // namespace
 
 TFrmItem::TFrmItem(TIniFile& iniFile, const TRunLog& runLog, TJobThreadKeeper& keeper, QWidget* parent)
@@ -46,7 +48,29 @@ void TFrmItem::SetJob(const QString& name) {
     FJobName = name;
     ui->LabMain->setText(QStringLiteral("任务：%1").arg(name));
     setAccessibleName(ui->LabMain->text());
+    FTriggers = std::make_unique<TJobTriggers>(FIniFile, TextToBytes(name));
+    FTriggers->Begin(Now(), std::chrono::steady_clock::now());
     Reschedule();
+}
+
+void TFrmItem::SetRunByService(bool byService) {
+    FRunByService = byService;
+    Reschedule();
+}
+
+void TFrmItem::ShowTriggerInfo() {
+    if (FRunByService) {
+        FAlarm.SetEnabled(false);
+        if (!FProcessor) {
+            SetInfo(RunByServiceText);
+        }
+        return;
+    }
+    if (FTriggers && !FProcessor && !ui->SpeedButton1->isChecked()) {
+        if (const std::string text = FTriggers->InfoText(); !text.empty()) {
+            SetInfo(QString::fromStdString(text));
+        }
+    }
 }
 
 void TFrmItem::SetState(int state) {
@@ -83,6 +107,10 @@ void TFrmItem::Reschedule() {
     }
     SetNextRun(NothingArmed);
     SetNextRun(NextRunTime(FIniFile, TextToBytes(FJobName), Now()));
+    if (FTriggers) {
+        FTriggers->Reload(Now(), std::chrono::steady_clock::now());
+    }
+    ShowTriggerInfo();
 }
 
 void TFrmItem::SetInfo(const QString& text) {
@@ -100,8 +128,20 @@ void TFrmItem::SetDetailPath(const QString& status, const QString& path) {
     ui->LabDetail->setText(status + ShortenPath(path, room, widthOf));
 }
 
-void TFrmItem::CheckAlarm(TDateTime now) {
-    if (FAlarm.Check(now)) {
+void TFrmItem::CheckAlarm(TDateTime now, TSteadyTime steady) {
+    if (FRunByService) {
+        return;
+    }
+    bool due = FAlarm.Check(now);
+    if (FTriggers) {
+        const std::string before = FTriggers->InfoText();
+        if (FTriggers->Poll(now, steady, ui->SpeedButton1->isChecked())) {
+            due = true;
+        } else if (FTriggers->InfoText() != before) {
+            ShowTriggerInfo(); // a catch-up came due after a wake-up, or the watches ran out
+        }
+    }
+    if (due) {
         RxClock1Alarm();
     }
 }
@@ -140,6 +180,9 @@ void TFrmItem::RxClock1Alarm() {
     if (ui->SpeedButton1->isChecked()) {
         FProcessor->Pause();
     }
+    if (FTriggers) {
+        FTriggers->RunStarted(Now(), std::chrono::steady_clock::now());
+    }
     FProcessor->Start();
     emit RunStarted(FJobName);
 }
@@ -152,6 +195,9 @@ void TFrmItem::ProcessorTerminated() {
     if (FProgress) {
         FProgress->Flush();
         FProgress.reset();
+    }
+    if (FTriggers) {
+        FTriggers->RunEnded();
     }
     SetState(StateIdle);
     Reschedule();
