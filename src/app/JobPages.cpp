@@ -99,6 +99,9 @@ TJobPages::TJobPages(TIniFile& iniFile, const TRunLog& runLog, QWidget* editorPa
     // Where no lock can be taken (a read-only folder) the window schedules as it always did.
     FSchedulerLock = std::make_unique<TSchedulerLock>(FIniFile.FileName(), "Pairwell window");
 
+    FAutoRun->cbNotify->setCurrentText(NotifyModeToText(ReadNotifyMode(FIniFile)));
+    connect(FAutoRun->cbNotify, &QComboBox::currentIndexChanged, this, &TJobPages::cbNotifyChange);
+
     // The automatic-run page's clock.
     const auto tick = [this] {
         FAutoRun->RxClock1->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
@@ -347,6 +350,10 @@ void TJobPages::BtnDeleteClick() {
     SetModified(true);
 }
 
+void TJobPages::cbNotifyChange(int index) {
+    FIniFile.WriteString("system", NotifyKey, TextToBytes(FAutoRun->cbNotify->itemText(index)));
+}
+
 void TJobPages::AutoJobExecute(const QStringList& projects) {
     FEditor->LbProject->clear();
     FEditor->LbProject->addItems(projects);
@@ -361,6 +368,8 @@ TFrmItem* TJobPages::CreateJobItem(const QString& name) {
     auto* row = new TFrmItem(FIniFile, FRunLog, FKeeper, FAutoRun->ItemHomeContents);
     auto* rows = static_cast<QVBoxLayout*>(FAutoRun->ItemHomeContents->layout());
     rows->insertWidget(rows->count() - 1, row); // above the spacer: rows stack at the top
+    connect(row, &TFrmItem::RunFinished, this, &TJobPages::JobRunFinished);
+    connect(row, &TFrmItem::StaleSeen, this, &TJobPages::JobStale);
     if (!SchedulesJobs()) {
         row->SetRunByService(true);
     }
