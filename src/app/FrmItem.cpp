@@ -2,7 +2,6 @@
 
 #include "ByteText.h"
 #include "PathShortening.h"
-#include "jobs/JobRecord.h"
 #include "jobs/JobSchedule.h"
 #include "jobs/JobThread.h"
 #include "jobs/JobTriggers.h"
@@ -221,16 +220,7 @@ void TFrmItem::CheckStale(TDateTime now) {
     if (FJobName.isEmpty()) {
         return;
     }
-    const std::string job = TextToBytes(FJobName);
-    TJobRecord options;
-    try {
-        ReadJobOptions(FIniFile, job, options);
-    } catch (const EConvertError&) {
-        options.FStaleDays = 0; // an unreadable number: no alert
-    }
-    const bool enabled = TextIsTrue(FIniFile.ReadString(JobSection(job), JobKey::CbJobValid, "False"));
-    const std::optional<int> days =
-        StaleBackupDays(options.FStaleDays, enabled, TJobState(FIniFile.FileName()).Read(job), now);
+    const std::optional<int> days = ReadStaleBackupDays(FIniFile, TextToBytes(FJobName), now);
     FStaleDays = days.value_or(0);
     ShowStale();
     if (days) {

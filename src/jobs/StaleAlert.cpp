@@ -1,5 +1,7 @@
 #include "StaleAlert.h"
 
+#include "JobRecord.h"
+
 namespace {
 constexpr long long MillisecondsPerDay = 86'400'000;
 } // namespace
@@ -19,4 +21,15 @@ std::optional<int> StaleBackupDays(int staleDays, bool enabled, const TJobRunSta
 
 std::string StaleBackupText(int days) {
     return "已 " + std::to_string(days) + " 天未成功同步";
+}
+
+std::optional<int> ReadStaleBackupDays(const TIniFile& ini, const std::string& jobName, TDateTime now) {
+    TJobRecord options;
+    try {
+        ReadJobOptions(ini, jobName, options);
+    } catch (const EConvertError&) {
+        return std::nullopt;
+    }
+    const bool enabled = TextIsTrue(ini.ReadString(JobSection(jobName), JobKey::CbJobValid, "False"));
+    return StaleBackupDays(options.FStaleDays, enabled, TJobState(ini.FileName()).Read(jobName), now);
 }

@@ -2,6 +2,7 @@
 
 #include "JobState.h"
 #include "config/DateTime.h"
+#include "config/IniFile.h"
 
 #include <optional>
 
@@ -12,6 +13,10 @@
 // Returns the whole days without a clean run when the alert is due, and
 // nothing otherwise.
 std::optional<int> StaleBackupDays(int staleDays, bool enabled, const TJobRunState& state, TDateTime now);
+
+// The same for a stored job: its "CbJobValid" and "StaleDays" (an unreadable
+// number is no alert), and its state from the file beside the configuration.
+std::optional<int> ReadStaleBackupDays(const TIniFile& ini, const std::string& jobName, TDateTime now);
 
 // The row's text for an alert of that many days.
 std::string StaleBackupText(int days);
