@@ -6,6 +6,7 @@
 #include "StaleCommand.h"
 #include "StopSignal.h"
 #include "config/PathText.h"
+#include "config/ProgramFolders.h"
 #include "jobs/JobDaemon.h"
 
 #include <climits>
@@ -45,8 +46,11 @@ const char* const UsageText =
     "                    until SIGTERM or SIGINT; one scheduler per configuration\n"
     "\n"
     "Options:\n"
-    "  --config FILE     the configuration file (default: pairwell.ini beside this program);\n"
-    "                    runs are logged in the folder \"log\" beside it\n"
+    "  --config FILE     the configuration file; runs are logged in the folder \"log\"\n"
+    "                    beside it. Default: pairwell.ini beside this program, or for\n"
+    "                    the installed program $XDG_CONFIG_HOME/pairwell/pairwell.ini\n"
+    "                    (~/.config) with its log in $XDG_DATA_HOME/pairwell/log\n"
+    "                    (~/.local/share)\n"
     "  -0, --null        end plan lines with NUL (check only)\n"
     "  --json            print one JSON object on standard output when the run\n"
     "                    ends (sync and run-job; schema in the README)\n"
@@ -171,7 +175,7 @@ int main(int argc, char** argv) {
 
     try {
         const TIniFile ini(configFile);
-        const TRunLog runLog(LogFolderBeside(configFile));
+        const TRunLog runLog(LogFolderFor(configFile));
         if (command == "projects") {
             return CommandProjects(ini);
         }
