@@ -166,6 +166,13 @@ private slots:
         QCOMPARE(recorded.FNotices[0].FJobName, QStringLiteral("J"));
         QCOMPARE(recorded.FNotices[0].FBody, QStringLiteral("Bad：源文件夹无效"));
 
+        // The notice's action brings the window back on its log page.
+        window->Pairwell1Click();
+        QVERIFY(!window->isVisible());
+        emit window->DesktopNotices().OpenLogRequested();
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->Controls().PageControl2->currentWidget(), window->Controls().TabSheet4);
+
         page.cbNotify->setCurrentIndex(2);
         TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
         QCOMPARE(ini.ReadString("system", "Notify", ""), std::string("从不"));
