@@ -53,13 +53,26 @@ void TFrmItem::SetJob(const QString& name) {
     FJobName = name;
     ui->LabMain->setText(QStringLiteral("任务：%1").arg(name));
     setAccessibleName(ui->LabMain->text());
-    FTriggers = std::make_unique<TJobTriggers>(FIniFile, TextToBytes(name));
-    FTriggers->Begin(Now(), std::chrono::steady_clock::now());
+    if (!FRunByService) {
+        BeginTriggers();
+    }
     Reschedule();
+}
+
+void TFrmItem::BeginTriggers() {
+    // Watches only while this row schedules the job; a catch-up counts from
+    // the last start, whoever made it.
+    FTriggers = std::make_unique<TJobTriggers>(FIniFile, TextToBytes(FJobName));
+    FTriggers->Begin(Now(), std::chrono::steady_clock::now());
 }
 
 void TFrmItem::SetRunByService(bool byService) {
     FRunByService = byService;
+    if (byService) {
+        FTriggers.reset();
+    } else if (!FJobName.isEmpty()) {
+        BeginTriggers();
+    }
     Reschedule();
 }
 
@@ -177,7 +190,12 @@ void TFrmItem::RxClock1Alarm() {
         FProcessor =
             std::make_unique<TJobThread>(FIniFile, FRunLog, TextToBytes(FJobName), buffer, terminated);
     } catch (const std::exception&) {
-        // Today's log could not be prepared: back to idle, armed again.
+        // Today's log could not be prepared: back to idle, armed again; what
+        // asked for the run is spent, as by a run that failed at once.
+        if (FTriggers) {
+            FTriggers->RunStarted(Now(), std::chrono::steady_clock::now());
+            FTriggers->RunEnded();
+        }
         SetState(StateIdle);
         Reschedule();
         return;

@@ -96,5 +96,7 @@ private:
     int FStaleDays = 0;
     void ShowStale();
     bool FRunByService = false;
+
+    void BeginTriggers();
     void ShowTriggerInfo();
 };

@@ -157,7 +157,13 @@ int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& p
 
 int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName, bool json) {
     if (!JobExists(ini, jobName)) {
-        std::cerr << "No job named \"" << jobName << "\" in " << ini.FileName() << '\n';
+        const std::string error = "No job named \"" + jobName + "\" in " + ini.FileName();
+        std::cerr << error << '\n';
+        if (json) {
+            const std::time_t now = std::time(nullptr);
+            std::cout << RunJobJson(jobName, now, now, ExitNotCompleted, {}, runLog.DayLogFileName(), error)
+                      << std::endl;
+        }
         return ExitNotCompleted;
     }
     TCliProgress progress;
@@ -168,13 +174,23 @@ int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string&
     const std::time_t start = std::time(nullptr);
     std::vector<TProjectReport> reports;
     int status = ExitCompleted;
+    // What ended the run early: a log item that could not be written.
+    std::string error;
     for (const std::string& projectName : ReadJobProjects(ini, jobName)) {
         if (StopSignalled()) {
             status = ExitNotCompleted; // the projects after a stopped one do not run
             break;
         }
         const std::time_t projectStart = std::time(nullptr);
-        const bool completed = processor.RunProject(projectName).FCompleted;
+        bool completed = false;
+        try {
+            completed = processor.RunProject(projectName).FCompleted;
+        } catch (const std::exception& failure) {
+            error = failure.what();
+            output.Err("pairwell-cli: " + error);
+            status = ExitNotCompleted;
+            break;
+        }
         PrintRun(output, processor.LastRun(), completed, true);
         const int projectStatus = StatusOf(processor.LastRun(), completed);
         status = std::max(status, projectStatus);
@@ -186,7 +202,8 @@ int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string&
     }
     state.RecordEnd(jobName, Now(), status == ExitCompleted && AllClean(processor.Results()));
     if (json) {
-        std::cout << RunJobJson(jobName, start, std::time(nullptr), status, reports, runLog.DayLogFileName())
+        std::cout << RunJobJson(jobName, start, std::time(nullptr), status, reports, runLog.DayLogFileName(),
+                                error)
                   << std::endl;
     }
     return status;

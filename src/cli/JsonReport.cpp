@@ -194,7 +194,8 @@ std::string SyncJson(const TProjectReport& project, const std::string& logFile) 
 }
 
 std::string RunJobJson(const std::string& job, std::time_t start, std::time_t end, int exitStatus,
-                       const std::vector<TProjectReport>& projects, const std::string& logFile) {
+                       const std::vector<TProjectReport>& projects, const std::string& logFile,
+                       const std::string& error) {
     TTotals totals;
     std::string failures = "[";
     std::string entries = "[";
@@ -216,7 +217,7 @@ std::string RunJobJson(const std::string& job, std::time_t start, std::time_t en
     return "{\"schema\":\"pairwell-run/1\",\"command\":\"run-job\",\"job\":" + JsonString(job) +
            ",\"start\":" + JsonString(JsonTime(start)) + ",\"end\":" + JsonString(JsonTime(end)) +
            ",\"status\":" + JsonString(JsonStatus(exitStatus)) +
-           ",\"exitStatus\":" + std::to_string(exitStatus) + ",\"counts\":" + CountsJson(totals) +
-           ",\"failures\":" + failures + "],\"projects\":" + entries +
+           ",\"exitStatus\":" + std::to_string(exitStatus) + ",\"error\":" + JsonString(error) +
+           ",\"counts\":" + CountsJson(totals) + ",\"failures\":" + failures + "],\"projects\":" + entries +
            "],\"logFile\":" + JsonString(Absolute(logFile)) + "}";
 }

@@ -40,5 +40,7 @@ TProjectReport MakeProjectReport(const TBackgroundRun& run, std::time_t start, s
 // The object of "sync --json".
 std::string SyncJson(const TProjectReport& project, const std::string& logFile);
 // The object of "run-job --json": the totals and one entry per project run.
+// error: why the job could not run or ended early; empty when it ran.
 std::string RunJobJson(const std::string& job, std::time_t start, std::time_t end, int exitStatus,
-                       const std::vector<TProjectReport>& projects, const std::string& logFile);
+                       const std::vector<TProjectReport>& projects, const std::string& logFile,
+                       const std::string& error = "");

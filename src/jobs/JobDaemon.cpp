@@ -4,6 +4,7 @@
 #include "JobRecord.h"
 #include "JobThread.h"
 #include "SchedulerLock.h"
+#include "config/ProgramFolders.h"
 #include "runlog/RunLog.h"
 
 #include <map>
@@ -48,7 +49,7 @@ std::string RunOutcome(const TJobThread& runner) {
 class TDaemon {
 public:
     TDaemon(const std::string& configFile, const TDaemonOptions& options)
-        : FIni(configFile), FRunLog(LogFolderBeside(configFile)), FOptions(options) {}
+        : FIni(configFile), FRunLog(LogFolderFor(configFile)), FOptions(options) {}
 
     int Run();
 
@@ -106,6 +107,10 @@ void TDaemon::ReadJobs() {
         if (!jobs[name]->FRunner) {
             Reschedule(name, *jobs[name]);
         }
+        if (jobs[name]->FTriggers.InfoText() == WatchLimitText) {
+            Say("job " + name +
+                ": too few inotify watches (fs.inotify.max_user_watches); checked every 5 minutes");
+        }
     }
     for (auto& [name, job] : FJobs) {
         Say("job " + name + " no longer scheduled");
@@ -119,6 +124,9 @@ void TDaemon::Start(const std::string& name, TJob& job) {
         job.FRunner = std::make_unique<TJobThread>(FIni, FRunLog, name, nullptr, nullptr);
     } catch (const std::exception& error) {
         Say("job " + name + " could not start: " + error.what());
+        // What asked for the run is spent, as by a run that failed at once.
+        job.FTriggers.RunStarted(Now(), std::chrono::steady_clock::now());
+        job.FTriggers.RunEnded();
         Reschedule(name, job);
         return;
     }

@@ -128,6 +128,12 @@ TDateTime NextRunTime(const TJobScheduleTexts& texts, TDateTime now) {
 }
 
 TDateTime NextRunTime(const TIniFile& ini, const std::string& jobName, TDateTime now) {
+    TJobRecord options;
+    try {
+        ReadJobOptions(ini, jobName, options);
+    } catch (const EConvertError&) {
+        return NothingArmed; // an unreadable value of the job leaves it unarmed
+    }
     return NextRunTime(ReadJobScheduleTexts(ini, jobName), now);
 }
 

@@ -44,7 +44,8 @@ TJobScheduleTexts ReadJobScheduleTexts(const TIniFile& ini, const std::string& j
 // Any missing time or unconvertible value arms nothing, and so does a job
 // that runs on changes ("RbChange") or on its folders appearing ("RbConnect").
 TDateTime NextRunTime(const TJobScheduleTexts& texts, TDateTime now);
-// The same, read from the job's section.
+// The same, read from the job's section; an unreadable option of the job
+// (such as "QuietSeconds") arms nothing either.
 TDateTime NextRunTime(const TIniFile& ini, const std::string& jobName, TDateTime now);
 
 // What "next-run" and a row show for the kinds that arm no time.

@@ -88,7 +88,8 @@ void TJobTriggers::Read(TSteadyTime steady, bool fresh) {
     if (FEnabled && kind == TJobKind::Change) {
         FChange = std::make_unique<TChangeTrigger>(FWatched, FTiming, steady, FTuning.FWatchCap);
     } else if (FEnabled && kind == TJobKind::Connect) {
-        FConnect = std::make_unique<TConnectTrigger>(FWatched, steady, FTuning.FConnectRecheck);
+        FConnect = std::make_unique<TConnectTrigger>(FWatched, steady, FTuning.FConnectRecheck,
+                                                     FTuning.FConnectSettle);
     }
 }
 
@@ -154,8 +155,11 @@ std::vector<int> TJobTriggers::Fds() const {
     if (FChange && FChange->Fd() >= 0) {
         fds.push_back(FChange->Fd());
     }
-    if (FConnect && FConnect->Fd() >= 0) {
-        fds.push_back(FConnect->Fd());
+    if (FConnect) {
+        // Not the mount table: a poll elsewhere would take its news away.
+        if (FConnect->WatchFd() >= 0) {
+            fds.push_back(FConnect->WatchFd());
+        }
     }
     return fds;
 }

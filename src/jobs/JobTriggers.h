@@ -24,6 +24,7 @@ enum class TJobKind {
 // Shorter times for tests; a real scheduler keeps the defaults.
 struct TTriggerTuning {
     std::chrono::milliseconds FConnectRecheck = ConnectRecheckPeriod;
+    std::chrono::milliseconds FConnectSettle = ConnectSettleTime;
     std::size_t FWatchCap = 0; // 0: the system's limit only
 };
 
@@ -57,7 +58,8 @@ public:
     // "变化时", "连接时", the watch limit, or the catch-up's "执行预定：HH:mm".
     std::string InfoText() const;
     std::optional<TDateTime> CatchUpAt() const { return FCatchUp.DueAt(); }
-    // Descriptors a daemon may poll to wake sooner (-1 entries left out).
+    // Descriptors a daemon may poll to wake sooner (inotify only; the mount
+    // table is read at the next check).
     std::vector<int> Fds() const;
 
 private:

@@ -4,8 +4,11 @@
 #include "jobs/JobTriggers.h"
 
 #include "JobTestSupport.h"
+#include "config/ChildProcess.h"
 
 #include <filesystem>
+#include <sched.h>
+#include <sys/mount.h>
 
 namespace {
 
@@ -188,36 +191,69 @@ TEST_F(TriggerTest, ChangeTriggerWaitsForQuietButNotLongerThanMaxWait) {
     record.FProjects = {"Site"};
     WriteJob(FIni, "OnChange", record);
     jobtest::StoreProject(FIni, "Site", FDir / "src", FDir / "dst");
-    TJobTriggers onChange(FIni, "OnChange", {1s, 2});
+    TTriggerTuning tuning;
+    tuning.FWatchCap = 2;
+    TJobTriggers onChange(FIni, "OnChange", tuning);
     onChange.Begin(Now(), T0);
     EXPECT_EQ(onChange.Kind(), TJobKind::Change);
     EXPECT_EQ(onChange.InfoText(), WatchLimitText);
     EXPECT_EQ(FormatNextRun(NextRunTime(FIni, "OnChange", Now())), NotArmedText); // no alarm
 }
 
-// The job runs once when all its folders exist after one did not, and again
-// only after a folder went and came back.
+// The job runs once when all its folders exist after one did not (noticed at
+// once, and still there after the settle time), and again only after a
+// folder went and came back.
 TEST_F(TriggerTest, ConnectTriggerRunsWhenTheFoldersAppear) {
     MakeFolder(FDir / "src");
-    TConnectTrigger trigger({FDir / "src", FDir / "drive/backup"}, T0, 1s);
+    TConnectTrigger trigger({FDir / "src", FDir / "drive/backup"}, T0, 60s, 500ms);
     EXPECT_FALSE(trigger.AllPresent());
     EXPECT_FALSE(trigger.Poll(T0 + 1s));
     MakeFolder(FDir / "drive/backup");
-    EXPECT_FALSE(trigger.Poll(T0 + 1500ms)); // not looked at again yet
-    EXPECT_TRUE(trigger.Poll(T0 + 2s));
-    EXPECT_FALSE(trigger.Poll(T0 + 3s)); // once
+    EXPECT_FALSE(trigger.Poll(T0 + 1100ms)); // seen, settling
+    EXPECT_FALSE(trigger.Poll(T0 + 1599ms));
+    EXPECT_TRUE(trigger.Poll(T0 + 1600ms));
+    EXPECT_FALSE(trigger.Poll(T0 + 2s)); // once
     EXPECT_FALSE(trigger.Poll(T0 + 10s));
 
+    // Gone and back, but gone again within the settle time: no run yet.
     std::filesystem::remove_all(FDir / "drive");
     EXPECT_FALSE(trigger.Poll(T0 + 11s));
     MakeFolder(FDir / "drive/backup");
-    EXPECT_FALSE(trigger.Poll(T0 + 12s, false)); // during a run or a pause it waits
-    EXPECT_TRUE(trigger.Poll(T0 + 12500ms));
+    EXPECT_FALSE(trigger.Poll(T0 + 11100ms));
+    std::filesystem::remove_all(FDir / "drive");
+    EXPECT_FALSE(trigger.Poll(T0 + 11200ms));
+    EXPECT_FALSE(trigger.Poll(T0 + 12s));
+    MakeFolder(FDir / "drive/backup");
+    EXPECT_FALSE(trigger.Poll(T0 + 13s));
+    EXPECT_FALSE(trigger.Poll(T0 + 14s, false)); // during a run or a pause it waits
+    EXPECT_TRUE(trigger.Poll(T0 + 14100ms));
 
     // Present from the start: nothing to run until a folder goes.
-    TConnectTrigger present({FDir / "src", FDir / "drive/backup"}, T0, 1s);
+    TConnectTrigger present({FDir / "src", FDir / "drive/backup"}, T0, 1s, 0ms);
     EXPECT_FALSE(present.Poll(T0 + 5s));
-    EXPECT_NE(present.Fd(), -1); // the mount table is watched
+    EXPECT_NE(present.MountFd(), -1); // the mount table is watched
+
+    // A drive mounted over an existing, empty mount point comes; its unmount
+    // does not. In a mount namespace of its own, where the system allows.
+    MakeFolder(FDir / "usb");
+    const pid_t child = StartChild([&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            return 77;
+        }
+        TConnectTrigger drive({FDir / "src", FDir / "usb"}, T0, 60s, 0ms);
+        int failures = drive.Poll(T0 + 1s) ? 1 : 0;
+        if (mount("none", (FDir / "usb").c_str(), "tmpfs", 0, nullptr) != 0) {
+            return 77;
+        }
+        failures += drive.Poll(T0 + 2s) ? 0 : 10;
+        umount((FDir / "usb").c_str());
+        failures += drive.Poll(T0 + 3s) ? 100 : 0;
+        return failures;
+    });
+    const int mounted = WaitChild(child);
+    if (mounted != 77) {
+        EXPECT_EQ(mounted, 0);
+    }
 
     TJobRecord record;
     record.FCbJobValid = true;

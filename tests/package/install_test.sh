@@ -49,7 +49,7 @@ cli=$usr/bin/pairwell-cli
 for file in bin/pairwell bin/pairwell-cli share/pairwell/log/index.htm share/pairwell/log/log.xsl \
     share/pairwell/log/list.xml "share/pairwell/Pairwell使用说明.html" share/applications/pairwell.desktop \
     share/icons/hicolor/scalable/apps/pairwell.svg share/man/man1/pairwell-cli.1 \
-    share/bash-completion/completions/pairwell-cli; do
+    share/bash-completion/completions/pairwell-cli share/systemd/user/pairwell.service; do
     [ -s "$usr/$file" ] || fail "the package does not install $usr/$file"
 done
 
