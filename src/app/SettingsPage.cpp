@@ -11,6 +11,7 @@
 
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QSignalBlocker>
 
 namespace {
 
@@ -107,6 +108,11 @@ void TSettingsPage::btnAdvancedClick() {
     }
     FLoadedRecord = dialog.Record(FLoadedRecord);
     SetModified(true);
+}
+
+void TSettingsPage::NormaliseThreshold() {
+    const QSignalBlocker quiet(ui->Time1);
+    ui->Time1->setDateTime(QDateTime(ui->Time1->date(), QTime(0, 0)));
 }
 
 void TSettingsPage::ListProjects() {
@@ -227,7 +233,9 @@ void TSettingsPage::btnSaveSettingClick() {
         !AskQuestion(this, QStringLiteral("\"%1\" 已存在，是否覆盖?").arg(name))) {
         return;
     }
-    SaveProject(name);
+    if (!WriteOrShowError(this, [&] { SaveProject(name); })) {
+        return; // not stored: the edits stay marked
+    }
     if (found < 0) {
         ui->cbProject->addItem(name);
         ui->cbProject->setCurrentIndex(ui->cbProject->count() - 1);
@@ -244,7 +252,9 @@ void TSettingsPage::btnDeleteSettingClick() {
     if (!AskQuestion(this, QStringLiteral("是否删除项目 \"%1\" ?").arg(name))) {
         return;
     }
-    DeleteProject(name);
+    if (!WriteOrShowError(this, [&] { DeleteProject(name); })) {
+        return;
+    }
     ui->cbProject->removeItem(index);
     ui->cbProject->setCurrentIndex(-1);
 }
