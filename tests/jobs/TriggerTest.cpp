@@ -184,6 +184,32 @@ TEST_F(TriggerTest, ChangeTriggerWaitsForQuietButNotLongerThanMaxWait) {
     EXPECT_FALSE(limited.Poll(T0 + 599s));
     EXPECT_TRUE(limited.Poll(T0 + 600s));
 
+    // A drive mounted over a watched folder: the mount is a change, and files
+    // written on the drive are seen. In a mount namespace of its own.
+    MakeFolder(FDir / "drive");
+    const pid_t child = StartChild([&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            return 77;
+        }
+        TChangeTrigger onDrive({FDir / "drive"}, {1s, 5s, 0s}, T0);
+        if (mount("none", (FDir / "drive").c_str(), "tmpfs", 0, nullptr) != 0) {
+            return 77;
+        }
+        onDrive.Poll(T0 + 1s);
+        int failures = onDrive.Pending() ? 0 : 1;
+        onDrive.RunStarted(T0 + 2s);
+        onDrive.RunEnded();
+        Touch(FDir / "drive/a.txt");
+        onDrive.Poll(T0 + 3s);
+        failures += onDrive.Pending() ? 0 : 10;
+        umount((FDir / "drive").c_str());
+        return failures;
+    });
+    const int mounted = WaitChild(child);
+    if (mounted != 77) {
+        EXPECT_EQ(mounted, 0);
+    }
+
     // The job's row and next-run name the kind; past the limit the row says so.
     TJobRecord record;
     record.FCbJobValid = true;
