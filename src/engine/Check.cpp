@@ -172,6 +172,14 @@ TSourceVerdict Classify(bool isFolder, const TEntryFacts& facts, const TCheckSet
     return TSourceVerdict::Update;
 }
 
+// What the comparison of one source entry decided: a million of these wait
+// for their turn, so the facts themselves are not kept.
+struct TEntryVerdict {
+    int FError = 0;
+    TSourceVerdict FVerdict = TSourceVerdict::Skip;
+    bool FErrorOnSource = false;
+};
+
 // Whether the source counterpart of a target entry is missing (or of the
 // other kind); error gets the errno of a look-up that could not tell.
 bool CounterpartIsMissing(const std::string& entry, const TCheckSettings& settings, int& error) {
@@ -203,7 +211,7 @@ public:
 
     // The finished source index and what the source pass could not know;
     // both must stay unchanged until Wait returns.
-    void PublishSourceIndex(const TStringList& sourceIndex, const TUnknownPaths& unknownSource) {
+    void PublishSourceIndex(const TPathList& sourceIndex, const TUnknownPaths& unknownSource) {
         FSourceIndex = &sourceIndex;
         FUnknownSource = &unknownSource;
         FSourceReady.store(true, std::memory_order_release);
@@ -225,7 +233,7 @@ public:
         return true;
     }
 
-    TStringList FIndex;
+    TPathList FIndex;
     std::vector<char> FSurplus;
     // What the walk could not list, then what the look-ups could not examine.
     std::vector<TItemFailure> FErrors;
@@ -248,21 +256,23 @@ private:
             }
             const std::string sourceInsideTarget =
                 InnerRootPrefix(FSettings.FTargetRoot, FSettings.FSourceRoot);
+            // An empty target (a first run) needs no look-up table of the source.
             std::unordered_set<std::string_view> sourceEntries;
-            sourceEntries.reserve(FSourceIndex->size());
-            for (const std::string& entry : *FSourceIndex) {
-                sourceEntries.insert(std::string_view(entry).substr(FSettings.FSourceRoot.size()));
+            if (!FIndex.empty()) {
+                sourceEntries.reserve(FSourceIndex->size());
+                for (std::size_t i = 0; i < FSourceIndex->size(); ++i) {
+                    sourceEntries.insert((*FSourceIndex)[i].substr(FSettings.FSourceRoot.size()));
+                }
             }
             FSurplus.resize(FIndex.size(), 0);
             for (std::size_t i = 0; i < FIndex.size() && !Abandoned(); ++i) {
-                const std::string_view relative =
-                    std::string_view(FIndex[i]).substr(FSettings.FTargetRoot.size());
+                const std::string_view relative = FIndex[i].substr(FSettings.FTargetRoot.size());
                 if (IsInside(relative, sourceInsideTarget) || sourceEntries.contains(relative) ||
                     FUnknownSource->Covers(relative)) {
                     continue;
                 }
                 int error = 0;
-                FSurplus[i] = CounterpartIsMissing(FIndex[i], FSettings, error);
+                FSurplus[i] = CounterpartIsMissing(std::string(FIndex[i]), FSettings, error);
                 if (error != 0) {
                     FErrors.push_back({FSettings.FSourceRoot + std::string(relative), ErrorText(error)});
                 }
@@ -281,7 +291,7 @@ private:
     }
 
     const TCheckSettings& FSettings;
-    const TStringList* FSourceIndex = nullptr;
+    const TPathList* FSourceIndex = nullptr;
     const TUnknownPaths* FUnknownSource = nullptr;
     std::thread FThread;
     std::atomic<bool> FSourceReady{false};
@@ -292,15 +302,14 @@ private:
 
 // Leaves out of the source index the entries at or below an inner root
 // (the target or the deploy folder inside the source).
-void RemoveInnerRoot(TStringList& sourceIndex, const std::string& sourceRoot, const std::string& innerRoot) {
+void RemoveInnerRoot(TPathList& sourceIndex, const std::string& sourceRoot, const std::string& innerRoot) {
     if (innerRoot.empty()) {
         return;
     }
     const std::string prefix = InnerRootPrefix(sourceRoot, innerRoot);
     if (!prefix.empty()) {
-        std::erase_if(sourceIndex, [&](const std::string& entry) {
-            return IsInside(std::string_view(entry).substr(sourceRoot.size()), prefix);
-        });
+        sourceIndex.RemoveIf(
+            [&](std::string_view entry) { return IsInside(entry.substr(sourceRoot.size()), prefix); });
     }
 }
 
@@ -339,7 +348,7 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
     plan.Clear();
     TLatchedStop latch(stopRequested);
     const TStopTest stop = std::ref(latch);
-    TStringList sourceIndex; // declared first: the target pass reads it until it ends
+    TPathList sourceIndex; // declared first: the target pass reads it until it ends
     std::vector<TItemFailure> sourceErrors;
     TTargetPass targetPass(settings);
 
@@ -357,10 +366,17 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
     plan.FErrors = sourceErrors;
 
     // The look-ups of both sides are what takes the time: they run on every
-    // core first, and the entries are then classified in order.
-    std::vector<TEntryFacts> facts(sourceIndex.size());
+    // core first, each entry's verdict kept, and the verdicts are then taken
+    // in order.
+    std::vector<TEntryVerdict> verdicts(sourceIndex.size());
     if (!ParallelFor(
-            sourceIndex.size(), [&](std::size_t i) { facts[i] = ReadEntryFacts(sourceIndex[i], settings); },
+            sourceIndex.size(),
+            [&](std::size_t i) {
+                const std::string entry(sourceIndex[i]);
+                const TEntryFacts facts = ReadEntryFacts(entry, settings);
+                verdicts[i] = {facts.FError, Classify(TFmCustomPublic::IsFolderEntry(entry), facts, settings),
+                               facts.FErrorOnSource};
+            },
             stop)) {
         return false;
     }
@@ -370,10 +386,10 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
         if (stop()) {
             return false;
         }
-        const std::string& entry = sourceIndex[i];
+        const std::string entry(sourceIndex[i]);
         progress.ShowItem(CheckItemPrefix, entry);
         const std::string relative = entry.substr(settings.FSourceRoot.size());
-        switch (Classify(TFmCustomPublic::IsFolderEntry(entry), facts[i], settings)) {
+        switch (verdicts[i].FVerdict) {
         case TSourceVerdict::New:
             plan.FNewList.push_back(relative);
             break;
@@ -381,8 +397,8 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
             plan.FUpdateList.push_back(relative);
             break;
         case TSourceVerdict::Error:
-            plan.FErrors.push_back({facts[i].FErrorOnSource ? entry : settings.FTargetRoot + relative,
-                                    ErrorText(facts[i].FError)});
+            plan.FErrors.push_back({verdicts[i].FErrorOnSource ? entry : settings.FTargetRoot + relative,
+                                    ErrorText(verdicts[i].FError)});
             break;
         case TSourceVerdict::Skip:
             break;
@@ -402,7 +418,7 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
         if (stop()) {
             return false;
         }
-        const std::string& entry = targetPass.FIndex[i];
+        const std::string entry(targetPass.FIndex[i]);
         progress.ShowItem(CheckItemPrefix, entry);
         if (targetPass.FSurplus[i] != 0) {
             plan.FDeleteList.push_back(entry.substr(settings.FTargetRoot.size()));

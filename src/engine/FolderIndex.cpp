@@ -125,12 +125,24 @@ struct TListedName {
     int FError;
 };
 
+void AddIndexEntry(TStringList& index, std::string_view folder, std::string_view name) {
+    std::string entry;
+    entry.reserve(folder.size() + name.size());
+    entry.append(folder);
+    entry.append(name);
+    index.push_back(std::move(entry));
+}
+
+void AddIndexEntry(TPathList& index, std::string_view folder, std::string_view name) {
+    index.push_back(folder, name);
+}
+
 // One index run: the prepared filters, the switches and the path of the folder
 // being listed. Everything lives here, so concurrent runs share nothing.
-class TFolderIndexWalk {
+template <class TIndex> class TFolderIndexWalk {
 public:
     TFolderIndexWalk(const std::string& includeTypes, const std::string& excludeTypes,
-                     const std::string& includePaths, const std::string& excludePaths, TStringList& index,
+                     const std::string& includePaths, const std::string& excludePaths, TIndex& index,
                      bool includeFolders, bool targetPass, bool recurse, const TStopTest& stopRequested,
                      std::vector<TItemFailure>* errors)
         : FIncludeTypes(LowerAscii(includeTypes)), FExcludeTypes(TrimBlanksAndControls(excludeTypes)),
@@ -252,13 +264,13 @@ private:
             FFolder.push_back(PathDelim);
             if (PassesPathTest()) {
                 if (FIncludeFolders && !FTargetPass) {
-                    FIndex.push_back(FFolder);
+                    AddIndexEntry(FIndex, FFolder, {});
                 }
                 if (FRecurse) {
                     ScanFolder(false);
                 }
                 if (FIncludeFolders && FTargetPass) {
-                    FIndex.push_back(FFolder);
+                    AddIndexEntry(FIndex, FFolder, {});
                 }
             }
             FFolder.resize(folderLength);
@@ -288,11 +300,7 @@ private:
         if (!passes) {
             return;
         }
-        std::string entry;
-        entry.reserve(FFolder.size() + name.size());
-        entry.append(FFolder);
-        entry.append(name);
-        FIndex.push_back(std::move(entry));
+        AddIndexEntry(FIndex, FFolder, name);
     }
 
     // The path test of the folder in FFolder, on its path below the root with
@@ -312,7 +320,7 @@ private:
     std::string FExcludeTypes;
     TStringList FIncludePaths;
     TStringList FExcludePaths;
-    TStringList& FIndex;
+    TIndex& FIndex;
     const bool FIncludeFolders;
     const bool FTargetPass;
     const bool FRecurse;
@@ -324,6 +332,17 @@ private:
     std::string FExtension; // scratch for the type test
 };
 
+template <class TIndex>
+bool BuildIndex(const std::string& root, const std::string& includeTypes, const std::string& excludeTypes,
+                const std::string& includePaths, const std::string& excludePaths, TIndex& index,
+                bool includeFolders, bool targetPass, bool recurse, const TStopTest& stopRequested,
+                std::vector<TItemFailure>* errors) {
+    index.clear();
+    TFolderIndexWalk<TIndex> walk(includeTypes, excludeTypes, includePaths, excludePaths, index,
+                                  includeFolders, targetPass, recurse, stopRequested, errors);
+    return walk.Run(root);
+}
+
 } // namespace
 
 bool BuildFolderIndex(const std::string& root, const std::string& includeTypes,
@@ -331,10 +350,16 @@ bool BuildFolderIndex(const std::string& root, const std::string& includeTypes,
                       const std::string& excludePaths, TStringList& index, bool includeFolders,
                       bool targetPass, bool recurse, const TStopTest& stopRequested,
                       std::vector<TItemFailure>* errors) {
-    index.clear();
-    TFolderIndexWalk walk(includeTypes, excludeTypes, includePaths, excludePaths, index, includeFolders,
-                          targetPass, recurse, stopRequested, errors);
-    return walk.Run(root);
+    return BuildIndex(root, includeTypes, excludeTypes, includePaths, excludePaths, index, includeFolders,
+                      targetPass, recurse, stopRequested, errors);
+}
+
+bool BuildFolderIndex(const std::string& root, const std::string& includeTypes,
+                      const std::string& excludeTypes, const std::string& includePaths,
+                      const std::string& excludePaths, TPathList& index, bool includeFolders, bool targetPass,
+                      bool recurse, const TStopTest& stopRequested, std::vector<TItemFailure>* errors) {
+    return BuildIndex(root, includeTypes, excludeTypes, includePaths, excludePaths, index, includeFolders,
+                      targetPass, recurse, stopRequested, errors);
 }
 
 int FolderListingError(const std::string& folder) {

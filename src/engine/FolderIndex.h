@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PathList.h"
 #include "Plan.h"
 #include "StopTest.h"
 #include "config/StringList.h"
@@ -29,6 +30,12 @@ bool BuildFolderIndex(const std::string& root, const std::string& includeTypes,
                       const std::string& excludeTypes, const std::string& includePaths,
                       const std::string& excludePaths, TStringList& index, bool includeFolders,
                       bool targetPass, bool recurse, const TStopTest& stopRequested = {},
+                      std::vector<TItemFailure>* errors = nullptr);
+// The same walk into a compact list, for indexes of a million entries.
+bool BuildFolderIndex(const std::string& root, const std::string& includeTypes,
+                      const std::string& excludeTypes, const std::string& includePaths,
+                      const std::string& excludePaths, TPathList& index, bool includeFolders, bool targetPass,
+                      bool recurse, const TStopTest& stopRequested = {},
                       std::vector<TItemFailure>* errors = nullptr);
 
 // 0 when the folder can be opened and listed, else the errno that prevents it.

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 // Raised when a run-log file cannot be written.
 class ERunLogError : public std::runtime_error {
@@ -19,16 +20,24 @@ public:
 std::string EscapeXmlText(const std::string& value);
 
 // The element lines of the item being built (UTF-8); nothing reaches the disk
-// until the item is closed.
+// until the item is closed. A run over a million files logs a million lines:
+// they are kept one after the other in large blocks, each ended by CR LF as in
+// the day file, rather than as a million separate strings.
 class TLogBuffer {
 public:
     // Appends "<name>" + escaped value + "</name>" as one line.
     void WriteLogElement(const std::string& name, const std::string& value);
-    const TStringList& Lines() const { return FLines; }
-    void Clear() { FLines.clear(); }
+    // How many lines the buffer holds.
+    std::size_t Count() const { return FCount; }
+    // A copy of the lines in order, without their line ends.
+    TStringList Lines() const;
+    // The lines in order as blocks of whole lines, each line ended by CR LF.
+    const std::vector<std::string>& Blocks() const { return FBlocks; }
+    void Clear();
 
 private:
-    TStringList FLines;
+    std::vector<std::string> FBlocks;
+    std::size_t FCount = 0;
 };
 
 // The run log in one folder: "list.xml" naming the days, one "yyyy.mm.dd.xml"
