@@ -85,6 +85,10 @@ protected:
 
 private:
     void FormCreate();
+    // Stores the shown page or the shown project's name for the next start;
+    // false when the configuration could not be written (the error was shown).
+    bool StoreOnClose();
+    // Ends the job runs and releases the run-log item buffer.
     void FormClose();
     void CreateTray();
     void SetIcons();
@@ -124,6 +128,10 @@ private:
     // Mirrors the checked state of StopProcess for the run's thread.
     std::atomic<bool> FStopFlag{false};
     bool FRunning = false;
+    // The progress window stands in for the main window.
+    bool FProgressShown = false;
+    // The main window comes back when the progress window closes.
+    bool FShowAfterRun = false;
     bool FCloseAfterRun = false;
     bool FClosed = false;
 };
@@ -138,3 +146,4 @@ inline const QString MsgInvalidDeploy = QStringLiteral("指定的发布目录无
 inline const QString AskSyncWithDelete = QStringLiteral("将删除所有多余目标文件，是否确认要进行同步?");
 inline const QString AskDeploy = QStringLiteral("是否确认要在发布目录中生成更新文件?");
 inline const QString AskSync = QStringLiteral("是否开始同步?");
+inline const QString AskCloseAnyway = QStringLiteral("配置文件无法写入，仍然关闭?");

@@ -31,7 +31,8 @@ TFrmItem::TFrmItem(TIniFile& iniFile, const TRunLog& runLog, TJobThreadKeeper& k
     ui->ProgressBar1->setValue(0);
     SetState(StateIdle);
     SetNextRun(NothingArmed);
-    connect(ui->SpeedButton1, &QToolButton::clicked, this, &TFrmItem::SpeedButton1Click);
+    // Pressed by a click, a key or a screen reader alike.
+    connect(ui->SpeedButton1, &QToolButton::toggled, this, &TFrmItem::SpeedButton1Click);
     FClock.setInterval(AlarmCheckMilliseconds);
     connect(&FClock, &QTimer::timeout, this, [this] { CheckAlarm(Now()); });
     FClock.start();

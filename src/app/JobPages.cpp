@@ -77,8 +77,10 @@ TJobPages::TJobPages(TIniFile& iniFile, const TRunLog& runLog, QWidget* editorPa
     connect(e.cbJob, &QComboBox::activated, this, &TJobPages::cbJobClick);
     connect(e.Button3, &QPushButton::clicked, this, &TJobPages::Button3Click);
     connect(e.Button4, &QPushButton::clicked, this, &TJobPages::Button4Click);
-    connect(e.RbDay, &QRadioButton::clicked, this, &TJobPages::RbDayClick);
-    connect(e.RbPeriod, &QRadioButton::clicked, this, &TJobPages::RbDayClick);
+    // The rules and the mark follow the controls' state, however it changed:
+    // a click, the arrow keys, or a screen reader's action.
+    connect(e.RbDay, &QRadioButton::toggled, this, &TJobPages::RbDayClick);
+    connect(e.RbPeriod, &QRadioButton::toggled, this, &TJobPages::RbDayClick);
     const QDate today = QDate::currentDate();
     e.DateJob->setDateTime(QDateTime(today, QTime(17, 30)));
     e.TimeBegin->setDateTime(QDateTime(today, QTime(0, 0)));
@@ -87,7 +89,7 @@ TJobPages::TJobPages(TIniFile& iniFile, const TRunLog& runLog, QWidget* editorPa
         connect(picker, &QDateTimeEdit::dateTimeChanged, this, &TJobPages::DateJobChange);
     }
     connect(e.EditMinute, &QSpinBox::valueChanged, this, &TJobPages::DateJobChange);
-    connect(e.CbJobValid, &QCheckBox::clicked, this, &TJobPages::DateJobChange);
+    connect(e.CbJobValid, &QCheckBox::toggled, this, &TJobPages::DateJobChange);
     connect(e.CbTime, &QComboBox::currentIndexChanged, this, &TJobPages::CbTimeChange);
     connect(e.BtnAdd, &QPushButton::clicked, this, &TJobPages::BtnAddClick);
     connect(e.LbProject, &QListWidget::itemDoubleClicked, this, &TJobPages::BtnAddClick);
@@ -243,7 +245,9 @@ void TJobPages::Button3Click() {
         !AskQuestion(e.Button3, QStringLiteral("\"%1\" 已存在，是否覆盖?").arg(name))) {
         return;
     }
-    SaveJob(name);
+    if (!WriteOrShowError(e.Button3, [&] { SaveJob(name); })) {
+        return; // not stored: the edits stay marked, the rows as they were
+    }
     if (found < 0) {
         e.cbJob->addItem(name);
         e.cbJob->setCurrentIndex(e.cbJob->count() - 1);
@@ -265,7 +269,9 @@ void TJobPages::Button4Click() {
     if (!AskQuestion(e.Button4, QStringLiteral("是否删除任务 \"%1\" ?").arg(name))) {
         return;
     }
-    DeleteJob(name);
+    if (!WriteOrShowError(e.Button4, [&] { DeleteJob(name); })) {
+        return;
+    }
     RemoveJobItem(name);
     e.cbJob->removeItem(e.cbJob->currentIndex());
     e.cbJob->setCurrentIndex(-1);
@@ -286,13 +292,16 @@ void TJobPages::DateJobChange() {
     SetModified(true);
 }
 
-// An hour period holds at most a day; a larger value becomes 1.
+// An hour period holds at most a day; a larger value becomes 1, which marks
+// the job as any change of the period does.
 void TJobPages::CbTimeChange() {
     QSpinBox* period = FEditor->EditMinute;
-    const QSignalBlocker quiet(period); // the unit change itself does not mark the job
     if (FEditor->CbTime->currentIndex() == 1) {
         const int value = period->value();
-        period->setMaximum(HourMaximum);
+        {
+            const QSignalBlocker quiet(period); // the cap is not the change: the 1 is
+            period->setMaximum(HourMaximum);
+        }
         if (value > HourMaximum) {
             period->setValue(1);
         }

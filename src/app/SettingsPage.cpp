@@ -10,6 +10,7 @@
 
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QSignalBlocker>
 
 namespace {
 
@@ -95,6 +96,11 @@ void TSettingsPage::cbCheckEditTimeClick() {
 void TSettingsPage::cbUpdateToOtherClick() {
     SetModified(true);
     ui->DirectoryEdit3->setEnabled(ui->cbUpdateToOther->isChecked());
+}
+
+void TSettingsPage::NormaliseThreshold() {
+    const QSignalBlocker quiet(ui->Time1);
+    ui->Time1->setDateTime(QDateTime(ui->Time1->date(), QTime(0, 0)));
 }
 
 void TSettingsPage::ListProjects() {
@@ -215,7 +221,9 @@ void TSettingsPage::btnSaveSettingClick() {
         !AskQuestion(this, QStringLiteral("\"%1\" 已存在，是否覆盖?").arg(name))) {
         return;
     }
-    SaveProject(name);
+    if (!WriteOrShowError(this, [&] { SaveProject(name); })) {
+        return; // not stored: the edits stay marked
+    }
     if (found < 0) {
         ui->cbProject->addItem(name);
         ui->cbProject->setCurrentIndex(ui->cbProject->count() - 1);
@@ -232,7 +240,9 @@ void TSettingsPage::btnDeleteSettingClick() {
     if (!AskQuestion(this, QStringLiteral("是否删除项目 \"%1\" ?").arg(name))) {
         return;
     }
-    DeleteProject(name);
+    if (!WriteOrShowError(this, [&] { DeleteProject(name); })) {
+        return;
+    }
     ui->cbProject->removeItem(index);
     ui->cbProject->setCurrentIndex(-1);
 }

@@ -34,6 +34,10 @@ public:
     // Selects the item equal to name (A-Z case ignored), or none.
     void SelectProject(const QString& name);
 
+    // Puts the threshold date back at midnight of its day, as a check reads
+    // it; no edit of the user's, so the mark stays as it was.
+    void NormaliseThreshold();
+
     bool IsModified() const;
     void SetModified(bool modified);
 

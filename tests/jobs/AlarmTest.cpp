@@ -51,6 +51,13 @@ TEST(Alarm, ArmedForAPastTimeOrTheRunningMinuteFirstFiresTomorrow) {
     const std::vector<TDateTime> runningFired = Tick(running, On(10, 10, 0, 30), On(11, 10, 1));
     ASSERT_EQ(runningFired.size(), 1u);
     EXPECT_EQ(DecodeDateTime(runningFired[0]).FDay, 11);
+
+    // Armed at the very first millisecond of its minute: that minute is running already.
+    TAlarm atTheStroke = Armed(10, 0, On(10, 10, 0, 0, 0));
+    EXPECT_FALSE(atTheStroke.Waiting());
+    const std::vector<TDateTime> strokeFired = Tick(atTheStroke, On(10, 10, 0, 0, 0), On(11, 10, 1));
+    ASSERT_EQ(strokeFired.size(), 1u);
+    EXPECT_EQ(strokeFired[0], On(11, 10, 0, 0, 0));
 }
 
 TEST(Alarm, ADisabledAlarmNeverFiresAndReArmingRecomputesWaiting) {

@@ -9,13 +9,18 @@ single-instance lock is private). Then, through the bus only:
   - no focusable control on any page is left without a name;
   - a check is driven: the folder fields are typed through EditableText,
     " 检查 " is pressed through Action, the notice "检查完成!" is found and
-    its OK pressed, and the results page's "新建" memo holds the plan.
+    its OK pressed, and the results page's "新建" memo holds the plan;
+  - a page button's "Toggle" action shows its page;
+  - the log page's embedded browser shows a day's item to the bus;
+  - Esc sent with xdotool (to no window in particular, on a display without a
+    window manager) stops a synchronisation once the progress window is up.
 
 Usage: accessibility_test.py [--bin DIR]   (DIR holds pairwell, log/ and the help file)
 Exit status: 0 passed, 1 failed, 77 skipped (no Xvfb, D-Bus session or accessibility bus).
 """
 
 import argparse
+import datetime
 import glob
 import os
 import shutil
@@ -56,6 +61,9 @@ CONTAINER_ROLES = {"filler", "panel", "layered pane", "frame", "window", "scroll
 KNOWN_UNNAMED = set()
 
 FAILURES = []
+# A run-log item the program finds in its log when it starts.
+LOGGED_PROJECT = "日志里的项目"
+MANY_FILES = 20000
 
 
 def log(text):
@@ -103,10 +111,36 @@ def private_program_folder(bin_dir, root):
     os.makedirs(program)
     shutil.copy2(os.path.join(bin_dir, "pairwell"), program)
     shutil.copytree(os.path.join(bin_dir, "log"), os.path.join(program, "log"))
+    seed_day_log(os.path.join(program, "log"))
     for help_file in glob.glob(os.path.join(bin_dir, "Pairwell*.html")) + glob.glob(
             os.path.join(bin_dir, "Pairwell*.chm")):
         shutil.copy2(help_file, program)
     return program
+
+
+def day_file(log_folder):
+    return os.path.join(log_folder, datetime.date.today().strftime("%Y.%m.%d") + ".xml")
+
+
+def seed_day_log(log_folder):
+    """Today's day file with one item, listed in list.xml, as a run leaves them."""
+    today = datetime.date.today()
+    entry = "<item>%s</item>" % today.strftime("%Y.%m.%d")
+    list_path = os.path.join(log_folder, "list.xml")
+    with open(list_path, "rb") as f:
+        listed = f.read().decode("gb18030")
+    if entry not in listed:
+        listed = listed.replace("<list>", "<list>" + entry, 1)
+        with open(list_path, "wb") as f:
+            f.write(listed.encode("gb18030"))
+    lines = ['<?xml version="1.0" encoding="gb2312"?>', '<?xml:stylesheet type="text/xsl" href="log.xsl"?>',
+             "<log>", "<Date>%d年%d月%d日</Date>" % (today.year, today.month, today.day),
+             "<item><Project>%s</Project>" % LOGGED_PROJECT, "<ProcessType>同步</ProcessType>",
+             "<NewCount>1</NewCount>", "<NewFailCount>0</NewFailCount>", "<ProcessStatus>完成</ProcessStatus>",
+             "<BeginTime>08:00:00</BeginTime>", "<EndTime>08:00:01</EndTime>",
+             "<SpendTime>00:00:01</SpendTime>", "</item></log>"]
+    with open(day_file(log_folder), "wb") as f:
+        f.write(("\r\n".join(lines) + "\r\n").encode("gb18030"))
 
 
 def outer(args):
@@ -134,6 +168,12 @@ def outer(args):
         for name in ("a.txt", "b.txt", "img/c.gif"):
             with open(os.path.join(data, "src", name), "w") as f:
                 f.write(name)
+        # Enough files that a synchronisation lasts while Esc is sent.
+        for index in range(MANY_FILES):
+            folder = os.path.join(data, "many", "d%02d" % (index % 50))
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, "f%05d.txt" % index), "w") as f:
+                f.write("x" * 512)
         server, display = start_xvfb()
         env = dict(os.environ)
         for name in ("DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
@@ -261,6 +301,17 @@ def find_all(root, name=None, role_name=None, strip=False):
 
 def state(node, which):
     return node.getState().contains(which)
+
+
+def do_action(node, wanted):
+    """Runs the named action of a control (for example "toggle") through the Action interface."""
+    action = node.queryAction()
+    names = [action.getName(index).lower() for index in range(action.nActions)]
+    if wanted not in names:
+        fail("%r has no action %r, only %r" % (node.name, wanted, names))
+        return
+    if not action.doAction(names.index(wanted)):
+        fail("the action %r of %r was refused" % (wanted, node.name))
 
 
 def press(node, address=None):
@@ -403,6 +454,106 @@ def drive_check(app, frame, data, address):
         fail("the memo 新建 holds %r" % lines)
 
 
+def toolbar_button(frame, name):
+    return [b for b in find_all(frame, name=name) if role(b) in ("check box", "toggle button", "push button")][0]
+
+
+def showing(node):
+    try:
+        return state_showing(node)
+    except Exception:
+        return False
+
+
+def toggle_page(frame):
+    import pyatspi
+    log("-- a page button toggled by a screen reader shows its page")
+    jobs = toolbar_button(frame, "任务")
+    do_action(jobs, "toggle")
+    wait_for("任务 to show pressed", lambda: state(jobs, pyatspi.STATE_CHECKED), 10)
+    wait_for("the job editor page to show",
+             lambda: [n for n in find_all(frame, name="任务名称(J):") if showing(n)], 10)
+    do_action(toolbar_button(frame, "设置"), "toggle")
+    wait_for("the settings page to show again",
+             lambda: [n for n in find_all(frame, name="源文件夹(S):", role_name="text") if showing(n)], 10)
+
+
+def text_of(node):
+    try:
+        return node.queryText().getText(0, -1)
+    except Exception:
+        return ""
+
+
+def read_log_page(frame):
+    log("-- the log page's table over the bus")
+    press(toolbar_button(frame, "日志"))
+
+    def item_found():
+        for node, _ in walk(frame):
+            try:
+                if LOGGED_PROJECT in node.name or LOGGED_PROJECT in text_of(node):
+                    return node
+            except Exception:
+                continue
+        return None
+
+    try:
+        wait_for("the logged project %r on the log page" % LOGGED_PROJECT, item_found, 60)
+    except AssertionError as error:
+        fail(str(error))
+    press(toolbar_button(frame, "设置"))
+
+
+def find_window_with(app, text, skip=None):
+    for window in children(app):
+        if window is skip:
+            continue
+        try:
+            if find_all(window, name=text, strip=True) or any(
+                    text in (node.name or "") for node, _ in walk(window)):
+                return window
+        except Exception:
+            continue
+    return None
+
+
+def answer_box(app, frame, text, button, address):
+    """Waits for the box that says text and presses its button; returns the box."""
+    box = wait_for("the box %r" % text, lambda: find_window_with(app, text, skip=frame), 60)
+    buttons = [b for b in find_all(box, role_name="push button") if b.name.replace("&", "").strip() == button]
+    if len(buttons) != 1:
+        fail("the box %r has %d %r buttons" % (text, len(buttons), button))
+        return box
+    press(buttons[0], address)
+    return box
+
+
+def stop_with_escape(app, frame, data, program, address):
+    log("-- Esc from xdotool stops a synchronisation")
+    if shutil.which("xdotool") is None:
+        log("skipped: xdotool is not installed")
+        return
+    field = find_all(frame, name="源文件夹(S):", role_name="text")[0]
+    field.queryEditableText().setTextContents(os.path.join(data, "many"))
+    press([b for b in find_all(frame, name="检查") if role(b) == "push button"][0], address)
+    answer_box(app, frame, "检查完成!", "OK", address)
+    # The pointer stays off every window: keys go where the program put the focus.
+    subprocess.run(["xdotool", "mousemove", "0", "0"], check=False)
+    press([b for b in find_all(frame, name="同步") if role(b) == "push button"][0], address)
+    answer_box(app, frame, "是否开始同步?", "Yes", address)
+    wait_for("the progress window", lambda: find_window_with(app, "(按 ESC 停止)"), 30)
+    subprocess.run(["xdotool", "key", "Escape"], check=False)
+    wait_for("the main window to come back", lambda: showing(frame), 60)
+    time.sleep(1)
+    if find_window_with(app, "同步完成!", skip=frame):
+        fail("Esc did not stop the synchronisation: it completed")
+    with open(day_file(os.path.join(program, "log")), "rb") as f:
+        logged = f.read().decode("gb18030")
+    if "<ProcessStatus>中止</ProcessStatus>" not in logged:
+        fail("the synchronisation was not logged as stopped")
+
+
 def inner(args):
     open(args.started, "w").close()
     address, launcher = accessibility_bus_address()
@@ -422,6 +573,9 @@ def inner(args):
         wait_for("the settings page", lambda: find_all(frame, name="源文件夹(S):", role_name="text"), 30)
         check_names(frame)
         drive_check(app, frame, args.data, address)
+        toggle_page(frame)
+        read_log_page(frame)
+        stop_with_escape(app, frame, args.data, args.program, address)
     except AssertionError as error:
         fail(str(error))
     finally:

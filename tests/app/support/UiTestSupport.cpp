@@ -80,6 +80,31 @@ void AnswerNextMessageBox(QMessageBox::StandardButton button, QString* text) {
                    });
 }
 
+TMessageBoxes::TMessageBoxes(QList<QMessageBox::StandardButton> answers) : FAnswers(std::move(answers)) {
+    auto* timer = new QTimer(this);
+    timer->setInterval(10);
+    connect(timer, &QTimer::timeout, this, [this] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || box->property("answered").toBool()) {
+            return;
+        }
+        box->setProperty("answered", true);
+        FSeen.append(box->windowTitle() + QLatin1Char('|') + box->text());
+        FIcons.append(box->icon());
+        QAbstractButton* answer = FAnswers.isEmpty() ? nullptr : box->button(FAnswers.takeFirst());
+        if (answer) {
+            answer->click();
+        } else {
+            box->close();
+        }
+    });
+    timer->start();
+}
+
+bool TMessageBoxes::WaitFor(int count, int milliseconds) const {
+    return WaitUntil([&] { return FSeen.size() >= count; }, milliseconds);
+}
+
 bool WaitUntil(const std::function<bool()>& condition, int milliseconds) {
     QDeadlineTimer deadline(milliseconds);
     while (!condition()) {
