@@ -15,7 +15,6 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <thread>
-#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -256,18 +255,11 @@ private:
             }
             const std::string sourceInsideTarget =
                 InnerRootPrefix(FSettings.FTargetRoot, FSettings.FSourceRoot);
-            // An empty target (a first run) needs no look-up table of the source.
-            std::unordered_set<std::string_view> sourceEntries;
-            if (!FIndex.empty()) {
-                sourceEntries.reserve(FSourceIndex->size());
-                for (std::size_t i = 0; i < FSourceIndex->size(); ++i) {
-                    sourceEntries.insert((*FSourceIndex)[i].substr(FSettings.FSourceRoot.size()));
-                }
-            }
+            const TPathListLookup sourceEntries(*FSourceIndex, FSettings.FSourceRoot.size());
             FSurplus.resize(FIndex.size(), 0);
             for (std::size_t i = 0; i < FIndex.size() && !Abandoned(); ++i) {
                 const std::string_view relative = FIndex[i].substr(FSettings.FTargetRoot.size());
-                if (IsInside(relative, sourceInsideTarget) || sourceEntries.contains(relative) ||
+                if (IsInside(relative, sourceInsideTarget) || sourceEntries.Contains(relative) ||
                     FUnknownSource->Covers(relative)) {
                     continue;
                 }

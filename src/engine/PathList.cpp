@@ -1,6 +1,7 @@
 #include "PathList.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -28,4 +29,35 @@ void TPathList::clear() {
     FBlocks.shrink_to_fit();
     FEntries.clear();
     FEntries.shrink_to_fit();
+}
+
+TPathListLookup::TPathListLookup(const TPathList& paths, std::size_t prefixLength)
+    : FPaths(paths), FPrefixLength(prefixLength) {
+    // At most half the slots are taken, so that a probe ends soon.
+    std::size_t capacity = 16;
+    while (capacity < 2 * paths.size()) {
+        capacity *= 2;
+    }
+    FSlots.assign(capacity, 0);
+    FMask = capacity - 1;
+    const std::hash<std::string_view> hash;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const std::string_view path = paths[i].substr(prefixLength);
+        std::size_t slot = hash(path) & FMask;
+        while (FSlots[slot] != 0 && EntryOf(FSlots[slot]) != path) {
+            slot = (slot + 1) & FMask;
+        }
+        FSlots[slot] = static_cast<std::uint32_t>(i + 1);
+    }
+}
+
+bool TPathListLookup::Contains(std::string_view path) const {
+    std::size_t slot = std::hash<std::string_view>()(path) & FMask;
+    while (FSlots[slot] != 0) {
+        if (EntryOf(FSlots[slot]) == path) {
+            return true;
+        }
+        slot = (slot + 1) & FMask;
+    }
+    return false;
 }

@@ -42,3 +42,21 @@ private:
     std::vector<std::string> FBlocks;
     std::vector<TEntry> FEntries;
 };
+
+// The entries of a path list, each less its first prefixLength bytes, as a
+// set to look paths up in: a table of entry numbers, four bytes a slot,
+// where a set of views would cost some fifty bytes an entry. The list must
+// stay unchanged while the set is in use.
+class TPathListLookup {
+public:
+    TPathListLookup(const TPathList& paths, std::size_t prefixLength);
+    bool Contains(std::string_view path) const;
+
+private:
+    std::string_view EntryOf(std::uint32_t slot) const { return FPaths[slot - 1].substr(FPrefixLength); }
+
+    const TPathList& FPaths;
+    const std::size_t FPrefixLength;
+    std::vector<std::uint32_t> FSlots; // entry number + 1; 0 is a free slot
+    std::size_t FMask = 0;
+};
