@@ -3,9 +3,11 @@
 
 Generates a nested tree of N empty files (1,000,000 by default), then measures
 with /usr/bin/time -v the peak resident set size of
-  check = pairwell-cli check   (a first sync's plan: every file is new)   target <= 160 MiB
-  sync  = pairwell-cli sync    into an empty target                      target <= 256 MiB
-and of rsync -rtn --delete and rsync -rt --delete on the same tree, the named peer.
+  check     = pairwell-cli check  (a first sync's plan: every file is new)      target <= 160 MiB
+  sync      = pairwell-cli sync   into an empty target                         target <= 256 MiB
+  unchanged = pairwell-cli check  of the tree against itself, deletion on:
+              both indexes and the delete pass, an empty plan                  target <= 160 MiB
+and of rsync -rtn --delete and rsync -rt --delete on the same trees, the named peer.
 
 Usage: bench/memory/run.py [--cli build/bin/pairwell-cli] [--work DIR] [--files N] [--keep]
 """
@@ -84,6 +86,8 @@ def main():
     generate_tree(src, args.files)
     config = os.path.join(args.work, "pairwell.ini")
     write_config(config, src, dst)
+    same = os.path.join(args.work, "same.ini")
+    write_config(same, src, src)
     log = os.path.join(args.work, "log")
 
     rows = []
@@ -96,6 +100,8 @@ def main():
     empty_folder(dst)
     peer = measured(["rsync", "-rt", "--delete", src + "/", dst + "/"])
     rows.append(("sync", ours, peer, 256))
+    rows.append(("unchanged", measured([cli, "--config", same, "check", "bench"]),
+                 measured(["rsync", "-rtn", "--delete", src + "/", src + "/"]), 160))
     shutil.rmtree(dst, ignore_errors=True)
     shutil.rmtree(log, ignore_errors=True)
     if not args.keep:
@@ -104,7 +110,7 @@ def main():
 
     print("%d files, %d cores" % (args.files, os.cpu_count()))
     for name, (rss, seconds, status), (peer_rss, peer_seconds, _), target in rows:
-        print("%-5s peak RSS: pairwell %6.1f MiB (%.1f s, exit %d), rsync %6.1f MiB (%.1f s), ratio %.2f"
+        print("%-9s peak RSS: pairwell %6.1f MiB (%.1f s, exit %d), rsync %6.1f MiB (%.1f s), ratio %.2f"
               " (target <= %d MiB)" % (name, rss, seconds, status, peer_rss, peer_seconds, rss / peer_rss, target))
 
 
