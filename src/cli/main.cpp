@@ -3,6 +3,7 @@
 
 #include "Commands.h"
 #include "NextRunCommand.h"
+#include "StaleCommand.h"
 #include "StopSignal.h"
 #include "config/PathText.h"
 #include "config/ProgramFolders.h"
@@ -37,6 +38,10 @@ const char* const UsageText =
     "                    run by their folders; with CatchUp on and a run missed\n"
     "                    since the last start (default: from the state file),\n"
     "                    the catch-up time 2 minutes after that moment\n"
+    "  stale [--at \"yyyy-MM-dd HH:mm:ss\"]\n"
+    "                    list the enabled jobs without a clean run for their\n"
+    "                    StaleDays days at that moment (default: now): the job,\n"
+    "                    a tab, the days; exit status 1 when any is listed\n"
     "  daemon            run every enabled job on its schedule without a window,\n"
     "                    until SIGTERM or SIGINT; one scheduler per configuration\n"
     "\n"
@@ -67,7 +72,7 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
     std::string configFile;
-    std::optional<std::string> atText;      // next-run only
+    std::optional<std::string> atText;      // next-run and stale
     std::optional<std::string> lastRunText; // next-run only
     bool nulLineEnds = false;
     bool json = false;
@@ -115,7 +120,8 @@ int main(int argc, char** argv) {
     const std::string& command = words[0];
     const bool takesName =
         command == "check" || command == "sync" || command == "run-job" || command == "next-run";
-    const bool takesNothing = command == "projects" || command == "jobs" || command == "daemon";
+    const bool takesNothing =
+        command == "projects" || command == "jobs" || command == "daemon" || command == "stale";
     if (!takesName && !takesNothing) {
         return Usage("unknown command " + command);
     }
@@ -125,8 +131,8 @@ int main(int argc, char** argv) {
     if (takesNothing && words.size() != 1) {
         return Usage(command + " takes no name");
     }
-    if (atText && command != "next-run") {
-        return Usage("--at belongs to next-run");
+    if (atText && command != "next-run" && command != "stale") {
+        return Usage("--at belongs to next-run and stale");
     }
     const std::optional<TDateTime> at = atText ? TryTextToDateTime(*atText) : Now();
     if (!at) {
@@ -181,6 +187,9 @@ int main(int argc, char** argv) {
         }
         if (command == "next-run") {
             return CommandNextRun(ini, words[1], *at, lastRun);
+        }
+        if (command == "stale") {
+            return CommandStale(ini, *at);
         }
         if (command == "sync") {
             return CommandSync(ini, runLog, words[1], json);
