@@ -67,7 +67,7 @@ bool TJobProcessor::SafePoint() {
 bool TJobProcessor::InsideFileOperation() const {
     // Every apply item ends with its element (done or failed); until then the
     // stop test is being asked from within the item's copy.
-    return FInApply && FItemShown && FRun.FLogBuffer.Count() == FLogLinesAtItem;
+    return FInApply && FItemShown && FRun.FLogBuffer.LineCount() == FLogLinesAtItem;
 }
 
 void TJobProcessor::TOperationTracker::ShowStatus(const std::string& text) {
@@ -81,7 +81,7 @@ void TJobProcessor::TOperationTracker::ResetProgress(std::size_t max) {
 
 void TJobProcessor::TOperationTracker::ShowItem(const std::string& prefix, const std::string& path) {
     FOwner.FItemShown = true;
-    FOwner.FLogLinesAtItem = FOwner.FRun.FLogBuffer.Count();
+    FOwner.FLogLinesAtItem = FOwner.FRun.FLogBuffer.LineCount();
     FOwner.FProgress.ShowItem(prefix, path);
 }
 

@@ -54,34 +54,33 @@ std::string EscapeXmlText(const std::string& value) {
 
 namespace {
 
-const char* const CrLf = "\r\n";
-
-// The size of one block of a log buffer, and of the pieces a day file is
-// read and written in.
-constexpr std::size_t LogBlockSize = std::size_t{1} << 20;
+constexpr std::size_t LogBlockSize = 1024 * 1024;
 
 } // namespace
 
 void TLogBuffer::WriteLogElement(const std::string& name, const std::string& value) {
-    const std::string text = EscapeXmlText(MakeLogSafe(value));
-    const std::size_t length = 2 * name.size() + 5 + text.size() + 2;
-    if (FBlocks.empty() || FBlocks.back().size() + length > LogBlockSize) {
-        // The first block grows as needed: most items hold a few lines.
-        FBlocks.emplace_back();
-        if (FBlocks.size() > 1) {
-            FBlocks.back().reserve(std::max(LogBlockSize, length));
-        }
+    const std::string escaped = EscapeXmlText(MakeLogSafe(value));
+    const std::size_t size = 2 * name.size() + escaped.size() + 6;
+    if (FBlocks.empty() || FBlocks.back().size() + size > LogBlockSize) {
+        FBlocks.emplace_back().reserve(std::max(size, LogBlockSize));
     }
     std::string& block = FBlocks.back();
     block += '<';
     block += name;
     block += '>';
-    block += text;
+    block += escaped;
     block += "</";
     block += name;
-    block += '>';
-    block += CrLf;
+    block += ">\n";
     ++FCount;
+}
+
+std::size_t TLogBuffer::TextSize() const {
+    std::size_t size = 0;
+    for (const std::string& block : FBlocks) {
+        size += block.size();
+    }
+    return size;
 }
 
 TStringList TLogBuffer::Lines() const {
@@ -89,22 +88,27 @@ TStringList TLogBuffer::Lines() const {
     lines.reserve(FCount);
     for (const std::string& block : FBlocks) {
         std::size_t start = 0;
-        while (start < block.size()) {
-            const std::size_t end = block.find(CrLf, start);
-            lines.push_back(block.substr(start, end - start));
-            start = end + 2;
+        for (std::size_t end = block.find('\n'); end != std::string::npos; end = block.find('\n', start)) {
+            lines.emplace_back(block, start, end - start);
+            start = end + 1;
         }
     }
     return lines;
 }
 
-void TLogBuffer::Clear() {
-    FBlocks.clear();
-    FBlocks.shrink_to_fit();
+void TLogBuffer::TakeBlocks(const std::function<void(const std::string& block)>& visit) {
+    std::vector<std::string> blocks;
+    blocks.swap(FBlocks);
     FCount = 0;
+    for (std::string& block : blocks) {
+        visit(block);
+        std::string().swap(block);
+    }
 }
 
 namespace {
+
+const char* const CrLf = "\r\n";
 
 void Fail(const std::string& message) {
     throw ERunLogError("run log: " + message);
@@ -283,7 +287,7 @@ private:
 // an item of a million lines is never held twice. Without "</log>" the file is
 // not a day file this program can extend: the item is dropped and the file
 // left as it is.
-void InsertItem(const std::string& path, const TLogBuffer& buffer) {
+void InsertItem(const std::string& path, TLogBuffer& buffer) {
     const int in = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
     if (in < 0 || fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -299,21 +303,23 @@ void InsertItem(const std::string& path, const TLogBuffer& buffer) {
     const bool written = ReplaceFileAtomicallyWith(path, [&](int fd) {
         started = true;
         TCrLfWriter out(fd);
+        // Each block is encoded and written, then released; its lines end
+        // with LF, which the writer turns into CR LF.
         const auto putItem = [&] {
-            if (!out.Put("<item>")) {
-                return false;
-            }
-            for (const std::string& block : buffer.Blocks()) {
+            bool ok = out.Put("<item>");
+            buffer.TakeBlocks([&](const std::string& block) {
+                if (!ok) {
+                    return;
+                }
                 const std::optional<std::string> encoded = Utf8ToGb18030(block);
                 if (!encoded) {
                     encodeFailed = true;
-                    return false;
+                    ok = false;
+                    return;
                 }
-                if (!out.Put(*encoded)) {
-                    return false;
-                }
-            }
-            return out.Put("</item>");
+                ok = out.Put(*encoded);
+            });
+            return ok && out.Put("</item>");
         };
         const std::string endTag = "</log>";
         std::string chunk(LogBlockSize, '\0');

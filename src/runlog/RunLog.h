@@ -20,22 +20,28 @@ public:
 std::string EscapeXmlText(const std::string& value);
 
 // The element lines of the item being built (UTF-8); nothing reaches the disk
-// until the item is closed. A run over a million files logs a million lines:
-// they are kept one after the other in large blocks, each ended by CR LF as in
-// the day file, rather than as a million separate strings.
+// until the item is closed.
 class TLogBuffer {
 public:
     // Appends "<name>" + escaped value + "</name>" as one line.
     void WriteLogElement(const std::string& name, const std::string& value);
-    // How many lines the buffer holds.
-    std::size_t Count() const { return FCount; }
-    // A copy of the lines in order, without their line ends.
+    // A copy of the lines, in order.
     TStringList Lines() const;
-    // The lines in order as blocks of whole lines, each line ended by CR LF.
-    const std::vector<std::string>& Blocks() const { return FBlocks; }
-    void Clear();
+    std::size_t LineCount() const { return FCount; }
+    // The bytes of all lines, a line end counted as one.
+    std::size_t TextSize() const;
+    void Clear() {
+        FBlocks.clear();
+        FCount = 0;
+    }
+    // Hands the lines to visit a block at a time (each line ended by "\n"),
+    // releasing each block once visited; the buffer is empty afterwards.
+    void TakeBlocks(const std::function<void(const std::string& block)>& visit);
 
 private:
+    // The lines one after the other in blocks of about 1 MiB: a run of a
+    // million files logs a million lines, and one string per line would take
+    // half as much again in headers and allocations.
     std::vector<std::string> FBlocks;
     std::size_t FCount = 0;
 };
