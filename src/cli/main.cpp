@@ -44,6 +44,7 @@ const char* const UsageText =
     "                    a tab, the days; exit status 1 when any is listed\n"
     "  daemon            run every enabled job on its schedule without a window,\n"
     "                    until SIGTERM or SIGINT; one scheduler per configuration\n"
+    "                    tells the desktop of runs as [system] Notify says\n"
     "\n"
     "Options:\n"
     "  --config FILE     the configuration file; runs are logged in the folder \"log\"\n"
