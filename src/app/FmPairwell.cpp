@@ -2,10 +2,12 @@
 
 #include "Accessibility.h"
 #include "ByteText.h"
+#include "DesktopNotices.h"
 #include "FmProcess.h"
 #include "FormServices.h"
 #include "JobPages.h"
 #include "Messages.h"
+#include "Notifier.h"
 #include "ResultsPage.h"
 #include "SettingsPage.h"
 #include "config/CustomPublic.h"
@@ -77,6 +79,7 @@ void TFmPairwell::FormCreate() {
     ui->TabSheet6->layout()->addWidget(FResultsPage);
     FJobPages = new TJobPages(*FIniFile, *FRunLog, ui->TabSheet7, ui->TabItemHome, this);
     connect(FSettingsPage, &TSettingsPage::StayOnTopChanged, FFmProcess, &TFmProcess::SetStayOnTop);
+    CreateNotifier();
 
     auto* pages = new QActionGroup(this);
     for (QAction* action : {ui->setting, ui->Result, ui->AutoJob, ui->ActPlan, ui->ViewLog}) {
@@ -167,6 +170,36 @@ void TFmPairwell::CreateTray() {
             Pairwell1Click(); // a right click opens the menu instead
         }
     });
+}
+
+// Background runs and stale backups are told on the desktop; the rows report
+// from their first check on, so this comes before they are built.
+void TFmPairwell::CreateNotifier() {
+    const QDBusConnection bus = FOptions.FSessionBusNotices
+                                    ? QDBusConnection::sessionBus()
+                                    : QDBusConnection(QStringLiteral("pairwell-no-bus"));
+    FDesktopNotices = new TDesktopNotices(
+        bus,
+        [this](const TNotice& notice) {
+            if (FTrayAvailable) {
+                RxTrayIcon1->showMessage(notice.FTitle, notice.FBody,
+                                         notice.FProblem ? QSystemTrayIcon::Warning
+                                                         : QSystemTrayIcon::Information);
+            }
+        },
+        this);
+    FNotifier = new TNotifier(*FIniFile, FDesktopNotices, this);
+    connect(FJobPages, &TJobPages::JobRunFinished, FNotifier, &TNotifier::JobRunEnded);
+    connect(FJobPages, &TJobPages::JobStale, FNotifier, &TNotifier::JobStale);
+    connect(FDesktopNotices, &TDesktopNotices::OpenLogRequested, this, &TFmPairwell::OpenLogPage);
+    connect(RxTrayIcon1, &QSystemTrayIcon::messageClicked, this, &TFmPairwell::OpenLogPage);
+}
+
+void TFmPairwell::OpenLogPage() {
+    if (Pairwell1->text() == QStringLiteral("显示")) {
+        Pairwell1Click();
+    }
+    ViewLogExecute();
 }
 
 void TFmPairwell::SetIcons() {

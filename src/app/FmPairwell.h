@@ -15,7 +15,9 @@ class QAction;
 class QMenu;
 class QSystemTrayIcon;
 class QWebEngineView;
+class TDesktopNotices;
 class TFmProcess;
+class TNotifier;
 class TJobPages;
 class TResultsPage;
 class TSettingsPage;
@@ -35,6 +37,9 @@ struct TFmPairwellOptions {
     bool FWithBrowser = true;
     // Whether the desktop has a tray; asked of the system when not given.
     std::optional<bool> FTrayAvailable;
+    // Whether notices go to the desktop's notification service on the
+    // session bus; without it they go to the tray alone.
+    bool FSessionBusNotices = true;
 
     static TFmPairwellOptions ForProgram();
 };
@@ -52,6 +57,8 @@ public:
     TResultsPage& ResultsPage() { return *FResultsPage; }
     TFmProcess& FmProcess() { return *FFmProcess; }
     TJobPages& JobPages() { return *FJobPages; }
+    TNotifier& Notifier() { return *FNotifier; }
+    TDesktopNotices& DesktopNotices() { return *FDesktopNotices; }
     TIniFile& IniFile() { return *FIniFile; }
     const TRunLog& RunLog() const { return *FRunLog; }
     bool IsRunning() const { return FRunning; }
@@ -74,6 +81,8 @@ public:
     void Pairwell1Click();
     void AppEvents1Minimize();
     void AppEvents1Restore();
+    // A notice's action: the window comes back on its log page.
+    void OpenLogPage();
 
     // Progress services of the interactive runs.
     void ShowProgressWindow(bool visible);
@@ -91,6 +100,7 @@ private:
     // Ends the job runs and releases the run-log item buffer.
     void FormClose();
     void CreateTray();
+    void CreateNotifier();
     void SetIcons();
     void ShowPage(QWidget* page, QAction* action);
     void ClearStopRequest();
@@ -110,6 +120,8 @@ private:
     TSettingsPage* FSettingsPage = nullptr;
     TResultsPage* FResultsPage = nullptr;
     TJobPages* FJobPages = nullptr;
+    TDesktopNotices* FDesktopNotices = nullptr;
+    TNotifier* FNotifier = nullptr;
     QWebEngineView* WebBrowser1 = nullptr;
     QSystemTrayIcon* RxTrayIcon1 = nullptr;
     QMenu* RxPopupMenu1 = nullptr;

@@ -18,6 +18,7 @@
 #include "engine/CheckSettings.h"
 #include "engine/DeployFolder.h"
 #include "engine/FlushFileSystem.h"
+#include "engine/ParallelCopies.h"
 #include "engine/Plan.h"
 #include "ui_FmPairwell.h"
 #include "ui_SettingsPage.h"
@@ -247,6 +248,13 @@ void TFmPairwell::FileUpdateExecute() {
 
 void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMode) {
     Ui::SettingsPage& page = FSettingsPage->Controls();
+    int parallelCopies = ParallelCopiesAuto;
+    try {
+        parallelCopies = ResolveParallelCopies(ReadParallelCopies(*FIniFile), writeRoot);
+    } catch (const EConvertError& error) {
+        ShowErrorBox(this, error); // nothing has started yet
+        return;
+    }
     FBeginTime = Now();
     const auto started = std::chrono::steady_clock::now();
     TCursorGuard cursor(Qt::BusyCursor);
@@ -274,6 +282,12 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
     options.FWriteRoot = writeRoot;
     options.FUpdateReadOnly = page.cbUpdateReadOnly->isChecked();
     options.FDeployMode = deployMode;
+    {
+        const TProjectRecord record = FSettingsPage->ShownRecord();
+        options.FLinks = record.FLinks;
+        options.FVerifyCopy = record.FVerifyCopy;
+    }
+    options.FParallelCopies = parallelCopies;
     std::vector<TApplyPhase> phases = {TApplyPhase::New, TApplyPhase::Update};
     if (page.cbFileDelete->isChecked() && !deployMode) {
         phases.push_back(TApplyPhase::Delete);

@@ -6,6 +6,7 @@
 #include "jobs/JobSchedule.h"
 #include "jobs/JobThread.h"
 #include "jobs/JobTriggers.h"
+#include "jobs/StaleAlert.h"
 #include "ui_FrmItem.h"
 
 #include <QApplication>
@@ -18,6 +19,7 @@ namespace {
 constexpr int AlarmCheckMilliseconds = 450;
 constexpr int IdleInfoWidth = 180;
 constexpr int RunningBarWidth = 180;
+constexpr int StaleCheckMilliseconds = 60'000;
 const QString RunByServiceText = QStringLiteral("由后台服务运行");
 } // namespace
 
@@ -37,6 +39,9 @@ TFrmItem::TFrmItem(TIniFile& iniFile, const TRunLog& runLog, TJobThreadKeeper& k
     FClock.setInterval(AlarmCheckMilliseconds);
     connect(&FClock, &QTimer::timeout, this, [this] { CheckAlarm(Now()); });
     FClock.start();
+    FStaleClock.setInterval(StaleCheckMilliseconds);
+    connect(&FStaleClock, &QTimer::timeout, this, [this] { CheckStale(Now()); });
+    FStaleClock.start();
 }
 
 TFrmItem::~TFrmItem() {
@@ -126,6 +131,7 @@ void TFrmItem::Reschedule() {
         FTriggers->Reload(Now(), std::chrono::steady_clock::now());
     }
     ShowTriggerInfo();
+    CheckStale(Now());
 }
 
 void TFrmItem::SetInfo(const QString& text) {
@@ -197,6 +203,7 @@ void TFrmItem::RxClock1Alarm() {
         return;
     }
     FProgress = std::make_unique<TQueuedProgress>(*this, buffer);
+    ShowStale(); // the detail line is the run's now
     if (ui->SpeedButton1->isChecked()) {
         FProcessor->Pause();
     }
@@ -209,9 +216,11 @@ void TFrmItem::RxClock1Alarm() {
 
 void TFrmItem::ProcessorTerminated() {
     QString refused;
+    std::optional<TJobRunOutcome> outcome;
     if (FProcessor) {
         FProcessor->Wait();
         refused = DeleteGuardRowDetail(FProcessor->Results());
+        outcome = TJobRunOutcome{FJobName, FProcessor->Results(), FProcessor->FailureText()};
         FProcessor.reset();
     }
     if (FProgress) {
@@ -225,6 +234,35 @@ void TFrmItem::ProcessorTerminated() {
     Reschedule();
     SetDetail(refused); // the row says why the deletion guard refused a project
     emit RunEnded(FJobName);
+    if (outcome) {
+        emit RunFinished(*outcome);
+    }
+}
+
+void TFrmItem::CheckStale(TDateTime now) {
+    if (FJobName.isEmpty()) {
+        return;
+    }
+    const std::optional<int> days = ReadStaleBackupDays(FIniFile, TextToBytes(FJobName), now);
+    FStaleDays = days.value_or(0);
+    ShowStale();
+    if (days) {
+        emit StaleSeen(FJobName, *days, now);
+    }
+}
+
+// Red while stale; the detail line says so whenever no run shows its progress there.
+void TFrmItem::ShowStale() {
+    const QString text = FStaleDays > 0 ? QString::fromStdString(StaleBackupText(FStaleDays)) : QString();
+    setStyleSheet(text.isEmpty() ? QString()
+                                 : QStringLiteral("#FrmItem { background-color: rgb(255, 200, 200); }"));
+    setAccessibleDescription(text);
+    if (FProcessor) {
+        ui->LabDetail->setStyleSheet(QString());
+        return;
+    }
+    ui->LabDetail->setStyleSheet(text.isEmpty() ? QString() : QStringLiteral("color: rgb(200, 0, 0);"));
+    ui->LabDetail->setText(text);
 }
 
 void TFrmItem::SpeedButton1Click() {

@@ -2,6 +2,7 @@
 
 #include "ByteText.h"
 #include "DateTimeQt.h"
+#include "FmAdvanced.h"
 #include "FmInput.h"
 #include "Messages.h"
 #include "config/AsciiCase.h"
@@ -40,6 +41,7 @@ TSettingsPage::TSettingsPage(TIniFile& iniFile, QWidget* parent)
     connect(ui->cbStayOnTop, &QCheckBox::toggled, this, &TSettingsPage::cbStayOnTopClick);
     connect(ui->cbCheckEditTime, &QCheckBox::toggled, this, &TSettingsPage::cbCheckEditTimeClick);
     connect(ui->cbUpdateToOther, &QCheckBox::toggled, this, &TSettingsPage::cbUpdateToOtherClick);
+    connect(ui->btnAdvanced, &QPushButton::clicked, this, &TSettingsPage::btnAdvancedClick);
 }
 
 TSettingsPage::~TSettingsPage() = default;
@@ -96,6 +98,16 @@ void TSettingsPage::cbCheckEditTimeClick() {
 void TSettingsPage::cbUpdateToOtherClick() {
     SetModified(true);
     ui->DirectoryEdit3->setEnabled(ui->cbUpdateToOther->isChecked());
+}
+
+void TSettingsPage::btnAdvancedClick() {
+    TFmAdvanced dialog(this);
+    dialog.SetRecord(FLoadedRecord);
+    if (dialog.exec() != QDialog::Accepted || !dialog.IsModified()) {
+        return;
+    }
+    FLoadedRecord = dialog.Record(FLoadedRecord);
+    SetModified(true);
 }
 
 void TSettingsPage::NormaliseThreshold() {

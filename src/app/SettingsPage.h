@@ -48,6 +48,8 @@ public:
     void cbStayOnTopClick();
     void cbCheckEditTimeClick();
     void cbUpdateToOtherClick();
+    // Opens the advanced options of the shown project; a change there raises the mark.
+    void btnAdvancedClick();
     void DirectoryEdit1Change();
 
 signals:

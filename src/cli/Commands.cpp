@@ -147,10 +147,10 @@ int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineE
 }
 
 int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName, bool json,
-                bool forceDelete) {
+                int jobs, bool forceDelete) {
     TCliProgress progress;
     TCliOutput output(progress, json);
-    TJobProcessor processor(ini, runLog, "", progress, TRunControl{{}, StopSignalTest()});
+    TJobProcessor processor(ini, runLog, "", progress, TRunControl{{}, StopSignalTest(), jobs, {}});
     processor.SetForceDelete(forceDelete);
     const std::time_t start = std::time(nullptr);
     const bool completed = processor.RunProject(projectName).FCompleted;
@@ -165,7 +165,7 @@ int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& p
     return status;
 }
 
-int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName, bool json,
+int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName, bool json, int jobs,
                   bool forceDelete) {
     if (!JobExists(ini, jobName)) {
         const std::string error = "No job named \"" + jobName + "\" in " + ini.FileName();
@@ -179,7 +179,7 @@ int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string&
     }
     TCliProgress progress;
     TCliOutput output(progress, json);
-    TJobProcessor processor(ini, runLog, jobName, progress, TRunControl{{}, StopSignalTest()});
+    TJobProcessor processor(ini, runLog, jobName, progress, TRunControl{{}, StopSignalTest(), jobs, {}});
     processor.SetForceDelete(forceDelete);
     const TJobState state(ini.FileName());
     state.RecordStart(jobName, Now());

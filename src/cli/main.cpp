@@ -3,6 +3,7 @@
 
 #include "Commands.h"
 #include "NextRunCommand.h"
+#include "StaleCommand.h"
 #include "StopSignal.h"
 #include "config/PathText.h"
 #include "config/ProgramFolders.h"
@@ -37,8 +38,13 @@ const char* const UsageText =
     "                    run by their folders; with CatchUp on and a run missed\n"
     "                    since the last start (default: from the state file),\n"
     "                    the catch-up time 2 minutes after that moment\n"
+    "  stale [--at \"yyyy-MM-dd HH:mm:ss\"]\n"
+    "                    list the enabled jobs without a clean run for their\n"
+    "                    StaleDays days at that moment (default: now): the job,\n"
+    "                    a tab, the days; exit status 1 when any is listed\n"
     "  daemon            run every enabled job on its schedule without a window,\n"
     "                    until SIGTERM or SIGINT; one scheduler per configuration\n"
+    "                    tells the desktop of runs as [system] Notify says\n"
     "\n"
     "Options:\n"
     "  --config FILE     the configuration file; runs are logged in the folder \"log\"\n"
@@ -47,6 +53,9 @@ const char* const UsageText =
     "                    (~/.config) with its log in $XDG_DATA_HOME/pairwell/log\n"
     "                    (~/.local/share)\n"
     "  -0, --null        end plan lines with NUL (check only)\n"
+    "  --jobs N          copy N files at once, 1 to 16 (sync and run-job; default: the\n"
+    "                    [system] key ParallelCopies, auto = the cores, at most 8, 1 on a\n"
+    "                    rotating disk)\n"
     "  --json            print one JSON object on standard output when the run\n"
     "                    ends (sync and run-job; schema in the README)\n"
     "  --force-delete    sync and run-job: go ahead with deletions that the deletion\n"
@@ -71,9 +80,10 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
     std::string configFile;
-    std::optional<std::string> atText;      // next-run only
+    std::optional<std::string> atText;      // next-run and stale
     std::optional<std::string> lastRunText; // next-run only
     bool nulLineEnds = false;
+    std::optional<std::string> jobsText; // sync and run-job only
     bool json = false;
     bool forceDelete = false;
     std::vector<std::string> words;
@@ -97,6 +107,13 @@ int main(int argc, char** argv) {
             atText = argv[++i];
         } else if (arg.rfind("--at=", 0) == 0) {
             atText = arg.substr(5);
+        } else if (arg == "--jobs" || arg == "-j") {
+            if (i + 1 >= argc) {
+                return Usage("--jobs needs a number from 1 to 16");
+            }
+            jobsText = argv[++i];
+        } else if (arg.rfind("--jobs=", 0) == 0) {
+            jobsText = arg.substr(7);
         } else if (arg == "--last-run") {
             if (i + 1 >= argc) {
                 return Usage("--last-run needs a date and time");
@@ -122,7 +139,8 @@ int main(int argc, char** argv) {
     const std::string& command = words[0];
     const bool takesName =
         command == "check" || command == "sync" || command == "run-job" || command == "next-run";
-    const bool takesNothing = command == "projects" || command == "jobs" || command == "daemon";
+    const bool takesNothing =
+        command == "projects" || command == "jobs" || command == "daemon" || command == "stale";
     if (!takesName && !takesNothing) {
         return Usage("unknown command " + command);
     }
@@ -132,12 +150,25 @@ int main(int argc, char** argv) {
     if (takesNothing && words.size() != 1) {
         return Usage(command + " takes no name");
     }
-    if (atText && command != "next-run") {
-        return Usage("--at belongs to next-run");
+    if (atText && command != "next-run" && command != "stale") {
+        return Usage("--at belongs to next-run and stale");
     }
     const std::optional<TDateTime> at = atText ? TryTextToDateTime(*atText) : Now();
     if (!at) {
         return Usage("--at needs a date and time such as \"2026-03-10 17:45:00\"");
+    }
+    int jobs = 0;
+    if (jobsText) {
+        if (command != "sync" && command != "run-job") {
+            return Usage("--jobs belongs to sync and run-job");
+        }
+        const std::string& text = *jobsText;
+        const bool digits =
+            !text.empty() && text.size() <= 2 && text.find_first_not_of("0123456789") == std::string::npos;
+        jobs = digits ? std::stoi(text) : 0;
+        if (jobs < 1 || jobs > 16) {
+            return Usage("--jobs needs a number from 1 to 16, not \"" + text + "\"");
+        }
     }
     if (lastRunText && command != "next-run") {
         return Usage("--last-run belongs to next-run");
@@ -192,10 +223,13 @@ int main(int argc, char** argv) {
         if (command == "next-run") {
             return CommandNextRun(ini, words[1], *at, lastRun);
         }
-        if (command == "sync") {
-            return CommandSync(ini, runLog, words[1], json, forceDelete);
+        if (command == "stale") {
+            return CommandStale(ini, *at);
         }
-        return CommandRunJob(ini, runLog, words[1], json, forceDelete);
+        if (command == "sync") {
+            return CommandSync(ini, runLog, words[1], json, jobs, forceDelete);
+        }
+        return CommandRunJob(ini, runLog, words[1], json, jobs, forceDelete);
     } catch (const std::exception& error) {
         std::cout.flush();
         std::cerr << "pairwell-cli: " << error.what() << '\n';

@@ -5,6 +5,7 @@
 #include "DeleteGuard.h"
 #include "FlushFileSystem.h"
 #include "FolderIndex.h"
+#include "ParallelCopies.h"
 #include "config/FileFacts.h"
 #include "config/PathText.h"
 
@@ -76,6 +77,8 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     options.FWriteRoot = run.FTargetRoot;
     options.FUpdateReadOnly = project.FUpdateReadOnly;
     options.FDeployMode = project.FUpdateToOther;
+    options.FLinks = project.FLinks;
+    options.FVerifyCopy = project.FVerifyCopy;
     if (options.FDeployMode) {
         if (IsBlank(project.FDeploy)) {
             return Reject(run, ErrorInvalidDeploy,
@@ -86,6 +89,9 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     if (DeleteGuardRefuses(run)) {
         return false;
     }
+
+    options.FParallelCopies = ResolveParallelCopies(
+        run.FParallelCopies != 0 ? run.FParallelCopies : ReadParallelCopies(ini), options.FWriteRoot);
 
     // A stop during the copy of a phase's last item ends that phase without
     // marking it stopped: the stop test itself is asked once more.

@@ -2,6 +2,7 @@
 
 #include "Plan.h"
 #include "Progress.h"
+#include "ProjectRecord.h"
 #include "StopTest.h"
 #include "TimeTolerance.h"
 #include "config/DateTime.h"
@@ -27,6 +28,11 @@ struct TCheckSettings {
     // In deploy mode the deploy folder (with trailing delimiter), else empty:
     // a deploy folder inside the source is left out of the source index.
     std::string FDeployRoot;
+    // How symbolic links are listed and compared.
+    TLinkMode FLinks = TLinkMode::File;
+    // An existing target file is updated exactly when its size or its bytes
+    // differ; the time mode and the equal-size rule then do not apply.
+    bool FCompareContent = false;
 };
 
 // Error: the entry or its counterpart could not be examined, so it is in no list.

@@ -2,6 +2,7 @@
 
 #include "FileSystemKind.h"
 #include "RenameNoReplace.h"
+#include "VerifiedCopy.h"
 #include "config/CustomPublic.h"
 #include "config/FileFacts.h"
 #include "config/PathText.h"
@@ -43,7 +44,7 @@ public:
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::string name = RandomTemporaryName();
             const int fd =
-                openat(folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+                openat(folderFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
             if (fd >= 0) {
                 FFd.Reset(fd);
                 FName = std::move(name);
@@ -250,7 +251,7 @@ bool CopyFileInBlocks(int sourceFd, int targetFd, const TStopTest& stopRequested
 }
 
 bool CopyOneFileAt(const std::string& source, int folderFd, const std::string& name, bool failIfExists,
-                   const TStopTest& stopRequested, std::string& reason) {
+                   const TStopTest& stopRequested, std::string& reason, bool verify) {
     struct stat existing {};
     if (failIfExists && fstatat(folderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
         return Fail(reason, ErrorText(EEXIST));
@@ -270,7 +271,11 @@ bool CopyOneFileAt(const std::string& source, int folderFd, const std::string& n
         return FailWithErrno(reason);
     }
     const bool polled = sourceStat.st_size > SingleCallCopyLimit;
-    if (!CopyContents(sourceFd.Get(), temporary.Fd(), polled, stopRequested)) {
+    if (verify) {
+        if (!CopyVerified(sourceFd.Get(), temporary.Fd(), polled, stopRequested, reason)) {
+            return false;
+        }
+    } else if (!CopyContents(sourceFd.Get(), temporary.Fd(), polled, stopRequested)) {
         return errno == ECANCELED ? Fail(reason, "stopped") : FailWithErrno(reason);
     }
     const timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};

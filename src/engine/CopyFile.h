@@ -48,8 +48,10 @@ private:
 // source is copied; opening it never waits (a pipe is refused). Raises
 // EInOutError only when the source cannot be opened or measured; every other
 // failure returns false with the reason (the system's message) in reason.
+// With verify the copy is read back from the disk and compared with what was
+// read from the source before the rename (CopyVerified).
 bool CopyOneFileAt(const std::string& source, int folderFd, const std::string& name, bool failIfExists,
-                   const TStopTest& stopRequested, std::string& reason);
+                   const TStopTest& stopRequested, std::string& reason, bool verify = false);
 
 // CopyOneFileAt into the folder of target, reached by its path.
 bool CopyOneFile(const std::string& source, const std::string& target, bool failIfExists,

@@ -3,7 +3,10 @@
 #include "Alarm.h"
 #include "JobRecord.h"
 #include "JobThread.h"
+#include "NoticeSender.h"
+#include "RunNotice.h"
 #include "SchedulerLock.h"
+#include "StaleAlert.h"
 #include "config/ProgramFolders.h"
 #include "runlog/RunLog.h"
 
@@ -15,6 +18,8 @@
 namespace {
 
 constexpr int CheckMilliseconds = 450;
+// How often each job's backup is looked at for the stale alert.
+constexpr long long StaleCheckMilliseconds = 60'000;
 
 // What tells that the configuration file changed: a save replaces it.
 struct TFileStamp {
@@ -59,14 +64,22 @@ private:
             : FTriggers(ini, name, tuning) {}
         TAlarm FAlarm;
         TJobTriggers FTriggers;
+        TJobScheduleTexts FScheduled; // what the alarm was armed from
         std::unique_ptr<TJobThread> FRunner;
+        std::optional<TDateTime> FStaleCheckedAt;
+        // The day the stale alert was last told: at most once a day.
+        std::optional<TDateTime> FStaleToldOn;
     };
 
     void Say(const std::string& text) {
         if (FOptions.FMessages != nullptr) {
-            *FOptions.FMessages << DateTimeToText(Now()) << ' ' << text << std::endl;
+            *FOptions.FMessages << DateTimeToText(FOptions.FNow()) << ' ' << text << std::endl;
         }
     }
+    // Sends a notice to the desktop; where no service answers, one line of the messages.
+    void Tell(const std::optional<TRunNotice>& notice);
+    void RunEnded(const std::string& name, TJob& job);
+    void CheckStale(const std::string& name, TJob& job, TDateTime now);
     void ReadJobs();
     void Reschedule(const std::string& name, TJob& job);
     void Check(const std::string& name, TJob& job);
@@ -80,8 +93,40 @@ private:
     TJobThreadKeeper FKeeper; // runners of jobs removed from the configuration
 };
 
+void TDaemon::Tell(const std::optional<TRunNotice>& notice) {
+    if (notice && !SendNoticeToDesktop(*notice)) {
+        Say(NoticeLine(*notice));
+    }
+}
+
+void TDaemon::RunEnded(const std::string& name, TJob& job) {
+    job.FRunner->Wait();
+    Say("job " + name + " ended: " + RunOutcome(*job.FRunner));
+    // "Notify" as it stands now: the configuration is read again when it changes.
+    Tell(ChooseRunNotice(name, job.FRunner->Results(), job.FRunner->FailureText(), ReadNotifyMode(FIni)));
+    job.FStaleCheckedAt.reset(); // the run may have ended the alert, or begun it
+}
+
+void TDaemon::CheckStale(const std::string& name, TJob& job, TDateTime now) {
+    if (job.FStaleCheckedAt &&
+        now.FMilliseconds - job.FStaleCheckedAt->FMilliseconds < StaleCheckMilliseconds) {
+        return;
+    }
+    job.FStaleCheckedAt = now;
+    const std::optional<int> days = ReadStaleBackupDays(FIni, name, now);
+    if (!days || job.FStaleToldOn == StartOfDay(now)) {
+        return;
+    }
+    const std::optional<TRunNotice> notice = ChooseStaleNotice(name, *days, ReadNotifyMode(FIni));
+    if (notice) {
+        job.FStaleToldOn = StartOfDay(now);
+    }
+    Tell(notice);
+}
+
 void TDaemon::Reschedule(const std::string& name, TJob& job) {
-    const TDateTime now = Now();
+    const TDateTime now = FOptions.FNow();
+    job.FScheduled = ReadJobScheduleTexts(FIni, name);
     job.FAlarm.Arm(NextRunTime(FIni, name, now), now);
 }
 
@@ -94,17 +139,23 @@ void TDaemon::ReadJobs() {
             continue;
         }
         const auto found = FJobs.find(name);
+        bool changed = true;
         if (found != FJobs.end()) {
+            TJob& known = *found->second;
+            const TJobKind kind = known.FTriggers.Kind();
+            known.FTriggers.Reload(FOptions.FNow(), std::chrono::steady_clock::now());
+            // A save of something else leaves the armed time alone: a periodic
+            // job counts its period from its last run, not from every save.
+            changed = ReadJobScheduleTexts(FIni, name) != known.FScheduled || known.FTriggers.Kind() != kind;
             jobs[name] = std::move(found->second);
             FJobs.erase(found);
-            jobs[name]->FTriggers.Reload(Now(), std::chrono::steady_clock::now());
         } else {
             auto job = std::make_unique<TJob>(FIni, name, FOptions.FTuning);
-            job->FTriggers.Begin(Now(), std::chrono::steady_clock::now());
+            job->FTriggers.Begin(FOptions.FNow(), std::chrono::steady_clock::now());
             jobs[name] = std::move(job);
             Say("job " + name + " scheduled");
         }
-        if (!jobs[name]->FRunner) {
+        if (!jobs[name]->FRunner && changed) {
             Reschedule(name, *jobs[name]);
         }
         if (jobs[name]->FTriggers.InfoText() == WatchLimitText) {
@@ -125,25 +176,27 @@ void TDaemon::Start(const std::string& name, TJob& job) {
     } catch (const std::exception& error) {
         Say("job " + name + " could not start: " + error.what());
         // What asked for the run is spent, as by a run that failed at once.
-        job.FTriggers.RunStarted(Now(), std::chrono::steady_clock::now());
+        job.FTriggers.RunStarted(FOptions.FNow(), std::chrono::steady_clock::now());
         job.FTriggers.RunEnded();
         Reschedule(name, job);
         return;
     }
-    job.FTriggers.RunStarted(Now(), std::chrono::steady_clock::now());
+    job.FTriggers.RunStarted(FOptions.FNow(), std::chrono::steady_clock::now());
     Say("job " + name + " started");
     job.FRunner->Start();
 }
 
 void TDaemon::Check(const std::string& name, TJob& job) {
     if (job.FRunner && job.FRunner->Finished()) {
-        job.FRunner->Wait();
-        Say("job " + name + " ended: " + RunOutcome(*job.FRunner));
+        RunEnded(name, job);
         job.FRunner.reset();
         job.FTriggers.RunEnded();
         Reschedule(name, job);
     }
-    const TDateTime now = Now();
+    const TDateTime now = FOptions.FNow();
+    if (!job.FRunner) {
+        CheckStale(name, job, now);
+    }
     bool due = job.FAlarm.Check(now);
     if (job.FTriggers.Poll(now, std::chrono::steady_clock::now(), false)) {
         due = true;
@@ -196,8 +249,7 @@ int TDaemon::Run() {
     }
     for (auto& [name, job] : FJobs) {
         if (job->FRunner) {
-            job->FRunner->Wait();
-            Say("job " + name + " ended: " + RunOutcome(*job->FRunner));
+            RunEnded(name, *job);
         }
     }
     FKeeper.JoinAll();

@@ -92,6 +92,13 @@ TEST(Alarm, TheMidnightAlarmArmedDuringMidnightFiresAtOnce) {
     ASSERT_EQ(fired.size(), 2u);
     EXPECT_EQ(fired[0], On(10, 0, 0, 20));
     EXPECT_EQ(DecodeDateTime(fired[1]).FDay, 11);
+
+    // Its run ends within the minute and re-arms the job: no second run.
+    TAlarm daily = Armed(0, 0, On(10, 23, 59));
+    EXPECT_EQ(Tick(daily, On(10, 23, 59, 59), On(11, 0, 0, 5)).size(), 1u);
+    daily.SetTime(0, 0, On(11, 0, 0, 5));
+    EXPECT_TRUE(Tick(daily, On(11, 0, 0, 5), On(11, 0, 1)).empty());
+    EXPECT_EQ(Tick(daily, On(11, 0, 1), On(12, 0, 1)).size(), 1u); // the next night
 }
 
 TEST(Alarm, AClockSetBackFiresAgainAClockSetForwardSkipsTheMinute) {

@@ -5,7 +5,10 @@ Starts the real program under an X server of its own (Xvfb), a D-Bus session
 of its own and the accessibility bus, from a private copy of its program
 folder (so its pairwell.ini is private) with a private XDG_RUNTIME_DIR (so its
 single-instance lock is private). Then, through the bus only:
-  - the toolbar buttons and the settings page controls are found by name;
+  - the toolbar buttons, the settings page controls and the new controls of
+    the job pages are found by name;
+  - "高级…" opens its dialog, whose every control is found by name and
+    none is left without one; "取 消" closes it;
   - no focusable control on any page is left without a name;
   - a check is driven: the folder fields are typed through EditableText,
     " 检查 " is pressed through Action, the notice "检查完成!" is found and
@@ -51,6 +54,33 @@ SETTINGS_FIELDS = {  # name -> role
     "- 文件名称关键字": "text",
     "保存...": "push button",
     "删除...": "push button",
+    "高级…": "push button",
+}
+# Controls of the job editor and the automatic-run page (on pages not shown).
+JOB_FIELDS = {
+    "变化时": "radio button",
+    "连接时": "radio button",
+    "错过时补做": "check box",
+    "未成功同步提醒(W):": "spin button",
+    "桌面通知(N):": "combo box",
+}
+# The "高级…" dialog of the settings page.
+ADVANCED_FIELDS = {
+    "启用删除保护(G)": "check box",
+    "计划删除达到(N):": "spin button",
+    "且超过目标的(P):": "spin button",
+    "源文件夹标记文件(M):": "text",
+    "保留被覆盖和删除的文件(V)": "check box",
+    "版本文件夹(F):": "text",
+    "浏览": "push button",
+    "保留天数(K):": "spin button",
+    "时间容差(O):": "spin button",
+    "忽略时差(I):": "text",
+    "符号链接(L):": "combo box",
+    "比较文件内容(C)": "check box",
+    "复制后校验(Y)": "check box",
+    "确 定": "push button",
+    "取 消": "push button",
 }
 # Roles that only hold other controls; a screen reader does not stop on them.
 CONTAINER_ROLES = {"filler", "panel", "layered pane", "frame", "window", "scroll pane", "viewport",
@@ -299,6 +329,29 @@ def find_all(root, name=None, role_name=None, strip=False):
     return found
 
 
+def labelled_by(node):
+    """The names of the labels a control is labelled by."""
+    import pyatspi
+    names = []
+    try:
+        for relation in node.getRelationSet():
+            if relation.getRelationType() == pyatspi.RELATION_LABELLED_BY:
+                for index in range(relation.getNTargets()):
+                    names.append(relation.getTarget(index).name)
+    except Exception:
+        pass
+    return names
+
+
+def find_control(root, name, role_name):
+    """Controls of the role named so, or labelled so: on Linux a combo box's
+    name is its current text, and its label comes as a relation."""
+    found = find_all(root, name=name, role_name=role_name)
+    if not found and role_name == "combo box":
+        found = [node for node in find_all(root, role_name=role_name) if name in labelled_by(node)]
+    return found
+
+
 def state(node, which):
     return node.getState().contains(which)
 
@@ -386,6 +439,15 @@ def check_names(frame):
         elif name.startswith("+ 文件路径") and not showing:
             fail("settings control %r is not showing" % name)
 
+    for name, role_name in JOB_FIELDS.items():
+        nodes = find_control(frame, name, role_name)
+        if len(nodes) != 1:
+            fail("job control %r (%s): found %d" % (name, role_name, len(nodes)))
+    check_unnamed(frame)
+
+
+def check_unnamed(frame):
+    import pyatspi
     log("-- focusable controls without a name")
     seen_known = set()
     for node, ancestors in walk(frame):
@@ -407,6 +469,31 @@ def check_names(frame):
         fail("focusable %s without a name under %s" % (node_role, " > ".join(named) or "the window"))
     for key in KNOWN_UNNAMED - seen_known:
         log("note: %s under %s now has a name; drop it from KNOWN_UNNAMED" % (key[-1], " > ".join(key[:-1])))
+
+
+def check_advanced_dialog(app, frame, address):
+    """Opens "高级…", finds every control of the dialog by name, and cancels it."""
+    log("-- the advanced options dialog")
+    button = [b for b in find_all(frame, name="高级…", role_name="push button")][0]
+    # The dialog is modal: the press answers only when it closes.
+    press(button, address)
+
+    def dialog():
+        for window in children(app):
+            if window is not frame and window.name == "高级同步选项" and state_showing(window):
+                return window
+        return None
+
+    window = wait_for("the dialog 高级同步选项", dialog, 30)
+    for name, role_name in ADVANCED_FIELDS.items():
+        nodes = find_control(window, name, role_name)
+        if len(nodes) != 1:
+            fail("dialog control %r (%s): found %d" % (name, role_name, len(nodes)))
+    check_unnamed(window)
+    cancel = find_all(window, name="取 消", role_name="push button")
+    if cancel:
+        press(cancel[0])
+    wait_for("the dialog to close", lambda: dialog() is None, 20)
 
 
 def drive_check(app, frame, data, address):
@@ -572,6 +659,7 @@ def inner(args):
         # The settings page fills in after the frame appears.
         wait_for("the settings page", lambda: find_all(frame, name="源文件夹(S):", role_name="text"), 30)
         check_names(frame)
+        check_advanced_dialog(app, frame, address)
         drive_check(app, frame, args.data, address)
         toggle_page(frame)
         read_log_page(frame)

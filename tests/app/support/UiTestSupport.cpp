@@ -31,6 +31,7 @@ std::unique_ptr<TFmPairwell> TProgramFolder::OpenWindow(bool trayAvailable) cons
     options.FConfigFileName = File(QStringLiteral("pairwell.ini"));
     options.FWithBrowser = false;
     options.FTrayAvailable = trayAvailable;
+    options.FSessionBusNotices = false; // no test speaks to the desktop's notification service
     auto window = std::make_unique<TFmPairwell>(options);
     window->show();
     return window;
