@@ -16,6 +16,7 @@
 #include "engine/Check.h"
 #include "engine/CheckSettings.h"
 #include "engine/Plan.h"
+#include "engine/Versions.h"
 #include "ui_FmPairwell.h"
 #include "ui_SettingsPage.h"
 
@@ -135,7 +136,12 @@ void TFmPairwell::FileCheckExecute() {
     const std::string deployRoot = IsBlank(record.FDeploy)
                                        ? std::string()
                                        : WithTrailingDelimiter(ResolveFolder(page.DirectoryEdit3->text()));
-    const TCheckSettings settings = CheckSettingsFor(record, FSourceRoot, FTargetRoot, deployRoot);
+    TCheckSettings settings = CheckSettingsFor(record, FSourceRoot, FTargetRoot, deployRoot);
+    if (const std::string problem = SetVersionFolder(settings, record, FIniFile->FileName());
+        !problem.empty()) {
+        ShowNotice(this, BytesToText(ErrorInvalidVersionFolder + ": " + problem));
+        return;
+    }
 
     FRunning = true;
     ShowProgressWindow(true);
@@ -206,6 +212,12 @@ void TFmPairwell::FileUpdateExecute() {
         FDeployRoot = WithTrailingDelimiter(deploy);
         writeRoot = FDeployRoot;
     }
+    if (const std::string problem = VersionFolderProblemFor(FSettingsPage->ShownRecord(),
+                                                            FIniFile->FileName(), FSourceRoot, writeRoot);
+        !problem.empty()) {
+        ShowNotice(this, BytesToText(ErrorInvalidVersionFolder + ": " + problem));
+        return;
+    }
     RunSynchronisation(writeRoot, deployMode);
 }
 
@@ -238,6 +250,8 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
     options.FWriteRoot = writeRoot;
     options.FUpdateReadOnly = page.cbUpdateReadOnly->isChecked();
     options.FDeployMode = deployMode;
+    options.FVersions =
+        VersionStoreFor(FSettingsPage->ShownRecord(), FIniFile->FileName(), writeRoot, FBeginTime);
     std::vector<TApplyPhase> phases = {TApplyPhase::New, TApplyPhase::Update};
     if (page.cbFileDelete->isChecked() && !deployMode) {
         phases.push_back(TApplyPhase::Delete);
@@ -287,6 +301,14 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
     ResultExecute();
     const auto spent =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    if (options.FVersions) {
+        try {
+            RunOnWorkerThread([&] { options.FVersions->Prune(); });
+        } catch (...) {
+            // what cannot be pruned now is pruned after the next run
+        }
+        log.WriteLogElement("VersionCount", std::to_string(options.FVersions->Count()));
+    }
     log.WriteLogElement("BeginTime", FormatTimeOfDay(FBeginTime));
     log.WriteLogElement("EndTime", FormatTimeOfDay(Now()));
     log.WriteLogElement("SpendTime", FormatSpendTime(spent.count()));

@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "NextRunCommand.h"
 #include "StopSignal.h"
+#include "VersionsCommand.h"
 #include "config/PathText.h"
 
 #include <climits>
@@ -32,11 +33,23 @@ const char* const UsageText =
     "                    print when the job's schedule would run it next if\n"
     "                    rescheduled at that moment (default: now), as HH:mm,\n"
     "                    or 暂停 when it would not be armed\n"
+    "  versions PROJECT [PATH]\n"
+    "                    list the kept versions of replaced and deleted files, one\n"
+    "                    per line: run start \"yyyy-MM-dd HH:mm:ss\", a tab, the\n"
+    "                    path, a tab, the size in bytes; with PATH only that file's\n"
+    "                    (or those below that folder)\n"
+    "  restore PROJECT PATH [--at \"yyyy-MM-dd HH:mm:ss\"] [--to DIR]\n"
+    "                    copy back the newest version of PATH (of each file below\n"
+    "                    it, for a folder) kept at or before --at (default: the\n"
+    "                    newest) to its place in the receiving folder, or to\n"
+    "                    DIR/PATH; a file it replaces is kept as a version first\n"
     "\n"
     "Options:\n"
     "  --config FILE     the configuration file (default: pairwell.ini beside this program);\n"
     "                    runs are logged in the folder \"log\" beside it\n"
     "  -0, --null        end plan lines with NUL (check only)\n"
+    "  --at TIME         the moment for next-run, the latest version for restore\n"
+    "  --to DIR          restore below DIR instead of the receiving folder\n"
     "  --help            show this text\n"
     "\n"
     "Ctrl+C or SIGTERM stops a run at its next file; the run is logged as stopped.\n"
@@ -51,7 +64,8 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
     std::string configFile;
-    std::optional<std::string> atText; // next-run only
+    std::optional<std::string> atText;   // next-run and restore
+    std::optional<std::string> toFolder; // restore only
     bool nulLineEnds = false;
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
@@ -74,6 +88,13 @@ int main(int argc, char** argv) {
             atText = argv[++i];
         } else if (arg.rfind("--at=", 0) == 0) {
             atText = arg.substr(5);
+        } else if (arg == "--to") {
+            if (i + 1 >= argc || std::string(argv[i + 1]).empty()) {
+                return Usage("--to needs a folder");
+            }
+            toFolder = argv[++i];
+        } else if (arg.rfind("--to=", 0) == 0 && arg.size() > 5) {
+            toFolder = arg.substr(5);
         } else if (arg == "-0" || arg == "--null") {
             nulLineEnds = true;
         } else if (arg.size() > 1 && arg[0] == '-' && words.empty()) {
@@ -89,8 +110,19 @@ int main(int argc, char** argv) {
     const bool takesName =
         command == "check" || command == "sync" || command == "run-job" || command == "next-run";
     const bool takesNothing = command == "projects" || command == "jobs";
-    if (!takesName && !takesNothing) {
+    const bool isVersions = command == "versions";
+    const bool isRestore = command == "restore";
+    if (!takesName && !takesNothing && !isVersions && !isRestore) {
         return Usage("unknown command " + command);
+    }
+    if (isVersions && words.size() != 2 && words.size() != 3) {
+        return Usage("versions takes a project and perhaps a path");
+    }
+    if (isRestore && words.size() != 3) {
+        return Usage("restore takes a project and a path");
+    }
+    if (toFolder && !isRestore) {
+        return Usage("--to belongs to restore");
     }
     if (takesName && words.size() != 2) {
         return Usage(command + " takes one name");
@@ -98,8 +130,8 @@ int main(int argc, char** argv) {
     if (takesNothing && words.size() != 1) {
         return Usage(command + " takes no name");
     }
-    if (atText && command != "next-run") {
-        return Usage("--at belongs to next-run");
+    if (atText && command != "next-run" && !isRestore) {
+        return Usage("--at belongs to next-run and restore");
     }
     const std::optional<TDateTime> at = atText ? TryTextToDateTime(*atText) : Now();
     if (!at) {
@@ -130,6 +162,13 @@ int main(int argc, char** argv) {
         }
         if (command == "check") {
             return CommandCheck(ini, words[1], nulLineEnds ? '\0' : '\n');
+        }
+        if (isVersions) {
+            return CommandVersions(ini, words[1],
+                                   words.size() > 2 ? std::optional<std::string>(words[2]) : std::nullopt);
+        }
+        if (isRestore) {
+            return CommandRestore(ini, words[1], words[2], atText ? at : std::nullopt, toFolder);
         }
         if (command == "next-run") {
             return CommandNextRun(ini, words[1], *at);

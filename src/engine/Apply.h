@@ -6,8 +6,11 @@
 #include "config/StringList.h"
 #include "runlog/RunLog.h"
 
+#include <memory>
 #include <string>
 #include <vector>
+
+class TVersionStore;
 
 enum class TApplyPhase { New, Update, Delete };
 
@@ -19,6 +22,8 @@ struct TApplyOptions {
     std::string FWriteRoot;
     bool FUpdateReadOnly = true;
     bool FDeployMode = false;
+    // With versioning on, what the run overwrites or deletes is kept here first; null: off.
+    std::shared_ptr<TVersionStore> FVersions;
 };
 
 struct TPhaseResult {

@@ -1,6 +1,7 @@
 #include "ApplyItems.h"
 
 #include "ApplyRootedPath.h"
+#include "Versions.h"
 #include "config/CustomPublic.h"
 
 #include <cerrno>
@@ -122,12 +123,12 @@ void TPhaseItems::SweepOnce(int folderFd) {
 }
 
 std::string TPhaseItems::Copy(int folderFd, const std::string& line, const std::string& name,
-                              bool failIfExists) {
+                              bool failIfExists, TReplacedEntry* replaced) {
     SweepOnce(folderFd);
     std::string reason;
     try {
-        if (CopyOneFileAt(FOptions.FSourceRoot + line, folderFd, name, failIfExists, FStopRequested,
-                          reason)) {
+        if (CopyOneFileAt(FOptions.FSourceRoot + line, folderFd, name, failIfExists, FStopRequested, reason,
+                          replaced)) {
             return {};
         }
     } catch (const EInOutError& error) {
@@ -172,6 +173,11 @@ std::string TPhaseItems::Update(const std::string& line) {
     if (IsWriteProtectedAt(parent, name)) {
         return ReasonReadOnly;
     }
+    if (FOptions.FVersions) {
+        // The old file is kept once the new copy is complete, just before the copy takes its place.
+        TVersionKeeper keeper(*FOptions.FVersions, line);
+        return Copy(parent, line, name, false, &keeper);
+    }
     return Copy(parent, line, name, false);
 }
 
@@ -196,6 +202,9 @@ std::string TPhaseItems::Delete(const std::string& line) {
             return WalkErrorText(errno);
         }
         return {};
+    }
+    if (FOptions.FVersions) {
+        return FOptions.FVersions->DeleteByKeeping(parent, name, line);
     }
     if (unlinkat(parent, name.c_str(), 0) != 0) {
         return WalkErrorText(errno);

@@ -3,6 +3,7 @@
 #include "Check.h"
 #include "CheckSettings.h"
 #include "FolderIndex.h"
+#include "Versions.h"
 #include "config/FileFacts.h"
 #include "config/PathText.h"
 
@@ -52,7 +53,10 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     if (project.FUpdateToOther && !IsBlank(project.FDeploy)) {
         deployRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FDeploy));
     }
-    const TCheckSettings settings = CheckSettingsFor(project, run.FSourceRoot, run.FTargetRoot, deployRoot);
+    TCheckSettings settings = CheckSettingsFor(project, run.FSourceRoot, run.FTargetRoot, deployRoot);
+    if (const std::string problem = SetVersionFolder(settings, project, ini.FileName()); !problem.empty()) {
+        return Reject(run, ErrorInvalidVersionFolder, problem);
+    }
     run.FLogBuffer.WriteLogElement("ProcessType",
                                    project.FUpdateToOther ? ProcessTypeDeploy : ProcessTypeSync);
 
@@ -78,6 +82,8 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
         }
         options.FWriteRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FDeploy));
     }
+    options.FVersions = VersionStoreFor(project, ini.FileName(), options.FWriteRoot, run.FBeginTime);
+    run.FVersions = options.FVersions;
 
     // A stop during the copy of a phase's last item ends that phase without
     // marking it stopped: the stop test itself is asked once more.

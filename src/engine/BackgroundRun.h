@@ -8,6 +8,7 @@
 #include "config/IniFile.h"
 #include "runlog/RunLog.h"
 
+#include <memory>
 #include <string>
 
 // The state of one stored project's unattended run: what its check found and
@@ -29,6 +30,10 @@ struct TBackgroundRun {
     TPhaseResult FNewResult;
     TPhaseResult FUpdateResult;
     TPhaseResult FDeleteResult;
+    // When the run started: the name of its folder of versions.
+    TDateTime FBeginTime = Now();
+    // What the apply kept of overwritten and deleted files; null without versioning.
+    std::shared_ptr<TVersionStore> FVersions;
 };
 
 // Checks the stored project run.FProjectName, reading its section afresh in

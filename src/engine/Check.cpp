@@ -3,6 +3,7 @@
 #include "FolderIndex.h"
 #include "ParallelFor.h"
 #include "ProjectRecord.h"
+#include "Versions.h"
 #include "config/CustomPublic.h"
 #include "config/FileFacts.h"
 
@@ -239,6 +240,8 @@ private:
             BuildFolderIndex(FSettings.FTargetRoot, FSettings.FIncludeTypes, FSettings.FExcludeTypes,
                              FSettings.FIncludePaths, FSettings.FExcludePaths, FIndex,
                              FSettings.FIncludeFolders, true, true, abandoned, &FErrors);
+            LeaveOutVersionFolder(FIndex, FSettings.FTargetRoot, FSettings.FTargetRoot,
+                                  FSettings.FVersionRoot);
             while (!FSourceReady.load(std::memory_order_acquire)) {
                 if (Abandoned()) {
                     FDone = true;
@@ -352,6 +355,11 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
     }
     RemoveInnerRoot(sourceIndex, settings.FSourceRoot, settings.FTargetRoot);
     RemoveInnerRoot(sourceIndex, settings.FSourceRoot, settings.FDeployRoot);
+    // Neither what lies in the version folder nor what would land in it.
+    LeaveOutVersionFolder(sourceIndex, settings.FSourceRoot, settings.FSourceRoot, settings.FVersionRoot);
+    LeaveOutVersionFolder(sourceIndex, settings.FSourceRoot,
+                          settings.FDeployRoot.empty() ? settings.FTargetRoot : settings.FDeployRoot,
+                          settings.FVersionRoot);
     const TUnknownPaths unknownSource(sourceErrors, settings.FSourceRoot);
     targetPass.PublishSourceIndex(sourceIndex, unknownSource);
     plan.FErrors = sourceErrors;

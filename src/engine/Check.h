@@ -24,6 +24,9 @@ struct TCheckSettings {
     // In deploy mode the deploy folder (with trailing delimiter), else empty:
     // a deploy folder inside the source is left out of the source index.
     std::string FDeployRoot;
+    // With versioning on the version folder (with trailing delimiter), else
+    // empty: it is left out of both indexes, and nothing is planned into it.
+    std::string FVersionRoot;
 };
 
 // Error: the entry or its counterpart could not be examined, so it is in no list.

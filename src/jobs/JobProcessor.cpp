@@ -1,6 +1,7 @@
 #include "JobProcessor.h"
 
 #include "JobRecord.h"
+#include "engine/Versions.h"
 
 #include <chrono>
 
@@ -71,6 +72,7 @@ TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
     FRun.FProjectName = projectName;
     FStopSeen = false;
     const TDateTime beginTime = FWallClock();
+    FRun.FBeginTime = beginTime;
     // The duration comes from a clock that daylight-saving changes and clock
     // adjustments do not move.
     const auto begin = std::chrono::steady_clock::now();
@@ -86,11 +88,17 @@ TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
     }
 
     FRun.FExceptionText = exceptionText;
+    if (FRun.FVersions) {
+        FRun.FVersions->Prune(); // after each run, also a stopped one
+    }
     TLogBuffer& log = FRun.FLogBuffer;
     log.WriteLogElement("Project", FRun.FProjectName);
     log.WriteLogElement("ProcessStatus", completed ? ProcessStatusCompleted : ProcessStatusStopped);
     if (!FRun.FErrorText.empty()) {
         log.WriteLogElement("Error", FRun.FErrorText);
+    }
+    if (FRun.FVersions) {
+        log.WriteLogElement("VersionCount", std::to_string(FRun.FVersions->Count()));
     }
     log.WriteLogElement("BeginTime", FormatTimeOfDay(beginTime));
     log.WriteLogElement("EndTime", FormatTimeOfDay(FWallClock()));
