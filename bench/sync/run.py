@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Times pairwell-cli against rsync and cp on generated trees, in one run.
 
-Prints three ratios (lower is better for the first two, higher for the third):
+Prints four ratios (lower is better for the first two and the last, higher for the third):
   check  = pairwell-cli check / rsync -rtn --delete        (target <= 0.6)
   sync   = pairwell-cli sync  / rsync -rt --delete          (target <= 0.8)
   copy   = pairwell throughput / cp throughput on 1 GiB     (target >= 0.9)
+  versions = pairwell-cli sync keeping versions / rsync -rt --delete --backup-dir,
+           with the cost of versions against the same sync without them
 
 Usage: bench/sync/run.py [--cli build/bin/pairwell-cli] [--work DIR] [--files N] [--big-mib N]
 """
@@ -60,9 +62,9 @@ def generate_pair(base, files, folders):
     return src, dst
 
 
-def write_config(path, src, dst):
+def write_config(path, src, dst, extra=""):
     with open(path, "wb") as f:
-        f.write(("[project_bench]\r\nsource=%s\r\ntarget=%s\r\nFileDelete=True\r\n" % (src, dst)).encode())
+        f.write(("[project_bench]\r\nsource=%s\r\ntarget=%s\r\nFileDelete=True\r\n%s" % (src, dst, extra)).encode())
 
 
 def timed(cmd, durable=False):
@@ -123,6 +125,22 @@ def main():
         sync_rsync.append(timed(["rsync", "-rt", "--delete", src + "/", dst + "/"]))
     sync_ours, sync_rsync = best(sync_ours), best(sync_rsync)
 
+    # Versions: every updated and deleted file (15 % of the tree) is kept, in a
+    # folder beside the target on the same file system, by both tools.
+    kept_ours, kept_rsync = os.path.join(args.work, "versions"), os.path.join(args.work, "rsync-versions")
+    versioned_config = os.path.join(args.work, "versioned.ini")
+    write_config(versioned_config, src, dst, "Versioning=True\r\nVersionFolder=%s\r\n" % kept_ours)
+    versioned_ours, versioned_rsync = [], []
+    for _ in range(args.repeat):
+        fresh_copy(pristine, work)
+        shutil.rmtree(kept_ours, ignore_errors=True)
+        versioned_ours.append(timed([cli, "--config", versioned_config, "sync", "bench"]))
+        fresh_copy(pristine, work)
+        shutil.rmtree(kept_rsync, ignore_errors=True)
+        versioned_rsync.append(timed(["rsync", "-rt", "--delete", "--backup", "--backup-dir=" + kept_rsync,
+                                      src + "/", dst + "/"]))
+    versioned_ours, versioned_rsync = best(versioned_ours), best(versioned_rsync)
+
     big = os.path.join(args.work, "big")
     os.makedirs(os.path.join(big, "src"), exist_ok=True)
     big_file = os.path.join(big, "src", "big.bin")
@@ -148,6 +166,8 @@ def main():
           % (sync_ours, sync_rsync, sync_ours / sync_rsync))
     print("copy:  pairwell %.0f MiB/s, cp %.0f MiB/s, throughput ratio %.2f (target >= 0.9)"
           % (mib / copy_ours, mib / copy_cp, copy_cp / copy_ours))
+    print("versions: pairwell %.3f s (%.2f x its sync without versions), rsync -rt --backup-dir %.3f s, ratio %.2f"
+          % (versioned_ours, versioned_ours / sync_ours, versioned_rsync, versioned_ours / versioned_rsync))
     shutil.rmtree(args.work, ignore_errors=True)
 
 

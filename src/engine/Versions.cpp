@@ -308,8 +308,17 @@ std::string TVersionStore::Keep(int folderFd, const std::string& name, const std
         if (runFd < 0) {
             return KeepFailure(reason);
         }
-        std::string last;
-        auto parent = std::make_shared<TFd>(OpenParentBelowRoot(runFd, line, true, last));
+        // Plans list a folder's files together: the folder of the last version serves the next.
+        std::string folder, last;
+        std::shared_ptr<TFd> parent;
+        SplitPlanLine(line, folder, last);
+        if (attempt == 0 && FParentFd && folder == FParentPath) {
+            parent = FParentFd;
+        } else {
+            parent = std::make_shared<TFd>(OpenParentBelowRoot(runFd, line, true, last));
+            FParentFd = parent->Get() < 0 ? nullptr : parent;
+            FParentPath = folder;
+        }
         int error = parent->Get() < 0 ? errno : RenameWithoutReplacing(folderFd, name, parent->Get(), last);
         if (error == EXDEV) {
             if (std::string why = CopyEntry(folderFd, name, st, parent->Get(), last); !why.empty()) {

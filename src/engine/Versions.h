@@ -107,6 +107,9 @@ private:
     const int FKeepDays;
     std::mutex FMutex;
     TFd FRunFd;
+    // The folder in the run folder that the last version went to.
+    std::shared_ptr<TFd> FParentFd;
+    std::string FParentPath;
     std::atomic<int> FCount{0};
 };
 
