@@ -181,12 +181,16 @@ std::string VersionFolderProblemFor(const TProjectRecord& project, const std::st
 
 std::string SetVersionFolder(TCheckSettings& settings, const TProjectRecord& project,
                              const std::string& configFile) {
-    if (!project.FVersioning) {
-        return {};
-    }
     const std::string& receivingRoot =
         settings.FDeployRoot.empty() ? settings.FTargetRoot : settings.FDeployRoot;
     const std::string versionRoot = VersionFolderOf(project, configFile, receivingRoot);
+    if (!project.FVersioning) {
+        // Versions kept while versioning was on are neither deleted as surplus nor copied.
+        if (FolderExists(versionRoot)) {
+            settings.FVersionRoot = versionRoot;
+        }
+        return {};
+    }
     if (std::string problem = VersionFolderProblem(versionRoot, settings.FSourceRoot, receivingRoot);
         !problem.empty()) {
         return problem;

@@ -39,6 +39,8 @@ std::string VersionFolderProblemFor(const TProjectRecord& project, const std::st
 // For a check of a project that keeps versions: its version folder goes into
 // settings (receiving folder: the deploy root, else the target root), unless
 // it cannot serve; then the reason is returned and settings stay as they were.
+// Without versioning an existing version folder goes into settings too, so
+// that the versions kept before are never deleted as surplus.
 std::string SetVersionFolder(TCheckSettings& settings, const TProjectRecord& project,
                              const std::string& configFile);
 

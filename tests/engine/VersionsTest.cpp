@@ -209,6 +209,13 @@ TEST_F(VersionsTest, TheVersionFolderIsLeftOutOfBothIndexes) {
     TPlan inSource = plan();
     EXPECT_EQ(inSource.FNewList, (Lines{".pairwell-versions/y.txt", "a.txt"}));
     EXPECT_EQ(inSource.FDeleteList, (Lines{".pairwell-versions/2026-01-01 000000/x.txt", "surplus.txt"}));
+
+    // Versioning switched off later: what was kept is still not deleted.
+    ini.WriteString("project_P", "VersionFolder", "");
+    ini.WriteString("project_P", "Versioning", "False");
+    TPlan off = plan();
+    EXPECT_EQ(off.FNewList, (Lines{"a.txt", "kept/2026-01-01 000000/z.txt"}));
+    EXPECT_EQ(off.FDeleteList, Lines{"surplus.txt"});
 }
 
 TEST_F(VersionsTest, AKilledVersionedUpdateLeavesTheOldContentAtItsPathOrInTheVersionFolder) {
