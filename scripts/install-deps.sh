@@ -11,6 +11,8 @@ packages=(
     xvfb xauth
     # The accessibility test drives the window over the accessibility bus.
     dbus-daemon at-spi2-core python3-pyatspi
+    # scripts/package.sh: CPack reads the package's dependencies from the programs.
+    dpkg-dev file
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -49,6 +49,9 @@
                   <th class="num">更新失败</th>
                   <th class="num">删除</th>
                   <th class="num">删除失败</th>
+                  <xsl:if test="log/item/VersionCount">
+                    <th class="num">已存版本</th>
+                  </xsl:if>
                   <th>开始</th>
                   <th>结束</th>
                   <th>用时</th>
@@ -118,13 +121,17 @@
         <xsl:with-param name="paths" select="DeleteFail"/>
         <xsl:with-param name="failure" select="true()"/>
       </xsl:call-template>
+      <!-- Only days with runs that keep versions have the column. -->
+      <xsl:if test="/log/item/VersionCount">
+        <td class="num"><xsl:value-of select="VersionCount"/></td>
+      </xsl:if>
       <td class="time"><xsl:value-of select="BeginTime"/></td>
       <td class="time"><xsl:value-of select="EndTime"/></td>
       <td class="time"><xsl:value-of select="SpendTime"/></td>
     </tr>
     <xsl:if test="New | NewFail | Update | UpdateFail | Delete | DeleteFail | SourcePath | TargetPath">
       <tr class="files">
-        <td colspan="14">
+        <td colspan="{14 + count(/log/item[VersionCount][1])}">
           <details>
             <summary>文件列表 (<xsl:value-of select="count(New | NewFail | Update | UpdateFail | Delete | DeleteFail)"/>)</summary>
             <xsl:if test="SourcePath | TargetPath">

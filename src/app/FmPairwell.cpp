@@ -8,7 +8,7 @@
 #include "ResultsPage.h"
 #include "SettingsPage.h"
 #include "config/CustomPublic.h"
-#include "config/PathText.h"
+#include "config/ProgramFolders.h"
 #include "runlog/RunLog.h"
 #include "ui_FmPairwell.h"
 #include "ui_SettingsPage.h"
@@ -31,8 +31,9 @@ static void InitIconResources() {
 
 TFmPairwellOptions TFmPairwellOptions::ForProgram() {
     TFmPairwellOptions options;
-    options.FProgramFolder = QString::fromStdString(ExecutableFolder());
-    options.FConfigFileName = QString::fromStdString(DefaultConfigFileName());
+    const TProgramFolders folders = ProgramFolders();
+    options.FProgramFolder = BytesToText(folders.FShareFolder);
+    options.FConfigFileName = BytesToText(folders.FConfigFileName);
     return options;
 }
 
@@ -57,7 +58,7 @@ TFmPairwell::~TFmPairwell() {
 void TFmPairwell::FormCreate() {
     FLogBuffer = std::make_unique<TLogBuffer>();
     FIniFile = std::make_unique<TIniFile>(TextToBytes(FOptions.FConfigFileName));
-    FRunLog = std::make_unique<TRunLog>(LogFolderBeside(FIniFile->FileName()));
+    FRunLog = std::make_unique<TRunLog>(LogFolderFor(FIniFile->FileName()));
     FFmProcess = new TFmProcess(this);
 
     const QString caption =
@@ -106,8 +107,8 @@ void TFmPairwell::FormCreate() {
         WebBrowser1 = new QWebEngineView(ui->TabSheet4);
         WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
         ui->TabSheet4->layout()->addWidget(WebBrowser1);
-        WebBrowser1->setUrl(
-            QUrl::fromLocalFile(QDir(FOptions.FProgramFolder).filePath(QStringLiteral("log/index.htm"))));
+        WebBrowser1->setUrl(QUrl::fromLocalFile(
+            QDir(BytesToText(FRunLog->LogFolder())).filePath(QStringLiteral("index.htm"))));
     }
 
     FSettingsPage->ListProjects();

@@ -27,8 +27,8 @@ class FmPairwell;
 // Where the window finds its files. The program itself uses the defaults;
 // tests point it at a folder of their own.
 struct TFmPairwellOptions {
-    // The folder of the executable: the log viewer, the help and, by default,
-    // the configuration live there.
+    // The program's own files: the help page (beside the executable, or in
+    // share/pairwell when installed).
     QString FProgramFolder;
     QString FConfigFileName;
     // The embedded browser of the log page.

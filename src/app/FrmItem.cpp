@@ -4,6 +4,7 @@
 #include "PathShortening.h"
 #include "jobs/JobSchedule.h"
 #include "jobs/JobThread.h"
+#include "jobs/JobTriggers.h"
 #include "ui_FrmItem.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@ namespace {
 constexpr int AlarmCheckMilliseconds = 450;
 constexpr int IdleInfoWidth = 180;
 constexpr int RunningBarWidth = 180;
+const QString RunByServiceText = QStringLiteral("由后台服务运行");
 } // namespace
 
 TFrmItem::TFrmItem(TIniFile& iniFile, const TRunLog& runLog, TJobThreadKeeper& keeper, QWidget* parent)
@@ -46,7 +48,42 @@ void TFrmItem::SetJob(const QString& name) {
     FJobName = name;
     ui->LabMain->setText(QStringLiteral("任务：%1").arg(name));
     setAccessibleName(ui->LabMain->text());
+    if (!FRunByService) {
+        BeginTriggers();
+    }
     Reschedule();
+}
+
+void TFrmItem::BeginTriggers() {
+    // Watches only while this row schedules the job; a catch-up counts from
+    // the last start, whoever made it.
+    FTriggers = std::make_unique<TJobTriggers>(FIniFile, TextToBytes(FJobName));
+    FTriggers->Begin(Now(), std::chrono::steady_clock::now());
+}
+
+void TFrmItem::SetRunByService(bool byService) {
+    FRunByService = byService;
+    if (byService) {
+        FTriggers.reset();
+    } else if (!FJobName.isEmpty()) {
+        BeginTriggers();
+    }
+    Reschedule();
+}
+
+void TFrmItem::ShowTriggerInfo() {
+    if (FRunByService) {
+        FAlarm.SetEnabled(false);
+        if (!FProcessor) {
+            SetInfo(RunByServiceText);
+        }
+        return;
+    }
+    if (FTriggers && !FProcessor && !ui->SpeedButton1->isChecked()) {
+        if (const std::string text = FTriggers->InfoText(); !text.empty()) {
+            SetInfo(QString::fromStdString(text));
+        }
+    }
 }
 
 void TFrmItem::SetState(int state) {
@@ -83,6 +120,10 @@ void TFrmItem::Reschedule() {
     }
     SetNextRun(NothingArmed);
     SetNextRun(NextRunTime(FIniFile, TextToBytes(FJobName), Now()));
+    if (FTriggers) {
+        FTriggers->Reload(Now(), std::chrono::steady_clock::now());
+    }
+    ShowTriggerInfo();
 }
 
 void TFrmItem::SetInfo(const QString& text) {
@@ -100,8 +141,20 @@ void TFrmItem::SetDetailPath(const QString& status, const QString& path) {
     ui->LabDetail->setText(status + ShortenPath(path, room, widthOf));
 }
 
-void TFrmItem::CheckAlarm(TDateTime now) {
-    if (FAlarm.Check(now)) {
+void TFrmItem::CheckAlarm(TDateTime now, TSteadyTime steady) {
+    if (FRunByService) {
+        return;
+    }
+    bool due = FAlarm.Check(now);
+    if (FTriggers) {
+        const std::string before = FTriggers->InfoText();
+        if (FTriggers->Poll(now, steady, ui->SpeedButton1->isChecked())) {
+            due = true;
+        } else if (FTriggers->InfoText() != before) {
+            ShowTriggerInfo(); // a catch-up came due after a wake-up, or the watches ran out
+        }
+    }
+    if (due) {
         RxClock1Alarm();
     }
 }
@@ -131,7 +184,12 @@ void TFrmItem::RxClock1Alarm() {
         FProcessor =
             std::make_unique<TJobThread>(FIniFile, FRunLog, TextToBytes(FJobName), buffer, terminated);
     } catch (const std::exception&) {
-        // Today's log could not be prepared: back to idle, armed again.
+        // Today's log could not be prepared: back to idle, armed again; what
+        // asked for the run is spent, as by a run that failed at once.
+        if (FTriggers) {
+            FTriggers->RunStarted(Now(), std::chrono::steady_clock::now());
+            FTriggers->RunEnded();
+        }
         SetState(StateIdle);
         Reschedule();
         return;
@@ -139,6 +197,9 @@ void TFrmItem::RxClock1Alarm() {
     FProgress = std::make_unique<TQueuedProgress>(*this, buffer);
     if (ui->SpeedButton1->isChecked()) {
         FProcessor->Pause();
+    }
+    if (FTriggers) {
+        FTriggers->RunStarted(Now(), std::chrono::steady_clock::now());
     }
     FProcessor->Start();
     emit RunStarted(FJobName);
@@ -152,6 +213,9 @@ void TFrmItem::ProcessorTerminated() {
     if (FProgress) {
         FProgress->Flush();
         FProgress.reset();
+    }
+    if (FTriggers) {
+        FTriggers->RunEnded();
     }
     SetState(StateIdle);
     Reschedule();

@@ -3,6 +3,7 @@
 #include "QueuedProgress.h"
 #include "config/DateTime.h"
 #include "jobs/Alarm.h"
+#include "jobs/CatchUp.h"
 
 #include <QFrame>
 #include <QTimer>
@@ -10,6 +11,7 @@
 
 class TIniFile;
 class TJobThread;
+class TJobTriggers;
 class TJobThreadKeeper;
 class TRunLog;
 
@@ -44,8 +46,15 @@ public:
     void SetDetail(const QString& text);
     void SetDetailPath(const QString& status, const QString& path);
 
-    // The alarm's check, every 450 ms: fires RxClock1Alarm at the armed minute.
-    void CheckAlarm(TDateTime now);
+    // The alarm's check, every 450 ms: fires RxClock1Alarm at the armed
+    // minute, or when a trigger of the job (catch-up, change, connect) asks.
+    void CheckAlarm(TDateTime now, TSteadyTime steady = std::chrono::steady_clock::now());
+    // The job's catch-up and its change and connect triggers.
+    const TJobTriggers* Triggers() const { return FTriggers.get(); }
+    // Another scheduler (the daemon) runs the configuration's jobs: the row
+    // says so and runs nothing until it is handed back.
+    void SetRunByService(bool byService);
+    bool RunByService() const { return FRunByService; }
     void RxClock1Alarm();
     void ProcessorTerminated();
     void SpeedButton1Click();
@@ -72,4 +81,9 @@ private:
     std::unique_ptr<TQueuedProgress> FProgress;
     TAlarm FAlarm;
     QTimer FClock;
+    std::unique_ptr<TJobTriggers> FTriggers;
+    bool FRunByService = false;
+
+    void BeginTriggers();
+    void ShowTriggerInfo();
 };

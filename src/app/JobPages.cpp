@@ -93,9 +93,18 @@ TJobPages::TJobPages(TIniFile& iniFile, const TRunLog& runLog, QWidget* editorPa
     connect(e.LbProject, &QListWidget::itemDoubleClicked, this, &TJobPages::BtnAddClick);
     connect(e.BtnDelete, &QPushButton::clicked, this, &TJobPages::BtnDeleteClick);
 
+    // Where no lock can be taken (a read-only folder) the window schedules as it always did.
+    FSchedulerLock = std::make_unique<TSchedulerLock>(FIniFile.FileName(), "Pairwell window");
+
     // The automatic-run page's clock.
     const auto tick = [this] {
         FAutoRun->RxClock1->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
+        // The daemon ended: the window takes the jobs over.
+        if (!SchedulesJobs() && FSchedulerLock->TryTake() == TSchedulerLock::Taken) {
+            for (TFrmItem* row : JobItems()) {
+                row->SetRunByService(false);
+            }
+        }
     };
     tick();
     FClockTimer.setInterval(ClockMilliseconds);
@@ -332,6 +341,9 @@ TFrmItem* TJobPages::CreateJobItem(const QString& name) {
     auto* row = new TFrmItem(FIniFile, FRunLog, FKeeper, FAutoRun->ItemHomeContents);
     auto* rows = static_cast<QVBoxLayout*>(FAutoRun->ItemHomeContents->layout());
     rows->insertWidget(rows->count() - 1, row); // above the spacer: rows stack at the top
+    if (!SchedulesJobs()) {
+        row->SetRunByService(true);
+    }
     row->SetJob(name);
     return row;
 }

@@ -2,6 +2,7 @@
 
 #include "jobs/JobRecord.h"
 #include "jobs/JobThread.h"
+#include "jobs/SchedulerLock.h"
 
 #include <QObject>
 #include <QStringList>
@@ -30,6 +31,9 @@ public:
     Ui::JobEditorPage& Editor() { return *FEditor; }
     Ui::AutoRunPage& AutoRun() { return *FAutoRun; }
     QList<TFrmItem*> JobItems() const;
+    // The window schedules the jobs only while it holds the configuration's
+    // scheduler lock; while the daemon does, the rows say "由后台服务运行".
+    bool SchedulesJobs() const { return FSchedulerLock->Result() != TSchedulerLock::HeldElsewhere; }
 
     void ListJobs();
     void LoadJob(const QString& name);
@@ -74,6 +78,7 @@ private:
     QWidget* FAutoRunPanel = nullptr;
     TJobThreadKeeper FKeeper;
     QTimer FClockTimer;
+    std::unique_ptr<TSchedulerLock> FSchedulerLock;
     // The shown job as last loaded: the keys this page has no control for.
     TJobRecord FLoadedJob;
 };

@@ -1,6 +1,7 @@
 // Pairwell: the window. One instance per user; it lives in the tray.
 
 #include "FmPairwell.h"
+#include "runlog/FirstStart.h"
 
 #include <QApplication>
 #include <QDir>
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
         return 0; // another copy runs: end at once, with no window
     }
     QApplication::setQuitOnLastWindowClosed(false);
+    PrepareProgramFolders(ProgramFolders());
     TFmPairwell window(TFmPairwellOptions::ForProgram());
     window.show();
     QApplication::exec();

@@ -1,12 +1,15 @@
 #include "Commands.h"
 
 #include "CliProgress.h"
+#include "JsonReport.h"
 #include "StopSignal.h"
 #include "engine/BackgroundRun.h"
 #include "engine/ProjectRecord.h"
 #include "jobs/JobProcessor.h"
 #include "jobs/JobRecord.h"
+#include "jobs/JobState.h"
 
+#include <ctime>
 #include <iostream>
 #include <vector>
 
@@ -19,11 +22,14 @@ const std::string& StatusStopped = ProcessStatusStopped;
 // that a line never starts in the middle of it.
 class TCliOutput {
 public:
-    explicit TCliOutput(TCliProgress& progress) : FProgress(progress) {}
+    // quiet: standard output is kept for one JSON object at the end.
+    explicit TCliOutput(TCliProgress& progress, bool quiet = false) : FProgress(progress), FQuiet(quiet) {}
 
     void Out(const std::string& text, char end = '\n') {
         FProgress.Erase();
-        std::cout << text << end;
+        if (!FQuiet) {
+            std::cout << text << end;
+        }
     }
     void Err(const std::string& text) {
         FProgress.Erase();
@@ -33,6 +39,7 @@ public:
 
 private:
     TCliProgress& FProgress;
+    bool FQuiet;
 };
 
 void PrintLines(const TStringList& lines) {
@@ -55,6 +62,20 @@ void PrintFailures(TCliOutput& output, const std::vector<TItemFailure>& failures
     }
 }
 
+// Why a project was not completed, as the tool tells it; empty when it was.
+std::string NotCompletedReason(const TBackgroundRun& run, bool completed) {
+    if (completed) {
+        return "";
+    }
+    std::string reason = ErrorMessage(run);
+    if (reason.empty()) {
+        reason = !run.FExceptionText.empty() ? run.FExceptionText
+                 : StopSignalled()           ? StatusStopped + " (interrupted)"
+                                             : StatusStopped;
+    }
+    return reason;
+}
+
 void PrintRun(TCliOutput& output, const TBackgroundRun& run, bool completed, bool withName) {
     PrintFailures(output, run.FPlan.FErrors);
     PrintFailures(output, run.FNewResult.FFailures);
@@ -72,13 +93,7 @@ void PrintRun(TCliOutput& output, const TBackgroundRun& run, bool completed, boo
     counts("update", run.FUpdateResult);
     counts("delete", run.FDeleteResult);
     if (!completed) {
-        std::string reason = ErrorMessage(run);
-        if (reason.empty()) {
-            reason = !run.FExceptionText.empty() ? run.FExceptionText
-                     : StopSignalled()           ? StatusStopped + " (interrupted)"
-                                                 : StatusStopped;
-        }
-        output.Err(run.FProjectName + ": " + reason);
+        output.Err(run.FProjectName + ": " + NotCompletedReason(run, completed));
     }
 }
 
@@ -123,31 +138,73 @@ int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineE
     return run.FPlan.FErrors.empty() ? ExitCompleted : ExitItemsFailed;
 }
 
-int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName) {
+int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName, bool json) {
     TCliProgress progress;
-    TCliOutput output(progress);
+    TCliOutput output(progress, json);
     TJobProcessor processor(ini, runLog, "", progress, TRunControl{{}, StopSignalTest()});
+    const std::time_t start = std::time(nullptr);
     const bool completed = processor.RunProject(projectName).FCompleted;
     PrintRun(output, processor.LastRun(), completed, false);
-    return StatusOf(processor.LastRun(), completed);
+    const int status = StatusOf(processor.LastRun(), completed);
+    if (json) {
+        const TProjectReport report =
+            MakeProjectReport(processor.LastRun(), start, std::time(nullptr), status,
+                              NotCompletedReason(processor.LastRun(), completed));
+        std::cout << SyncJson(report, runLog.DayLogFileName()) << std::endl;
+    }
+    return status;
 }
 
-int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName) {
+int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName, bool json) {
     if (!JobExists(ini, jobName)) {
-        std::cerr << "No job named \"" << jobName << "\" in " << ini.FileName() << '\n';
+        const std::string error = "No job named \"" + jobName + "\" in " + ini.FileName();
+        std::cerr << error << '\n';
+        if (json) {
+            const std::time_t now = std::time(nullptr);
+            std::cout << RunJobJson(jobName, now, now, ExitNotCompleted, {}, runLog.DayLogFileName(), error)
+                      << std::endl;
+        }
         return ExitNotCompleted;
     }
     TCliProgress progress;
-    TCliOutput output(progress);
+    TCliOutput output(progress, json);
     TJobProcessor processor(ini, runLog, jobName, progress, TRunControl{{}, StopSignalTest()});
+    const TJobState state(ini.FileName());
+    state.RecordStart(jobName, Now());
+    const std::time_t start = std::time(nullptr);
+    std::vector<TProjectReport> reports;
     int status = ExitCompleted;
+    // What ended the run early: a log item that could not be written.
+    std::string error;
     for (const std::string& projectName : ReadJobProjects(ini, jobName)) {
         if (StopSignalled()) {
-            return ExitNotCompleted; // the projects after a stopped one do not run
+            status = ExitNotCompleted; // the projects after a stopped one do not run
+            break;
         }
-        const bool completed = processor.RunProject(projectName).FCompleted;
+        const std::time_t projectStart = std::time(nullptr);
+        bool completed = false;
+        try {
+            completed = processor.RunProject(projectName).FCompleted;
+        } catch (const std::exception& failure) {
+            error = failure.what();
+            output.Err("pairwell-cli: " + error);
+            status = ExitNotCompleted;
+            break;
+        }
         PrintRun(output, processor.LastRun(), completed, true);
-        status = std::max(status, StatusOf(processor.LastRun(), completed));
+        const int projectStatus = StatusOf(processor.LastRun(), completed);
+        status = std::max(status, projectStatus);
+        if (json) {
+            reports.push_back(MakeProjectReport(processor.LastRun(), projectStart, std::time(nullptr),
+                                                projectStatus,
+                                                NotCompletedReason(processor.LastRun(), completed)));
+        }
+    }
+    state.RecordEnd(jobName, Now(), status == ExitCompleted && AllClean(processor.Results()));
+    if (json) {
+        std::cout << RunJobJson(jobName, start, std::time(nullptr), status, reports, runLog.DayLogFileName(),
+                                error)
+                  << std::endl;
     }
     return status;
 }

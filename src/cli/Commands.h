@@ -17,5 +17,7 @@ int CommandProjects(const TIniFile& ini);
 int CommandJobs(const TIniFile& ini);
 // lineEnd ends every plan line: a newline, or NUL for "-0".
 int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineEnd = '\n');
-int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName);
-int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName);
+// json: standard output holds one JSON object, printed when the run ends.
+int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName,
+                bool json = false);
+int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName, bool json = false);

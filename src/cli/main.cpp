@@ -6,6 +6,8 @@
 #include "StopSignal.h"
 #include "VersionsCommand.h"
 #include "config/PathText.h"
+#include "config/ProgramFolders.h"
+#include "jobs/JobDaemon.h"
 
 #include <climits>
 #include <cstdio>
@@ -29,10 +31,15 @@ const char* const UsageText =
     "  check -0 PROJECT  the same with every line ended by NUL instead of a newline\n"
     "  sync PROJECT      check and synchronise a stored project, logging the run\n"
     "  run-job JOB       run every project of a stored job, as its schedule would\n"
-    "  next-run JOB [--at \"yyyy-MM-dd HH:mm:ss\"]\n"
+    "  next-run JOB [--at \"yyyy-MM-dd HH:mm:ss\"] [--last-run \"yyyy-MM-dd HH:mm:ss\"]\n"
     "                    print when the job's schedule would run it next if\n"
     "                    rescheduled at that moment (default: now), as HH:mm,\n"
-    "                    or 暂停 when it would not be armed\n"
+    "                    暂停 when it would not be armed, 变化时 or 连接时 for jobs\n"
+    "                    run by their folders; with CatchUp on and a run missed\n"
+    "                    since the last start (default: from the state file),\n"
+    "                    the catch-up time 2 minutes after that moment\n"
+    "  daemon            run every enabled job on its schedule without a window,\n"
+    "                    until SIGTERM or SIGINT; one scheduler per configuration\n"
     "  versions PROJECT [PATH]\n"
     "                    list the kept versions of replaced and deleted files, one\n"
     "                    per line: run start \"yyyy-MM-dd HH:mm:ss\", a tab, the\n"
@@ -45,15 +52,24 @@ const char* const UsageText =
     "                    DIR/PATH; a file it replaces is kept as a version first\n"
     "\n"
     "Options:\n"
-    "  --config FILE     the configuration file (default: pairwell.ini beside this program);\n"
-    "                    runs are logged in the folder \"log\" beside it\n"
+    "  --config FILE     the configuration file; runs are logged in the folder \"log\"\n"
+    "                    beside it. Default: pairwell.ini beside this program, or for\n"
+    "                    the installed program $XDG_CONFIG_HOME/pairwell/pairwell.ini\n"
+    "                    (~/.config) with its log in $XDG_DATA_HOME/pairwell/log\n"
+    "                    (~/.local/share)\n"
     "  -0, --null        end plan lines with NUL (check only)\n"
     "  --at TIME         the moment for next-run, the latest version for restore\n"
     "  --to DIR          restore below DIR instead of the receiving folder\n"
+    "  --json            print one JSON object on standard output when the run\n"
+    "                    ends (sync and run-job; schema in the README)\n"
     "  --help            show this text\n"
     "\n"
     "Ctrl+C or SIGTERM stops a run at its next file; the run is logged as stopped.\n"
-    "Exit status: 0 completed, 1 completed with failed items, 2 not completed, 64 bad usage.\n";
+    "Exit status of sync and run-job: 0 completed, 1 completed with failed items,\n"
+    "2 not completed (rejected, stopped, an error, or no such job); 64 bad usage.\n"
+    "Exit status of daemon: 0 stopped by SIGTERM or SIGINT once its runs ended,\n"
+    "2 another scheduler (a daemon or the window) holds the configuration, or it\n"
+    "cannot be read; 64 bad usage.\n";
 
 int Usage(const std::string& problem) {
     std::cerr << "pairwell-cli: " << problem << "\n\n" << UsageText;
@@ -64,9 +80,11 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
     std::string configFile;
-    std::optional<std::string> atText;   // next-run and restore
-    std::optional<std::string> toFolder; // restore only
+    std::optional<std::string> atText;      // next-run and restore
+    std::optional<std::string> lastRunText; // next-run only
+    std::optional<std::string> toFolder;    // restore only
     bool nulLineEnds = false;
+    bool json = false;
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -95,6 +113,15 @@ int main(int argc, char** argv) {
             toFolder = argv[++i];
         } else if (arg.rfind("--to=", 0) == 0 && arg.size() > 5) {
             toFolder = arg.substr(5);
+        } else if (arg == "--last-run") {
+            if (i + 1 >= argc) {
+                return Usage("--last-run needs a date and time");
+            }
+            lastRunText = argv[++i];
+        } else if (arg.rfind("--last-run=", 0) == 0) {
+            lastRunText = arg.substr(11);
+        } else if (arg == "--json") {
+            json = true;
         } else if (arg == "-0" || arg == "--null") {
             nulLineEnds = true;
         } else if (arg.size() > 1 && arg[0] == '-' && words.empty()) {
@@ -109,7 +136,7 @@ int main(int argc, char** argv) {
     const std::string& command = words[0];
     const bool takesName =
         command == "check" || command == "sync" || command == "run-job" || command == "next-run";
-    const bool takesNothing = command == "projects" || command == "jobs";
+    const bool takesNothing = command == "projects" || command == "jobs" || command == "daemon";
     const bool isVersions = command == "versions";
     const bool isRestore = command == "restore";
     if (!takesName && !takesNothing && !isVersions && !isRestore) {
@@ -137,6 +164,16 @@ int main(int argc, char** argv) {
     if (!at) {
         return Usage("--at needs a date and time such as \"2026-03-10 17:45:00\"");
     }
+    if (lastRunText && command != "next-run") {
+        return Usage("--last-run belongs to next-run");
+    }
+    const std::optional<TDateTime> lastRun = lastRunText ? TryTextToDateTime(*lastRunText) : std::nullopt;
+    if (lastRunText && !lastRun) {
+        return Usage("--last-run needs a date and time such as \"2026-03-10 17:45:00\"");
+    }
+    if (json && command != "sync" && command != "run-job") {
+        return Usage("--json applies to sync and run-job only");
+    }
     if (nulLineEnds && command != "check") {
         return Usage("-0 applies to check only");
     }
@@ -150,10 +187,21 @@ int main(int argc, char** argv) {
         return ExitNotCompleted;
     }
     InstallStopSignals();
+    if (command == "daemon") {
+        TDaemonOptions options;
+        options.FStopRequested = StopSignalTest();
+        options.FMessages = &std::cerr;
+        try {
+            return RunJobDaemon(configFile, options);
+        } catch (const std::exception& error) {
+            std::cerr << "pairwell-cli: " << error.what() << '\n';
+            return ExitNotCompleted;
+        }
+    }
 
     try {
         const TIniFile ini(configFile);
-        const TRunLog runLog(LogFolderBeside(configFile));
+        const TRunLog runLog(LogFolderFor(configFile));
         if (command == "projects") {
             return CommandProjects(ini);
         }
@@ -171,12 +219,12 @@ int main(int argc, char** argv) {
             return CommandRestore(ini, words[1], words[2], atText ? at : std::nullopt, toFolder);
         }
         if (command == "next-run") {
-            return CommandNextRun(ini, words[1], *at);
+            return CommandNextRun(ini, words[1], *at, lastRun);
         }
         if (command == "sync") {
-            return CommandSync(ini, runLog, words[1]);
+            return CommandSync(ini, runLog, words[1], json);
         }
-        return CommandRunJob(ini, runLog, words[1]);
+        return CommandRunJob(ini, runLog, words[1], json);
     } catch (const std::exception& error) {
         std::cout.flush();
         std::cerr << "pairwell-cli: " << error.what() << '\n';

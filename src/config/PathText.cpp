@@ -1,5 +1,7 @@
 #include "PathText.h"
 
+#include "ProgramFolders.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -25,7 +27,7 @@ std::string ExecutableFolder() {
 }
 
 std::string DefaultConfigFileName() {
-    return ExecutableFolder() + "/pairwell.ini";
+    return ProgramFolders().FConfigFileName;
 }
 
 std::string ResolveBeside(const std::string& baseFile, const std::string& path) {

@@ -10,7 +10,8 @@ std::string ExtractFileDir(const std::string& path);
 std::string ExecutableFolder();
 
 // The configuration file that the window and the command-line tool share:
-// "pairwell.ini" beside the programs.
+// "pairwell.ini" beside the programs, or in the user's configuration folder
+// for an installed program (ProgramFolders).
 std::string DefaultConfigFileName();
 
 // A relative path taken from the folder of baseFile (a configuration file

@@ -1,8 +1,10 @@
 #include "JobProcessor.h"
 
 #include "JobRecord.h"
+#include "JobState.h"
 #include "engine/Versions.h"
 
+#include <algorithm>
 #include <chrono>
 
 TJobProcessor::TJobProcessor(const TIniFile& iniFile, const TRunLog& runLog, std::string jobName,
@@ -13,12 +15,28 @@ TJobProcessor::TJobProcessor(const TIniFile& iniFile, const TRunLog& runLog, std
 }
 
 void TJobProcessor::Execute() {
-    for (const std::string& projectName : ReadJobProjects(FIniFile, FJobName)) {
-        if (SafePoint()) {
-            break;
+    const TJobState state(FIniFile.FileName());
+    state.RecordStart(FJobName, FWallClock());
+    bool stopped = false;
+    try {
+        for (const std::string& projectName : ReadJobProjects(FIniFile, FJobName)) {
+            if (SafePoint()) {
+                stopped = true;
+                break;
+            }
+            RunProject(projectName);
         }
-        RunProject(projectName);
+    } catch (...) {
+        state.RecordEnd(FJobName, FWallClock(), false);
+        throw;
     }
+    state.RecordEnd(FJobName, FWallClock(), !stopped && AllClean(FResults));
+}
+
+bool AllClean(const std::vector<TProjectRunResult>& results) {
+    return std::all_of(results.begin(), results.end(), [](const TProjectRunResult& result) {
+        return result.FCompleted && result.FailedCount() == 0 && result.FCheckFailed == 0;
+    });
 }
 
 bool TJobProcessor::CheckProject() {
@@ -117,6 +135,7 @@ TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
     result.FUpdateFailed = FRun.FUpdateResult.FFailed;
     result.FDeleteDone = FRun.FDeleteResult.FDone;
     result.FDeleteFailed = FRun.FDeleteResult.FFailed;
+    result.FCheckFailed = static_cast<int>(FRun.FPlan.FErrors.size());
     FResults.push_back(result);
 
     FRunLog.CloseLogItem(log);

@@ -20,6 +20,7 @@ struct TProjectRunResult {
     int FNewDone = 0, FNewFailed = 0;
     int FUpdateDone = 0, FUpdateFailed = 0;
     int FDeleteDone = 0, FDeleteFailed = 0;
+    int FCheckFailed = 0; // entries the check could not examine
 
     int FailedCount() const { return FNewFailed + FUpdateFailed + FDeleteFailed; }
 };
@@ -36,6 +37,10 @@ struct TRunControl {
     TStopTest FStopRequested;
 };
 
+// Every project completed without a failed item or an entry the check could
+// not examine: a clean run, as the job's state records it.
+bool AllClean(const std::vector<TProjectRunResult>& results);
+
 inline const std::string ProcessStatusCompleted = "完成";
 inline const std::string ProcessStatusStopped = "中止";
 
@@ -51,7 +56,9 @@ public:
     TJobProcessor(const TJobProcessor&) = delete;
     TJobProcessor& operator=(const TJobProcessor&) = delete;
 
-    // Every project of the job, in the order of its project list, until a stop.
+    // Every project of the job, in the order of its project list, until a
+    // stop; records the job's start and end in the state file beside the
+    // configuration.
     void Execute();
     // One project: check, apply, closing elements and the item. An error while
     // closing the item propagates (it ends a job's run).

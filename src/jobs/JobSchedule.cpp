@@ -105,11 +105,16 @@ TJobScheduleTexts ReadJobScheduleTexts(const TIniFile& ini, const std::string& j
     texts.FTimeEnd = read(K::TimeEnd);
     texts.FCbJobValid = read(K::CbJobValid);
     texts.FRbDay = read(K::RbDay);
+    texts.FRbChange = read(K::RbChange);
+    texts.FRbConnect = read(K::RbConnect);
     return texts;
 }
 
 TDateTime NextRunTime(const TJobScheduleTexts& texts, TDateTime now) {
     if (!TextIsTrue(texts.FCbJobValid.value_or("False"))) {
+        return NothingArmed;
+    }
+    if (TextIsTrue(texts.FRbChange.value_or("False")) || TextIsTrue(texts.FRbConnect.value_or("False"))) {
         return NothingArmed;
     }
     try {
@@ -123,6 +128,12 @@ TDateTime NextRunTime(const TJobScheduleTexts& texts, TDateTime now) {
 }
 
 TDateTime NextRunTime(const TIniFile& ini, const std::string& jobName, TDateTime now) {
+    TJobRecord options;
+    try {
+        ReadJobOptions(ini, jobName, options);
+    } catch (const EConvertError&) {
+        return NothingArmed; // an unreadable value of the job leaves it unarmed
+    }
     return NextRunTime(ReadJobScheduleTexts(ini, jobName), now);
 }
 

@@ -27,6 +27,8 @@ struct TJobScheduleTexts {
     std::optional<std::string> FTimeEnd;
     std::optional<std::string> FCbJobValid;
     std::optional<std::string> FRbDay;
+    std::optional<std::string> FRbChange;  // runs on changes instead: no time is armed
+    std::optional<std::string> FRbConnect; // runs when its folders appear: no time is armed
 };
 
 TJobScheduleTexts ReadJobScheduleTexts(const TIniFile& ini, const std::string& jobName);
@@ -39,10 +41,16 @@ TJobScheduleTexts ReadJobScheduleTexts(const TIniFile& ini, const std::string& j
 //   "CbTime" is not 0, in which case the sum keeps only its hour (wrapping at
 //   midnight). A next time outside the window arms the window's first run,
 //   the beginning plus one period, so the job runs again the next day.
-// Any missing time or unconvertible value arms nothing.
+// Any missing time or unconvertible value arms nothing, and so does a job
+// that runs on changes ("RbChange") or on its folders appearing ("RbConnect").
 TDateTime NextRunTime(const TJobScheduleTexts& texts, TDateTime now);
-// The same, read from the job's section.
+// The same, read from the job's section; an unreadable option of the job
+// (such as "QuietSeconds") arms nothing either.
 TDateTime NextRunTime(const TIniFile& ini, const std::string& jobName, TDateTime now);
+
+// What "next-run" and a row show for the kinds that arm no time.
+inline const std::string ChangeKindText = "变化时";
+inline const std::string ConnectKindText = "连接时";
 
 // "HH:mm" of an armed time; NotArmedText for NothingArmed.
 std::string FormatNextRun(TDateTime nextRun);

@@ -1,7 +1,7 @@
 #include "LogViewer.h"
 
 #include "config/AtomicFile.h"
-#include "config/PathText.h"
+#include "config/ProgramFolders.h"
 
 #include <optional>
 #include <sys/stat.h>
@@ -26,7 +26,7 @@ bool Older(const struct stat& a, const struct stat& b) {
 } // namespace
 
 std::string ProgramLogViewerFolder() {
-    return ExecutableFolder() + "/log";
+    return ProgramFolders().FShareFolder + "/log";
 }
 
 void InstallLogViewer(const std::string& logFolder, const std::string& viewerFolder) {

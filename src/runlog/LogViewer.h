@@ -5,7 +5,8 @@
 // The page and style sheet that show a log folder in a browser.
 inline const char* const LogViewerFiles[] = {"index.htm", "log.xsl"};
 
-// The program's own copies: the folder "log" beside the executable.
+// The program's own copies: the folder "log" beside the executable, or in
+// share/pairwell for an installed program.
 std::string ProgramLogViewerFolder();
 
 // Puts the viewer files from viewerFolder into logFolder where they are

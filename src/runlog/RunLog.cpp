@@ -4,7 +4,6 @@
 #include "LogViewer.h"
 #include "config/AtomicFile.h"
 #include "config/Gb18030.h"
-#include "config/PathText.h"
 
 #include <filesystem>
 #include <optional>
@@ -18,10 +17,6 @@ namespace fs = std::filesystem;
 // on the raw file bytes: the texts searched for ("</log>", "<list>", a list
 // entry) are ASCII and begin with "<" (0x3C), a byte that never occurs inside a
 // GB18030 multi-byte character, so a match always lies on character bounds.
-
-std::string LogFolderBeside(const std::string& configFileName) {
-    return ExtractFileDir(configFileName) + "/log";
-}
 
 std::string EscapeXmlText(const std::string& value) {
     // One pass gives the same text as replacing "&", then ">", then "<", then
@@ -65,6 +60,10 @@ void Fail(const std::string& message) {
 
 std::string ListFileName(const std::string& folder) {
     return folder + "/list.xml";
+}
+// A list file naming no day yet.
+std::string NewListText() {
+    return std::string("<list>") + CrLf + "</list>" + CrLf;
 }
 std::string LockFileName(const std::string& folder) {
     return folder + "/.lock";
@@ -136,7 +135,7 @@ private:
 // created first. A list file without "<list>" is left alone.
 void ListDay(const std::string& folder, TDateTime day) {
     const std::string path = ListFileName(folder);
-    std::string text = Exists(path) ? ReadExisting(path) : std::string("<list>") + CrLf + "</list>" + CrLf;
+    std::string text = Exists(path) ? ReadExisting(path) : NewListText();
     const std::string entry = "<item>" + FormatLogDate(day) + "</item>";
     if (text.find(entry) != std::string::npos) {
         return;
@@ -207,6 +206,15 @@ void TRunLog::OpenDayLog() const {
     CreateDayFile(FLogFolder, today);
     if (listFailure) {
         throw *listFailure;
+    }
+}
+
+void TRunLog::OpenLogFolder() const {
+    MakeFolder(FLogFolder);
+    const TFolderLock lock(FLogFolder);
+    InstallLogViewer(FLogFolder, FViewerFolder);
+    if (!Exists(ListFileName(FLogFolder))) {
+        Write(ListFileName(FLogFolder), NewListText());
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/DateTime.h"
+#include "config/ProgramFolders.h"
 #include "config/StringList.h"
 
 #include <functional>
@@ -13,9 +14,6 @@ class ERunLogError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-// The run log of a configuration: the folder "log" beside its file.
-std::string LogFolderBeside(const std::string& configFileName);
 
 // "&" then ">" then "<" then the double quote; the apostrophe stays.
 std::string EscapeXmlText(const std::string& value);
@@ -54,6 +52,9 @@ public:
     // (creating the folder and the list file when missing). This and
     // CloseLogItem also put the log viewer into the folder (InstallLogViewer).
     void OpenDayLog() const;
+    // Makes sure the folder exists with its viewer and a list file, without
+    // opening a day: a new log folder shows in a browser before any run.
+    void OpenLogFolder() const;
     // Inserts "<item>" + the buffer's lines (each ending CR LF) + "</item>"
     // before the first "</log>" of the day file of this moment, creating that
     // day file first when it is missing. The buffer is emptied in every case.

@@ -2,6 +2,7 @@
 
 #include "RunLogTestSupport.h"
 #include "config/PathText.h"
+#include "runlog/FirstStart.h"
 #include "runlog/LogViewer.h"
 
 namespace {
@@ -47,6 +48,26 @@ TEST(RunLogViewer, TheProgramsCopiesAreBesideTheExecutable) {
     TRunLog(dir / "log").OpenDayLog();
     EXPECT_EQ(ReadTextFile(dir / "log/index.htm"), ReadTextFile(viewer + "/index.htm"));
     EXPECT_EQ(ReadTextFile(dir / "log/log.xsl"), ReadTextFile(viewer + "/log.xsl"));
+}
+
+TEST(RunLogViewer, TheFirstStartMakesTheUsersFoldersWithTheViewer) {
+    TTempDir dir;
+    WriteTextFile(dir / "share/log/index.htm", "page");
+    WriteTextFile(dir / "share/log/log.xsl", "sheet");
+    const TProgramFolders folders{true, dir / "share", dir / "config/pairwell/pairwell.ini",
+                                  dir / "data/pairwell/log"};
+    PrepareProgramFolders(folders);
+    EXPECT_TRUE(PathExists(dir / "config/pairwell"));
+    EXPECT_FALSE(PathExists(dir / "config/pairwell/pairwell.ini")); // written by the first save
+    EXPECT_EQ(ReadTextFile(dir / "data/pairwell/log/index.htm"), "page");
+    EXPECT_EQ(ReadTextFile(dir / "data/pairwell/log/log.xsl"), "sheet");
+    EXPECT_EQ(ReadTextFile(dir / "data/pairwell/log/list.xml"), "<list>\r\n</list>\r\n");
+
+    // A later start leaves the list of days as the runs made it.
+    WriteTextFile(dir / "data/pairwell/log/list.xml", "<list><item>2005.01.01</item>\r\n</list>\r\n");
+    PrepareProgramFolders(folders);
+    EXPECT_EQ(ReadTextFile(dir / "data/pairwell/log/list.xml"),
+              "<list><item>2005.01.01</item>\r\n</list>\r\n");
 }
 
 } // namespace

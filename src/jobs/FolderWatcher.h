@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <string>
+#include <vector>
+
+// Watches folder trees with inotify: every folder under the roots, folders
+// created later included. Never blocks: the owner asks for changes at its
+// own pace (and may poll Fd to wake up sooner). A root that is missing is
+// looked for again at each read and counts as a change when it appears.
+class TFolderWatcher {
+public:
+    // watchCap limits the number of watches below the system's own limit (0:
+    // no limit of its own), so that reaching the limit can be tried.
+    explicit TFolderWatcher(std::vector<std::string> roots, std::size_t watchCap = 0);
+    ~TFolderWatcher();
+    TFolderWatcher(const TFolderWatcher&) = delete;
+    TFolderWatcher& operator=(const TFolderWatcher&) = delete;
+
+    // Reads what happened since the last call; true when anything under a
+    // root changed (a file written, created, deleted, moved or its attributes
+    // changed, or a root appeared or went).
+    bool ReadChanges();
+    // The watch limit was reached (or inotify is not available): some folders
+    // go unwatched and the owner must look for changes another way.
+    bool LimitReached() const { return FLimitReached; }
+    int Fd() const { return FFd; }
+    std::size_t WatchCount() const { return FPaths.size(); }
+
+private:
+    // Adds watches on folder and every folder below it; false on the limit.
+    void AddTree(const std::string& folder);
+    bool AddOne(const std::string& folder);
+    bool LookForMissingRoots();
+
+    std::vector<std::string> FRoots;
+    std::vector<bool> FRootWatched;
+    std::size_t FWatchCap;
+    int FFd = -1;
+    bool FLimitReached = false;
+    std::map<int, std::string> FPaths; // watch descriptor -> folder
+};

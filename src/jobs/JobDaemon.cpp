@@ -1,0 +1,230 @@
+#include "JobDaemon.h"
+
+#include "Alarm.h"
+#include "JobRecord.h"
+#include "JobThread.h"
+#include "SchedulerLock.h"
+#include "config/ProgramFolders.h"
+#include "runlog/RunLog.h"
+
+#include <map>
+#include <memory>
+#include <poll.h>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int CheckMilliseconds = 450;
+
+// What tells that the configuration file changed: a save replaces it.
+struct TFileStamp {
+    dev_t FDevice = 0;
+    ino_t FInode = 0;
+    off_t FSize = -1;
+    std::int64_t FModified = 0;
+
+    bool operator==(const TFileStamp&) const = default;
+};
+
+TFileStamp StampOf(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return {};
+    }
+    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec};
+}
+
+std::string RunOutcome(const TJobThread& runner) {
+    if (!runner.FailureText().empty()) {
+        return "not completed: " + runner.FailureText();
+    }
+    for (const TProjectRunResult& result : runner.Results()) {
+        if (!result.FCompleted) {
+            return "not completed";
+        }
+    }
+    return AllClean(runner.Results()) ? "completed" : "completed with failures";
+}
+
+class TDaemon {
+public:
+    TDaemon(const std::string& configFile, const TDaemonOptions& options)
+        : FIni(configFile), FRunLog(LogFolderFor(configFile)), FOptions(options) {}
+
+    int Run();
+
+private:
+    struct TJob {
+        TJob(const TIniFile& ini, const std::string& name, TTriggerTuning tuning)
+            : FTriggers(ini, name, tuning) {}
+        TAlarm FAlarm;
+        TJobTriggers FTriggers;
+        std::unique_ptr<TJobThread> FRunner;
+    };
+
+    void Say(const std::string& text) {
+        if (FOptions.FMessages != nullptr) {
+            *FOptions.FMessages << DateTimeToText(Now()) << ' ' << text << std::endl;
+        }
+    }
+    void ReadJobs();
+    void Reschedule(const std::string& name, TJob& job);
+    void Check(const std::string& name, TJob& job);
+    void Start(const std::string& name, TJob& job);
+    void WaitForChange();
+
+    TIniFile FIni;
+    TRunLog FRunLog;
+    const TDaemonOptions& FOptions;
+    std::map<std::string, std::unique_ptr<TJob>> FJobs;
+    TJobThreadKeeper FKeeper; // runners of jobs removed from the configuration
+};
+
+void TDaemon::Reschedule(const std::string& name, TJob& job) {
+    const TDateTime now = Now();
+    job.FAlarm.Arm(NextRunTime(FIni, name, now), now);
+}
+
+void TDaemon::ReadJobs() {
+    TStringList names;
+    ListJobs(FIni, names);
+    std::map<std::string, std::unique_ptr<TJob>> jobs;
+    for (const std::string& name : names) {
+        if (!TextIsTrue(FIni.ReadString(JobSection(name), JobKey::CbJobValid, "False")) || jobs.count(name)) {
+            continue;
+        }
+        const auto found = FJobs.find(name);
+        if (found != FJobs.end()) {
+            jobs[name] = std::move(found->second);
+            FJobs.erase(found);
+            jobs[name]->FTriggers.Reload(Now(), std::chrono::steady_clock::now());
+        } else {
+            auto job = std::make_unique<TJob>(FIni, name, FOptions.FTuning);
+            job->FTriggers.Begin(Now(), std::chrono::steady_clock::now());
+            jobs[name] = std::move(job);
+            Say("job " + name + " scheduled");
+        }
+        if (!jobs[name]->FRunner) {
+            Reschedule(name, *jobs[name]);
+        }
+        if (jobs[name]->FTriggers.InfoText() == WatchLimitText) {
+            Say("job " + name +
+                ": too few inotify watches (fs.inotify.max_user_watches); checked every 5 minutes");
+        }
+    }
+    for (auto& [name, job] : FJobs) {
+        Say("job " + name + " no longer scheduled");
+        FKeeper.Keep(std::move(job->FRunner)); // a run of a removed job stops at its next file
+    }
+    FJobs = std::move(jobs);
+}
+
+void TDaemon::Start(const std::string& name, TJob& job) {
+    try {
+        job.FRunner = std::make_unique<TJobThread>(FIni, FRunLog, name, nullptr, nullptr);
+    } catch (const std::exception& error) {
+        Say("job " + name + " could not start: " + error.what());
+        // What asked for the run is spent, as by a run that failed at once.
+        job.FTriggers.RunStarted(Now(), std::chrono::steady_clock::now());
+        job.FTriggers.RunEnded();
+        Reschedule(name, job);
+        return;
+    }
+    job.FTriggers.RunStarted(Now(), std::chrono::steady_clock::now());
+    Say("job " + name + " started");
+    job.FRunner->Start();
+}
+
+void TDaemon::Check(const std::string& name, TJob& job) {
+    if (job.FRunner && job.FRunner->Finished()) {
+        job.FRunner->Wait();
+        Say("job " + name + " ended: " + RunOutcome(*job.FRunner));
+        job.FRunner.reset();
+        job.FTriggers.RunEnded();
+        Reschedule(name, job);
+    }
+    const TDateTime now = Now();
+    bool due = job.FAlarm.Check(now);
+    if (job.FTriggers.Poll(now, std::chrono::steady_clock::now(), false)) {
+        due = true;
+    }
+    if (!due) {
+        return;
+    }
+    if (job.FRunner) {
+        Reschedule(name, job); // the job still runs: no second runner
+    } else {
+        Start(name, job);
+    }
+}
+
+void TDaemon::WaitForChange() {
+    std::vector<pollfd> fds;
+    for (const auto& [name, job] : FJobs) {
+        for (const int fd : job->FTriggers.Fds()) {
+            fds.push_back({fd, POLLIN | POLLPRI, 0});
+        }
+    }
+    // Woken early by a change or a mount, at the latest at the next check;
+    // a stop signal interrupts the wait.
+    poll(fds.data(), fds.size(), CheckMilliseconds);
+}
+
+int TDaemon::Run() {
+    const auto stopRequested = [this] { return StopRequestedBy(FOptions.FStopRequested); };
+    ReadJobs();
+    TFileStamp stamp = StampOf(FIni.FileName());
+    while (!stopRequested()) {
+        WaitForChange();
+        if (stopRequested()) {
+            break;
+        }
+        if (const TFileStamp now = StampOf(FIni.FileName()); now != stamp) {
+            stamp = now;
+            Say("configuration changed");
+            ReadJobs();
+        }
+        for (auto& [name, job] : FJobs) {
+            Check(name, *job);
+        }
+    }
+    Say("stopping");
+    for (auto& [name, job] : FJobs) {
+        if (job->FRunner) {
+            job->FRunner->RequestStop();
+        }
+    }
+    for (auto& [name, job] : FJobs) {
+        if (job->FRunner) {
+            job->FRunner->Wait();
+            Say("job " + name + " ended: " + RunOutcome(*job->FRunner));
+        }
+    }
+    FKeeper.JoinAll();
+    return 0;
+}
+
+} // namespace
+
+int RunJobDaemon(const std::string& configFile, const TDaemonOptions& options) {
+    TSchedulerLock lock(configFile, "pairwell-cli daemon");
+    if (lock.Result() == TSchedulerLock::Failed) {
+        if (options.FMessages != nullptr) {
+            *options.FMessages << "pairwell-cli: cannot take the scheduler lock " << lock.ErrorText()
+                               << std::endl;
+        }
+        return 2;
+    }
+    if (lock.Result() == TSchedulerLock::HeldElsewhere) {
+        if (options.FMessages != nullptr) {
+            *options.FMessages << "pairwell-cli: the jobs of " << configFile << " are already scheduled by "
+                               << SchedulerLockHolder(configFile).value_or("another scheduler") << std::endl;
+        }
+        return 2;
+    }
+    if (options.FMessages != nullptr) {
+        *options.FMessages << "pairwell-cli daemon: scheduling the jobs of " << configFile << std::endl;
+    }
+    TDaemon daemon(configFile, options);
+    return daemon.Run();
+}

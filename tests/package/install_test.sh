@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Installs the Debian package and uses the installed files as a user would:
+# pairwell-cli's help, a check and a synchronisation of a small project with
+# the configuration and the log in the user's folders (and with --config),
+# the bash completion, and the window's first start.
+# Usage: tests/package/install_test.sh [--system] pairwell_<version>_amd64.deb
+#   By default the package is unpacked into a scratch root (dpkg -x). With
+#   --system (root only, as in CI) it is installed with dpkg -i and removed
+#   again at the end.
+set -euo pipefail
+system=no
+if [ "${1:-}" = --system ]; then
+    system=yes
+    shift
+fi
+deb=$(realpath "${1:?usage: install_test.sh [--system] PACKAGE.deb}")
+scratch=$(mktemp -d)
+installed=no
+cleanup() {
+    set +e
+    if [ -n "${window:-}" ]; then
+        kill "$window" 2>/dev/null
+        wait "$window" 2>/dev/null
+    fi
+    if [ "$installed" = yes ]; then
+        dpkg -r pairwell >/dev/null
+    fi
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+if [ "$system" = yes ]; then
+    [ "$(id -u)" -eq 0 ] || fail "--system needs root"
+    if dpkg-query -W -f='${Status}' pairwell 2>/dev/null | grep -q 'install ok installed'; then
+        fail "pairwell is installed on this machine already; this test would remove it"
+    fi
+    dpkg -i "$deb" >/dev/null
+    installed=yes
+    usr=/usr
+else
+    dpkg -x "$deb" "$scratch/root"
+    usr=$scratch/root/usr
+fi
+cli=$usr/bin/pairwell-cli
+for file in bin/pairwell bin/pairwell-cli share/pairwell/log/index.htm share/pairwell/log/log.xsl \
+    share/pairwell/log/list.xml "share/pairwell/Pairwell使用说明.html" share/applications/pairwell.desktop \
+    share/icons/hicolor/scalable/apps/pairwell.svg share/man/man1/pairwell-cli.1 \
+    share/bash-completion/completions/pairwell-cli share/systemd/user/pairwell.service; do
+    [ -s "$usr/$file" ] || fail "the package does not install $usr/$file"
+done
+
+"$cli" --help | grep -q '^Usage: pairwell-cli' || fail "pairwell-cli --help"
+
+# The user's folders, and a small project in the default configuration.
+export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/config XDG_DATA_HOME=$scratch/data
+export XDG_RUNTIME_DIR=$scratch/runtime
+mkdir -p "$HOME" "$XDG_CONFIG_HOME/pairwell" "$XDG_RUNTIME_DIR" "$scratch/source/sub"
+chmod 700 "$XDG_RUNTIME_DIR"
+echo one >"$scratch/source/a.txt"
+echo two >"$scratch/source/sub/b.txt"
+printf '[project_demo]\nsource=%s\ntarget=%s\n' "$scratch/source" "$scratch/target" \
+    >"$XDG_CONFIG_HOME/pairwell/pairwell.ini"
+
+[ "$("$cli" projects)" = demo ] || fail "projects does not read \$XDG_CONFIG_HOME/pairwell/pairwell.ini"
+plan=$("$cli" check demo)
+[ "$plan" = "$(printf 'new\ta.txt\nnew\tsub/b.txt')" ] || fail "check demo printed: $plan"
+"$cli" sync demo >/dev/null || fail "sync demo"
+[ "$(cat "$scratch/target/sub/b.txt")" = two ] || fail "sync demo did not copy"
+log=$XDG_DATA_HOME/pairwell/log
+for file in index.htm log.xsl list.xml "$(date +%Y.%m.%d).xml"; do
+    [ -s "$log/$file" ] || fail "the run log lacks $log/$file"
+done
+[ ! -e "$usr/bin/pairwell.ini" ] && [ ! -e "$usr/bin/log" ] || fail "files were written beside the program"
+
+# --config names another configuration, logged beside it.
+mkdir -p "$scratch/other"
+printf '[project_elsewhere]\nsource=%s\ntarget=%s\n' "$scratch/source" "$scratch/target2" >"$scratch/other/my.ini"
+"$cli" --config "$scratch/other/my.ini" sync elsewhere >/dev/null || fail "sync with --config"
+[ -s "$scratch/other/log/index.htm" ] && [ -s "$scratch/other/log/$(date +%Y.%m.%d).xml" ] ||
+    fail "the run with --config was not logged beside its file"
+
+# The completion offers the commands, and names from the configuration on the line.
+complete_line() { # words of the line; the last is the one being completed
+    PATH=$usr/bin:$PATH bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+        _pairwell_cli; printf "%s\n" "${COMPREPLY[@]}"' - \
+        "$usr/share/bash-completion/completions/pairwell-cli" "$@"
+}
+[ "$(complete_line pairwell-cli ru)" = run-job ] || fail "completion of a command"
+[ "$(complete_line pairwell-cli sync d)" = demo ] || fail "completion of a project"
+[ "$(complete_line pairwell-cli --config "$scratch/other/my.ini" check '')" = elsewhere ] ||
+    fail "completion of a project from --config"
+
+# The window's first start makes the user's folders and puts the viewer there.
+rm -rf "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
+QT_QPA_PLATFORM=offscreen "$usr/bin/pairwell" >"$scratch/window.out" 2>&1 &
+window=$!
+for _ in $(seq 100); do
+    [ -s "$XDG_DATA_HOME/pairwell/log/list.xml" ] && break
+    kill -0 "$window" 2>/dev/null || break
+    sleep 0.2
+done
+[ -d "$XDG_CONFIG_HOME/pairwell" ] && [ -s "$XDG_DATA_HOME/pairwell/log/index.htm" ] &&
+    [ -s "$XDG_DATA_HOME/pairwell/log/list.xml" ] ||
+    fail "the window's first start did not prepare the user's folders: $(cat "$scratch/window.out")"
+sleep 3
+kill -0 "$window" 2>/dev/null || fail "the window ended: $(cat "$scratch/window.out")"
+echo "package install test passed ($deb, $([ "$system" = yes ] && echo dpkg -i || echo dpkg -x))"
