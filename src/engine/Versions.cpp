@@ -141,6 +141,14 @@ std::string CopyEntry(int fromFd, const std::string& from, const struct stat& st
     if (!CopyOpenFileAt(source.Get(), opened, toFd, to, true, {}, reason)) {
         return reason.empty() ? "copy failed" : reason;
     }
+    // The file itself goes next, and only a flush of its own file system
+    // follows the run: the copy is on the device before that.
+    const TFd copy(openat(toFd, to.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (copy.Get() < 0 || fsync(copy.Get()) != 0 || fsync(toFd) != 0) {
+        const int error = errno;
+        unlinkat(toFd, to.c_str(), 0);
+        return ErrorText(error);
+    }
     return {};
 }
 
