@@ -18,4 +18,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei, libqt6svg6")
 set(CPACK_STRIP_FILES ON)
+# The service starts pairwell-cli from where the package puts it.
+set(CPACK_PAIRWELL_BINDIR ${CMAKE_INSTALL_BINDIR})
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageService.cmake)
 include(CPack)

@@ -11,6 +11,8 @@ packages=(
     xvfb xauth
     # The accessibility test drives the window over the accessibility bus.
     dbus-daemon at-spi2-core python3-pyatspi
+    # ... and sends Esc to the progress window as a person would.
+    xdotool
     # scripts/package.sh: CPack reads the package's dependencies from the programs.
     dpkg-dev file
 )

@@ -67,7 +67,7 @@ time_find() {
 
 min() { awk -v a="$1" -v b="$2" 'BEGIN { print (b == "" || a < b) ? a : b }'; }
 
-# The index with each file's time read in turn (GetFileModifiedTime), with
+# The index with each file's time read in turn (one stat each), with
 # time and size read in turn (ReadFileFacts, as the check does), and with the
 # facts read on several threads (ReadFileFactsOfAll after the walk). The find
 # walk and the index walks take turns, so a busy machine slows both alike.

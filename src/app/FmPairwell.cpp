@@ -2,9 +2,12 @@
 
 #include "Accessibility.h"
 #include "ByteText.h"
+#include "DesktopNotices.h"
 #include "FmProcess.h"
 #include "FormServices.h"
 #include "JobPages.h"
+#include "Messages.h"
+#include "Notifier.h"
 #include "ResultsPage.h"
 #include "SettingsPage.h"
 #include "config/CustomPublic.h"
@@ -19,6 +22,8 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QMenu>
+#include <QScreen>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QUrl>
 #include <QWebEngineView>
@@ -46,6 +51,8 @@ TFmPairwell::TFmPairwell(const TFmPairwellOptions& options, QWidget* parent)
     setFixedSize(547, 438);
     FTrayAvailable = FOptions.FTrayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
     FormCreate();
+    // Centred on the screen at start.
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen()->availableGeometry()));
 }
 
 TFmPairwell::~TFmPairwell() {
@@ -72,16 +79,28 @@ void TFmPairwell::FormCreate() {
     ui->TabSheet6->layout()->addWidget(FResultsPage);
     FJobPages = new TJobPages(*FIniFile, *FRunLog, ui->TabSheet7, ui->TabItemHome, this);
     connect(FSettingsPage, &TSettingsPage::StayOnTopChanged, FFmProcess, &TFmProcess::SetStayOnTop);
+    CreateNotifier();
 
     auto* pages = new QActionGroup(this);
     for (QAction* action : {ui->setting, ui->Result, ui->AutoJob, ui->ActPlan, ui->ViewLog}) {
         pages->addAction(action);
     }
-    connect(ui->setting, &QAction::triggered, this, &TFmPairwell::settingExecute);
-    connect(ui->Result, &QAction::triggered, this, &TFmPairwell::ResultExecute);
-    connect(ui->AutoJob, &QAction::triggered, this, &TFmPairwell::AutoJobExecute);
-    connect(ui->ActPlan, &QAction::triggered, this, &TFmPairwell::ActPlanExecute);
-    connect(ui->ViewLog, &QAction::triggered, this, &TFmPairwell::ViewLogExecute);
+    // The pages follow the checked state of their actions, however it changed:
+    // a click, a key, or a screen reader's "Toggle", which checks the action
+    // without triggering it. A click on the pressed button triggers only.
+    const auto pageAction = [this](QAction* action, void (TFmPairwell::*execute)()) {
+        connect(action, &QAction::triggered, this, execute);
+        connect(action, &QAction::toggled, this, [this, execute](bool checked) {
+            if (checked) {
+                (this->*execute)();
+            }
+        });
+    };
+    pageAction(ui->setting, &TFmPairwell::settingExecute);
+    pageAction(ui->Result, &TFmPairwell::ResultExecute);
+    pageAction(ui->AutoJob, &TFmPairwell::AutoJobExecute);
+    pageAction(ui->ActPlan, &TFmPairwell::ActPlanExecute);
+    pageAction(ui->ViewLog, &TFmPairwell::ViewLogExecute);
     // Queued: a run turns the event loop until it ends, and whoever pressed the
     // button (a screen reader over the accessibility bus, say) gets its answer
     // at once instead.
@@ -104,6 +123,12 @@ void TFmPairwell::FormCreate() {
     ui->setting->trigger();
     FSettingsPage->Controls().Time1->setDateTime(QDateTime::currentDateTime());
     if (FOptions.FWithBrowser) {
+        // The log's table is read to a screen reader like every other page;
+        // on Linux the web engine leaves its accessibility off unless asked
+        // before it starts.
+        if (!qEnvironmentVariableIsSet("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY")) {
+            qputenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", "1");
+        }
         WebBrowser1 = new QWebEngineView(ui->TabSheet4);
         WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
         ui->TabSheet4->layout()->addWidget(WebBrowser1);
@@ -145,6 +170,36 @@ void TFmPairwell::CreateTray() {
             Pairwell1Click(); // a right click opens the menu instead
         }
     });
+}
+
+// Background runs and stale backups are told on the desktop; the rows report
+// from their first check on, so this comes before they are built.
+void TFmPairwell::CreateNotifier() {
+    const QDBusConnection bus = FOptions.FSessionBusNotices
+                                    ? QDBusConnection::sessionBus()
+                                    : QDBusConnection(QStringLiteral("pairwell-no-bus"));
+    FDesktopNotices = new TDesktopNotices(
+        bus,
+        [this](const TNotice& notice) {
+            if (FTrayAvailable) {
+                RxTrayIcon1->showMessage(notice.FTitle, notice.FBody,
+                                         notice.FProblem ? QSystemTrayIcon::Warning
+                                                         : QSystemTrayIcon::Information);
+            }
+        },
+        this);
+    FNotifier = new TNotifier(*FIniFile, FDesktopNotices, this);
+    connect(FJobPages, &TJobPages::JobRunFinished, FNotifier, &TNotifier::JobRunEnded);
+    connect(FJobPages, &TJobPages::JobStale, FNotifier, &TNotifier::JobStale);
+    connect(FDesktopNotices, &TDesktopNotices::OpenLogRequested, this, &TFmPairwell::OpenLogPage);
+    connect(RxTrayIcon1, &QSystemTrayIcon::messageClicked, this, &TFmPairwell::OpenLogPage);
+}
+
+void TFmPairwell::OpenLogPage() {
+    if (Pairwell1->text() == QStringLiteral("显示")) {
+        Pairwell1Click();
+    }
+    ViewLogExecute();
 }
 
 void TFmPairwell::SetIcons() {
@@ -210,16 +265,23 @@ void TFmPairwell::showAboutExecute() {
 // Tray toggle: "显示" brings the program back, "隐藏" sends it to the tray.
 void TFmPairwell::Pairwell1Click() {
     if (Pairwell1->text() == QStringLiteral("显示")) {
-        if (FRunning) {
-            FFmProcess->raise(); // the main window stays hidden while a run goes on
+        if (FProgressShown) {
+            // The main window stays hidden while a run goes on, and comes back after it.
+            FShowAfterRun = true;
+            FFmProcess->show();
+            FFmProcess->raise();
             FFmProcess->activateWindow();
-            return;
+        } else {
+            showNormal();
+            raise();
+            activateWindow();
         }
-        showNormal();
-        raise();
-        activateWindow();
         AppEvents1Restore();
     } else {
+        if (FProgressShown) {
+            FShowAfterRun = false; // the run's end leaves the program in the tray
+            FFmProcess->hide();
+        }
         hide();
         AppEvents1Minimize();
     }
@@ -272,10 +334,29 @@ void TFmPairwell::closeEvent(QCloseEvent* event) {
         StopProcessExecute();
         return;
     }
+    if (!FClosed && !StoreOnClose() && !AskQuestion(this, AskCloseAnyway)) {
+        // The program goes on as it was; "关闭" may be chosen again.
+        event->ignore();
+        ui->ActExit->setChecked(false);
+        FCloseAfterRun = false;
+        return;
+    }
     FormClose();
     event->accept();
     RxTrayIcon1->hide();
     QApplication::quit();
+}
+
+bool TFmPairwell::StoreOnClose() {
+    return WriteOrShowError(this, [this] {
+        if (FSettingsPage->IsModified()) {
+            FSettingsPage->SaveProject(QString());
+            FIniFile->WriteString("system", "project", "");
+        } else {
+            FIniFile->WriteString("system", "project", TextToBytes(FSettingsPage->ShownProjectName()));
+        }
+        FIniFile->UpdateFile();
+    });
 }
 
 void TFmPairwell::FormClose() {
@@ -285,11 +366,4 @@ void TFmPairwell::FormClose() {
     FClosed = true;
     FJobPages->StopAllRunners(); // nothing may use the configuration after it is released
     FLogBuffer.reset();
-    if (FSettingsPage->IsModified()) {
-        FSettingsPage->SaveProject(QString());
-        FIniFile->WriteString("system", "project", "");
-    } else {
-        FIniFile->WriteString("system", "project", TextToBytes(FSettingsPage->ShownProjectName()));
-    }
-    FIniFile->UpdateFile();
 }

@@ -15,7 +15,9 @@ class QAction;
 class QMenu;
 class QSystemTrayIcon;
 class QWebEngineView;
+class TDesktopNotices;
 class TFmProcess;
+class TNotifier;
 class TJobPages;
 class TResultsPage;
 class TSettingsPage;
@@ -35,6 +37,9 @@ struct TFmPairwellOptions {
     bool FWithBrowser = true;
     // Whether the desktop has a tray; asked of the system when not given.
     std::optional<bool> FTrayAvailable;
+    // Whether notices go to the desktop's notification service on the
+    // session bus; without it they go to the tray alone.
+    bool FSessionBusNotices = true;
 
     static TFmPairwellOptions ForProgram();
 };
@@ -52,6 +57,8 @@ public:
     TResultsPage& ResultsPage() { return *FResultsPage; }
     TFmProcess& FmProcess() { return *FFmProcess; }
     TJobPages& JobPages() { return *FJobPages; }
+    TNotifier& Notifier() { return *FNotifier; }
+    TDesktopNotices& DesktopNotices() { return *FDesktopNotices; }
     TIniFile& IniFile() { return *FIniFile; }
     const TRunLog& RunLog() const { return *FRunLog; }
     bool IsRunning() const { return FRunning; }
@@ -74,6 +81,8 @@ public:
     void Pairwell1Click();
     void AppEvents1Minimize();
     void AppEvents1Restore();
+    // A notice's action: the window comes back on its log page.
+    void OpenLogPage();
 
     // Progress services of the interactive runs.
     void ShowProgressWindow(bool visible);
@@ -85,8 +94,13 @@ protected:
 
 private:
     void FormCreate();
+    // Stores the shown page or the shown project's name for the next start;
+    // false when the configuration could not be written (the error was shown).
+    bool StoreOnClose();
+    // Ends the job runs and releases the run-log item buffer.
     void FormClose();
     void CreateTray();
+    void CreateNotifier();
     void SetIcons();
     void ShowPage(QWidget* page, QAction* action);
     void ClearStopRequest();
@@ -106,6 +120,8 @@ private:
     TSettingsPage* FSettingsPage = nullptr;
     TResultsPage* FResultsPage = nullptr;
     TJobPages* FJobPages = nullptr;
+    TDesktopNotices* FDesktopNotices = nullptr;
+    TNotifier* FNotifier = nullptr;
     QWebEngineView* WebBrowser1 = nullptr;
     QSystemTrayIcon* RxTrayIcon1 = nullptr;
     QMenu* RxPopupMenu1 = nullptr;
@@ -124,6 +140,10 @@ private:
     // Mirrors the checked state of StopProcess for the run's thread.
     std::atomic<bool> FStopFlag{false};
     bool FRunning = false;
+    // The progress window stands in for the main window.
+    bool FProgressShown = false;
+    // The main window comes back when the progress window closes.
+    bool FShowAfterRun = false;
     bool FCloseAfterRun = false;
     bool FClosed = false;
 };
@@ -138,3 +158,4 @@ inline const QString MsgInvalidDeploy = QStringLiteral("指定的发布目录无
 inline const QString AskSyncWithDelete = QStringLiteral("将删除所有多余目标文件，是否确认要进行同步?");
 inline const QString AskDeploy = QStringLiteral("是否确认要在发布目录中生成更新文件?");
 inline const QString AskSync = QStringLiteral("是否开始同步?");
+inline const QString AskCloseAnyway = QStringLiteral("配置文件无法写入，仍然关闭?");

@@ -15,6 +15,7 @@
 #include "engine/Apply.h"
 #include "engine/Check.h"
 #include "engine/CheckSettings.h"
+#include "engine/DeployFolder.h"
 #include "engine/Plan.h"
 #include "engine/Versions.h"
 #include "ui_FmPairwell.h"
@@ -27,11 +28,6 @@
 #include <exception>
 
 namespace {
-
-// Shows an error that ended a run, as the standard error box of the program does.
-void ShowRunError(QWidget* owner, const std::exception& error) {
-    QMessageBox::critical(owner, owner->window()->windowTitle(), QString::fromStdString(error.what()));
-}
 
 // Restores the cursor however the run ends.
 struct TCursorGuard {
@@ -69,7 +65,7 @@ void TFmPairwell::EndRun(std::exception_ptr failure) {
         try {
             std::rethrow_exception(failure);
         } catch (const std::exception& error) {
-            ShowRunError(this, error);
+            ShowErrorBox(this, error);
         }
     }
     if (FCloseAfterRun) {
@@ -94,18 +90,28 @@ bool TFmPairwell::StopRequested() const {
 }
 
 void TFmPairwell::ShowProgressWindow(bool visible) {
-    if (FFmProcess->isVisible() == visible) {
+    if (FProgressShown == visible) {
         return;
     }
+    FProgressShown = visible;
     if (visible) {
+        // The window comes back at the end only if it was there at the start
+        // (and was not sent to the tray meanwhile, Pairwell1Click).
+        FShowAfterRun = isVisible();
         const QRect area = isVisible() ? frameGeometry() : screen()->availableGeometry();
         hide();
         FFmProcess->ShowRunningHeading();
         FFmProcess->ShowProgressBar(0, 0);
         FFmProcess->move(area.center() - FFmProcess->rect().center());
         FFmProcess->show();
+        // Esc must reach it wherever the desktop would put the focus.
+        FFmProcess->raise();
+        FFmProcess->activateWindow();
+        FFmProcess->setFocus(Qt::ActiveWindowFocusReason);
     } else {
-        show();
+        if (FShowAfterRun) {
+            show();
+        }
         FFmProcess->close();
     }
 }
@@ -115,8 +121,12 @@ void TFmPairwell::FileCheckExecute() {
         return;
     }
     Ui::SettingsPage& page = FSettingsPage->Controls();
-    FSourceRoot = WithTrailingDelimiter(ResolveFolder(page.DirectoryEdit1->text()));
-    if (IsBlank(TextToBytes(page.DirectoryEdit1->text())) || !FolderExists(FSourceRoot)) {
+    // A refused check leaves no roots behind, so a synchronisation asks for a
+    // check instead of joining the memos to folders the page no longer shows.
+    FSourceRoot.clear();
+    FTargetRoot.clear();
+    const std::string sourceRoot = WithTrailingDelimiter(ResolveFolder(page.DirectoryEdit1->text()));
+    if (IsBlank(TextToBytes(page.DirectoryEdit1->text())) || !FolderExists(sourceRoot)) {
         ShowNotice(this, MsgInvalidSource);
         page.DirectoryEdit1->setFocus();
         return;
@@ -126,12 +136,13 @@ void TFmPairwell::FileCheckExecute() {
         page.DirectoryEdit2->setFocus();
         return;
     }
+    FSourceRoot = sourceRoot;
     FTargetRoot = WithTrailingDelimiter(ResolveFolder(page.DirectoryEdit2->text()));
     FProjectName = TextToBytes(FSettingsPage->ShownProjectName());
     FBeginTime = Now();
     TCursorGuard cursor(Qt::WaitCursor);
     ClearStopRequest();
-    page.Time1->setDateTime(QDateTime(page.Time1->date(), QTime(0, 0)));
+    FSettingsPage->NormaliseThreshold();
     const TProjectRecord record = FSettingsPage->ShownRecord();
     const std::string deployRoot = IsBlank(record.FDeploy)
                                        ? std::string()
@@ -191,6 +202,13 @@ void TFmPairwell::FileUpdateExecute() {
     Ui::SettingsPage& page = FSettingsPage->Controls();
     const bool deployMode = page.cbUpdateToOther->isChecked();
     const bool deleteSurplus = page.cbFileDelete->isChecked();
+    // A deploy folder that cannot take the run is refused before anything is asked.
+    const QString typed = page.DirectoryEdit3->text();
+    const std::string deploy = ResolveFolder(typed);
+    if (deployMode && !DeployFolderAcceptable(TextToBytes(typed), deploy)) {
+        ShowNotice(this, MsgInvalidDeploy);
+        return;
+    }
     const QString question = deleteSurplus && !deployMode ? AskSyncWithDelete
                              : deployMode                 ? AskDeploy
                                                           : AskSync;
@@ -199,10 +217,7 @@ void TFmPairwell::FileUpdateExecute() {
     }
     std::string writeRoot = FTargetRoot;
     if (deployMode) {
-        // A blank deploy folder would name the root of the file system.
-        const QString typed = page.DirectoryEdit3->text();
-        const std::string deploy = ResolveFolder(typed);
-        if (IsBlank(TextToBytes(typed)) || !FolderExists(deploy)) {
+        if (!PrepareDeployFolder(deploy)) {
             ShowNotice(this, MsgInvalidDeploy);
             return;
         }
@@ -234,7 +249,7 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
     } catch (const std::exception& error) {
         FRunning = false;
         ShowProgressWindow(false);
-        ShowRunError(this, error);
+        ShowErrorBox(this, error);
         return;
     }
 
@@ -257,6 +272,19 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
         phases.push_back(TApplyPhase::Delete);
     }
 
+    // The stop test records "中止" where it first sees the stop: before the
+    // interrupted phase's counts, also when it was a block copy that saw it.
+    bool stopLogged = false;
+    const auto stopRequested = [this, &log, &stopLogged] {
+        if (!FStopFlag.load()) {
+            return false;
+        }
+        if (!stopLogged) {
+            stopLogged = true;
+            log.WriteLogElement("ProcessStatus", "中止");
+        }
+        return true;
+    };
     bool stopped = false;
     std::exception_ptr failure;
     try {
@@ -266,10 +294,8 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
             FResultsPage->Memo(phase)->clear();
             TPhaseResult result;
             try {
-                RunOnWorkerThread([&] {
-                    result =
-                        ApplyPhase(phase, lines, options, log, progress, [this] { return FStopFlag.load(); });
-                });
+                RunOnWorkerThread(
+                    [&] { result = ApplyPhase(phase, lines, options, log, progress, stopRequested); });
             } catch (...) {
                 FResultsPage->ShowPhaseCounts(phase, result.FDone, result.FFailed);
                 throw;
@@ -277,14 +303,14 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
             progress.Flush();
             FResultsPage->SetMemoLines(phase, result.FFailedLines);
             FResultsPage->ShowPhaseCounts(phase, result.FDone, result.FFailed);
-            if (result.FStopped) {
+            // A stop that ended the copy of the phase's last item left no
+            // item to stop at: the stop test is asked after every phase.
+            if (result.FStopped || stopRequested()) {
                 stopped = true;
                 break;
             }
         }
-        if (stopped) {
-            log.WriteLogElement("ProcessStatus", "中止");
-        } else {
+        if (!stopped) {
             ShowProgressWindow(false);
             raise();
             activateWindow();

@@ -11,9 +11,3 @@ void HidePageTabs(QTabWidget* control) {
     control->tabBar()->hide();
     control->setHidden(wasHidden);
 }
-
-void FitWidth(QWidget* control, int margin) {
-    if (QWidget* parent = control->parentWidget()) {
-        control->resize(parent->width() - control->x() - margin, control->height());
-    }
-}

@@ -5,6 +5,7 @@
 #include "jobs/JobSchedule.h"
 #include "jobs/JobThread.h"
 #include "jobs/JobTriggers.h"
+#include "jobs/StaleAlert.h"
 #include "ui_FrmItem.h"
 
 #include <QApplication>
@@ -17,6 +18,7 @@ namespace {
 constexpr int AlarmCheckMilliseconds = 450;
 constexpr int IdleInfoWidth = 180;
 constexpr int RunningBarWidth = 180;
+constexpr int StaleCheckMilliseconds = 60'000;
 const QString RunByServiceText = QStringLiteral("由后台服务运行");
 } // namespace
 
@@ -31,10 +33,14 @@ TFrmItem::TFrmItem(TIniFile& iniFile, const TRunLog& runLog, TJobThreadKeeper& k
     ui->ProgressBar1->setValue(0);
     SetState(StateIdle);
     SetNextRun(NothingArmed);
-    connect(ui->SpeedButton1, &QToolButton::clicked, this, &TFrmItem::SpeedButton1Click);
+    // Pressed by a click, a key or a screen reader alike.
+    connect(ui->SpeedButton1, &QToolButton::toggled, this, &TFrmItem::SpeedButton1Click);
     FClock.setInterval(AlarmCheckMilliseconds);
     connect(&FClock, &QTimer::timeout, this, [this] { CheckAlarm(Now()); });
     FClock.start();
+    FStaleClock.setInterval(StaleCheckMilliseconds);
+    connect(&FStaleClock, &QTimer::timeout, this, [this] { CheckStale(Now()); });
+    FStaleClock.start();
 }
 
 TFrmItem::~TFrmItem() {
@@ -124,6 +130,7 @@ void TFrmItem::Reschedule() {
         FTriggers->Reload(Now(), std::chrono::steady_clock::now());
     }
     ShowTriggerInfo();
+    CheckStale(Now());
 }
 
 void TFrmItem::SetInfo(const QString& text) {
@@ -195,6 +202,7 @@ void TFrmItem::RxClock1Alarm() {
         return;
     }
     FProgress = std::make_unique<TQueuedProgress>(*this, buffer);
+    ShowStale(); // the detail line is the run's now
     if (ui->SpeedButton1->isChecked()) {
         FProcessor->Pause();
     }
@@ -206,8 +214,10 @@ void TFrmItem::RxClock1Alarm() {
 }
 
 void TFrmItem::ProcessorTerminated() {
+    std::optional<TJobRunOutcome> outcome;
     if (FProcessor) {
         FProcessor->Wait();
+        outcome = TJobRunOutcome{FJobName, FProcessor->Results(), FProcessor->FailureText()};
         FProcessor.reset();
     }
     if (FProgress) {
@@ -220,6 +230,35 @@ void TFrmItem::ProcessorTerminated() {
     SetState(StateIdle);
     Reschedule();
     emit RunEnded(FJobName);
+    if (outcome) {
+        emit RunFinished(*outcome);
+    }
+}
+
+void TFrmItem::CheckStale(TDateTime now) {
+    if (FJobName.isEmpty()) {
+        return;
+    }
+    const std::optional<int> days = ReadStaleBackupDays(FIniFile, TextToBytes(FJobName), now);
+    FStaleDays = days.value_or(0);
+    ShowStale();
+    if (days) {
+        emit StaleSeen(FJobName, *days, now);
+    }
+}
+
+// Red while stale; the detail line says so whenever no run shows its progress there.
+void TFrmItem::ShowStale() {
+    const QString text = FStaleDays > 0 ? QString::fromStdString(StaleBackupText(FStaleDays)) : QString();
+    setStyleSheet(text.isEmpty() ? QString()
+                                 : QStringLiteral("#FrmItem { background-color: rgb(255, 200, 200); }"));
+    setAccessibleDescription(text);
+    if (FProcessor) {
+        ui->LabDetail->setStyleSheet(QString());
+        return;
+    }
+    ui->LabDetail->setStyleSheet(text.isEmpty() ? QString() : QStringLiteral("color: rgb(200, 0, 0);"));
+    ui->LabDetail->setText(text);
 }
 
 void TFrmItem::SpeedButton1Click() {

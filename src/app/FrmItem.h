@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Notifier.h"
 #include "QueuedProgress.h"
 #include "config/DateTime.h"
 #include "jobs/Alarm.h"
@@ -55,6 +56,11 @@ public:
     // says so and runs nothing until it is handed back.
     void SetRunByService(bool byService);
     bool RunByService() const { return FRunByService; }
+    // The stale-backup alert: while the job has gone "StaleDays" days without
+    // a clean run the row is red and says "已 N 天未成功同步".
+    void CheckStale(TDateTime now);
+    // The days of a due alert, 0 when none is.
+    int StaleDays() const { return FStaleDays; }
     void RxClock1Alarm();
     void ProcessorTerminated();
     void SpeedButton1Click();
@@ -67,6 +73,10 @@ signals:
     // A run of this row's job began or ended.
     void RunStarted(const QString& jobName);
     void RunEnded(const QString& jobName);
+    // How the run that just ended came out.
+    void RunFinished(const TJobRunOutcome& outcome);
+    // The stale alert is due at now (every check while it is).
+    void StaleSeen(const QString& jobName, int days, TDateTime now);
 
 private:
     TIniFile& FIniFile;
@@ -82,6 +92,9 @@ private:
     TAlarm FAlarm;
     QTimer FClock;
     std::unique_ptr<TJobTriggers> FTriggers;
+    QTimer FStaleClock;
+    int FStaleDays = 0;
+    void ShowStale();
     bool FRunByService = false;
 
     void BeginTriggers();

@@ -77,8 +77,11 @@ TJobPages::TJobPages(TIniFile& iniFile, const TRunLog& runLog, QWidget* editorPa
     connect(e.cbJob, &QComboBox::activated, this, &TJobPages::cbJobClick);
     connect(e.Button3, &QPushButton::clicked, this, &TJobPages::Button3Click);
     connect(e.Button4, &QPushButton::clicked, this, &TJobPages::Button4Click);
-    connect(e.RbDay, &QRadioButton::clicked, this, &TJobPages::RbDayClick);
-    connect(e.RbPeriod, &QRadioButton::clicked, this, &TJobPages::RbDayClick);
+    // The rules and the mark follow the controls' state, however it changed:
+    // a click, the arrow keys, or a screen reader's action.
+    for (QRadioButton* kind : {e.RbDay, e.RbPeriod, e.RbChange, e.RbConnect}) {
+        connect(kind, &QRadioButton::toggled, this, &TJobPages::RbDayClick);
+    }
     const QDate today = QDate::currentDate();
     e.DateJob->setDateTime(QDateTime(today, QTime(17, 30)));
     e.TimeBegin->setDateTime(QDateTime(today, QTime(0, 0)));
@@ -87,7 +90,9 @@ TJobPages::TJobPages(TIniFile& iniFile, const TRunLog& runLog, QWidget* editorPa
         connect(picker, &QDateTimeEdit::dateTimeChanged, this, &TJobPages::DateJobChange);
     }
     connect(e.EditMinute, &QSpinBox::valueChanged, this, &TJobPages::DateJobChange);
-    connect(e.CbJobValid, &QCheckBox::clicked, this, &TJobPages::DateJobChange);
+    connect(e.CbJobValid, &QCheckBox::toggled, this, &TJobPages::DateJobChange);
+    connect(e.CbCatchUp, &QCheckBox::toggled, this, &TJobPages::DateJobChange);
+    connect(e.EditStaleDays, &QSpinBox::valueChanged, this, &TJobPages::DateJobChange);
     connect(e.CbTime, &QComboBox::currentIndexChanged, this, &TJobPages::CbTimeChange);
     connect(e.BtnAdd, &QPushButton::clicked, this, &TJobPages::BtnAddClick);
     connect(e.LbProject, &QListWidget::itemDoubleClicked, this, &TJobPages::BtnAddClick);
@@ -95,6 +100,9 @@ TJobPages::TJobPages(TIniFile& iniFile, const TRunLog& runLog, QWidget* editorPa
 
     // Where no lock can be taken (a read-only folder) the window schedules as it always did.
     FSchedulerLock = std::make_unique<TSchedulerLock>(FIniFile.FileName(), "Pairwell window");
+
+    FAutoRun->cbNotify->setCurrentText(NotifyModeToText(ReadNotifyMode(FIniFile)));
+    connect(FAutoRun->cbNotify, &QComboBox::currentIndexChanged, this, &TJobPages::cbNotifyChange);
 
     // The automatic-run page's clock.
     const auto tick = [this] {
@@ -176,19 +184,30 @@ void TJobPages::LoadJob(const QString& name) {
     } catch (const EConvertError&) {
     }
     e.CbJobValid->setChecked(TextIsTrue(read(JobKey::CbJobValid, "False")));
-    // Neither radio button is selected when neither is stored as "True".
-    e.RbDay->setAutoExclusive(false);
-    e.RbPeriod->setAutoExclusive(false);
-    e.RbDay->setChecked(TextIsTrue(read(JobKey::RbDay, "False")));
-    e.RbPeriod->setChecked(TextIsTrue(read(JobKey::RbPeriod, "False")));
-    e.RbDay->setAutoExclusive(true);
-    e.RbPeriod->setAutoExclusive(true);
-    RbDayClick();
     FLoadedJob = TJobRecord();
     try {
         ReadJobOptions(FIniFile, Bytes(name), FLoadedJob);
     } catch (const EConvertError&) {
     }
+    // No kind is selected when none is stored as "True".
+    const std::initializer_list<std::pair<QRadioButton*, bool>> kinds = {
+        {e.RbDay, TextIsTrue(read(JobKey::RbDay, "False"))},
+        {e.RbPeriod, TextIsTrue(read(JobKey::RbPeriod, "False"))},
+        {e.RbChange, FLoadedJob.FRbChange},
+        {e.RbConnect, FLoadedJob.FRbConnect}};
+    for (const auto& [kind, on] : kinds) {
+        kind->setAutoExclusive(false);
+    }
+    for (const auto& [kind, on] : kinds) {
+        kind->setChecked(on);
+    }
+    for (const auto& [kind, on] : kinds) {
+        kind->setAutoExclusive(true);
+    }
+    RbDayClick();
+    // A stored job without these keys has no catch-up and no alert.
+    e.CbCatchUp->setChecked(FLoadedJob.FCatchUp);
+    e.EditStaleDays->setValue(FLoadedJob.FStaleDays);
     e.LbSelect->clear();
     for (const std::string& project : ReadJobProjects(FIniFile, Bytes(name))) {
         e.LbSelect->addItem(BytesToText(project));
@@ -209,6 +228,10 @@ TJobRecord TJobPages::ShownJob() const {
     record.FCbJobValid = e.CbJobValid->isChecked();
     record.FRbDay = e.RbDay->isChecked();
     record.FRbPeriod = e.RbPeriod->isChecked();
+    record.FRbChange = e.RbChange->isChecked();
+    record.FRbConnect = e.RbConnect->isChecked();
+    record.FCatchUp = e.CbCatchUp->isChecked();
+    record.FStaleDays = e.EditStaleDays->value();
     for (int i = 0; i < e.LbSelect->count(); ++i) {
         record.FProjects.push_back(Bytes(e.LbSelect->item(i)->text()));
     }
@@ -243,7 +266,9 @@ void TJobPages::Button3Click() {
         !AskQuestion(e.Button3, QStringLiteral("\"%1\" 已存在，是否覆盖?").arg(name))) {
         return;
     }
-    SaveJob(name);
+    if (!WriteOrShowError(e.Button3, [&] { SaveJob(name); })) {
+        return; // not stored: the edits stay marked, the rows as they were
+    }
     if (found < 0) {
         e.cbJob->addItem(name);
         e.cbJob->setCurrentIndex(e.cbJob->count() - 1);
@@ -265,7 +290,9 @@ void TJobPages::Button4Click() {
     if (!AskQuestion(e.Button4, QStringLiteral("是否删除任务 \"%1\" ?").arg(name))) {
         return;
     }
-    DeleteJob(name);
+    if (!WriteOrShowError(e.Button4, [&] { DeleteJob(name); })) {
+        return;
+    }
     RemoveJobItem(name);
     e.cbJob->removeItem(e.cbJob->currentIndex());
     e.cbJob->setCurrentIndex(-1);
@@ -280,19 +307,24 @@ void TJobPages::RbDayClick() {
     for (QWidget* control : std::initializer_list<QWidget*>{e.EditMinute, e.CbTime, e.TimeBegin, e.TimeEnd}) {
         control->setEnabled(periodic);
     }
+    // Only a job that runs at set times can miss one.
+    e.CbCatchUp->setEnabled(daily || periodic);
 }
 
 void TJobPages::DateJobChange() {
     SetModified(true);
 }
 
-// An hour period holds at most a day; a larger value becomes 1.
+// An hour period holds at most a day; a larger value becomes 1, which marks
+// the job as any change of the period does.
 void TJobPages::CbTimeChange() {
     QSpinBox* period = FEditor->EditMinute;
-    const QSignalBlocker quiet(period); // the unit change itself does not mark the job
     if (FEditor->CbTime->currentIndex() == 1) {
         const int value = period->value();
-        period->setMaximum(HourMaximum);
+        {
+            const QSignalBlocker quiet(period); // the cap is not the change: the 1 is
+            period->setMaximum(HourMaximum);
+        }
         if (value > HourMaximum) {
             period->setValue(1);
         }
@@ -327,6 +359,15 @@ void TJobPages::BtnDeleteClick() {
     SetModified(true);
 }
 
+void TJobPages::cbNotifyChange(int index) {
+    QComboBox* box = FAutoRun->cbNotify;
+    const std::string text = TextToBytes(box->itemText(index));
+    if (!WriteOrShowError(box, [&] { FIniFile.WriteString("system", NotifyKey, text); })) {
+        const QSignalBlocker quiet(box); // not stored: the choice shows what is
+        box->setCurrentText(NotifyModeToText(ReadNotifyMode(FIniFile)));
+    }
+}
+
 void TJobPages::AutoJobExecute(const QStringList& projects) {
     FEditor->LbProject->clear();
     FEditor->LbProject->addItems(projects);
@@ -341,6 +382,8 @@ TFrmItem* TJobPages::CreateJobItem(const QString& name) {
     auto* row = new TFrmItem(FIniFile, FRunLog, FKeeper, FAutoRun->ItemHomeContents);
     auto* rows = static_cast<QVBoxLayout*>(FAutoRun->ItemHomeContents->layout());
     rows->insertWidget(rows->count() - 1, row); // above the spacer: rows stack at the top
+    connect(row, &TFrmItem::RunFinished, this, &TJobPages::JobRunFinished);
+    connect(row, &TFrmItem::StaleSeen, this, &TJobPages::JobStale);
     if (!SchedulesJobs()) {
         row->SetRunByService(true);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Notifier.h"
 #include "jobs/JobRecord.h"
 #include "jobs/JobThread.h"
 #include "jobs/SchedulerLock.h"
@@ -64,6 +65,13 @@ public:
     void CbTimeChange();
     void BtnAddClick();
     void BtnDeleteClick();
+    // "桌面通知" on the automatic-run page: stored at once as "[system]" "Notify".
+    void cbNotifyChange(int index);
+
+signals:
+    // A row's background run ended, or found its backup stale.
+    void JobRunFinished(const TJobRunOutcome& outcome);
+    void JobStale(const QString& jobName, int days, TDateTime now);
 
 private:
     TFrmItem* CreateJobItem(const QString& name);

@@ -1,5 +1,7 @@
 #include "Messages.h"
 
+#include "ByteText.h"
+
 #include <QMessageBox>
 
 void ShowNotice(QWidget* owner, const QString& text) {
@@ -13,4 +15,20 @@ bool AskQuestion(QWidget* owner, const QString& text) {
                     owner);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
+}
+
+void ShowErrorBox(QWidget* owner, const std::exception& error) {
+    QMessageBox box(QMessageBox::Critical, owner->window()->windowTitle(), BytesToText(error.what()),
+                    QMessageBox::Ok, owner);
+    box.exec();
+}
+
+bool WriteOrShowError(QWidget* owner, const std::function<void()>& write) {
+    try {
+        write();
+        return true;
+    } catch (const std::exception& error) {
+        ShowErrorBox(owner, error);
+        return false;
+    }
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <exception>
+#include <functional>
 
 class QWidget;
 
@@ -10,6 +12,13 @@ class QWidget;
 // No; true only for Yes.
 void ShowNotice(QWidget* owner, const QString& text);
 bool AskQuestion(QWidget* owner, const QString& text);
+// The standard error box: the program's caption, the error icon, OK, and the
+// error's own text.
+void ShowErrorBox(QWidget* owner, const std::exception& error);
+// Runs a write of the configuration. When it fails, the error box names the
+// file and the reason, and the result is false: the caller leaves its state
+// as it was before the write.
+bool WriteOrShowError(QWidget* owner, const std::function<void()>& write);
 
 // The 22 blanks that end every notice.
 inline const QString NoticeTail = QString(22, QLatin1Char(' '));

@@ -55,12 +55,6 @@ void TResultsPage::SetMemoLines(TApplyPhase phase, const TStringList& lines) {
     Memo(phase)->setPlainText(text.join(QLatin1Char('\n')));
 }
 
-void TResultsPage::AppendMemoLines(TApplyPhase phase, const TStringList& lines) {
-    TStringList all = MemoLines(phase);
-    all.insert(all.end(), lines.begin(), lines.end());
-    SetMemoLines(phase, all);
-}
-
 void TResultsPage::ShowPhaseCounts(TApplyPhase phase, int done, int failed) {
     QLabel* doneLabel = phase == TApplyPhase::New      ? ui->LabNew
                         : phase == TApplyPhase::Update ? ui->LabUpdate

@@ -27,7 +27,6 @@ public:
     // A memo's lines as plan lines (bytes), an empty last line left out.
     TStringList MemoLines(TApplyPhase phase) const;
     void SetMemoLines(TApplyPhase phase, const TStringList& lines);
-    void AppendMemoLines(TApplyPhase phase, const TStringList& lines);
     // The done and failed counters of a phase.
     void ShowPhaseCounts(TApplyPhase phase, int done, int failed);
     // Empties the memos and sets all nine counters to "0".

@@ -2,6 +2,7 @@
 
 #include "ByteText.h"
 #include "DateTimeQt.h"
+#include "FmAdvanced.h"
 #include "FmInput.h"
 #include "Messages.h"
 #include "config/AsciiCase.h"
@@ -10,6 +11,7 @@
 
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QSignalBlocker>
 
 namespace {
 
@@ -39,6 +41,7 @@ TSettingsPage::TSettingsPage(TIniFile& iniFile, QWidget* parent)
     connect(ui->cbStayOnTop, &QCheckBox::toggled, this, &TSettingsPage::cbStayOnTopClick);
     connect(ui->cbCheckEditTime, &QCheckBox::toggled, this, &TSettingsPage::cbCheckEditTimeClick);
     connect(ui->cbUpdateToOther, &QCheckBox::toggled, this, &TSettingsPage::cbUpdateToOtherClick);
+    connect(ui->btnAdvanced, &QPushButton::clicked, this, &TSettingsPage::btnAdvancedClick);
 }
 
 TSettingsPage::~TSettingsPage() = default;
@@ -95,6 +98,21 @@ void TSettingsPage::cbCheckEditTimeClick() {
 void TSettingsPage::cbUpdateToOtherClick() {
     SetModified(true);
     ui->DirectoryEdit3->setEnabled(ui->cbUpdateToOther->isChecked());
+}
+
+void TSettingsPage::btnAdvancedClick() {
+    TFmAdvanced dialog(this);
+    dialog.SetRecord(FLoadedRecord);
+    if (dialog.exec() != QDialog::Accepted || !dialog.IsModified()) {
+        return;
+    }
+    FLoadedRecord = dialog.Record(FLoadedRecord);
+    SetModified(true);
+}
+
+void TSettingsPage::NormaliseThreshold() {
+    const QSignalBlocker quiet(ui->Time1);
+    ui->Time1->setDateTime(QDateTime(ui->Time1->date(), QTime(0, 0)));
 }
 
 void TSettingsPage::ListProjects() {
@@ -215,7 +233,9 @@ void TSettingsPage::btnSaveSettingClick() {
         !AskQuestion(this, QStringLiteral("\"%1\" 已存在，是否覆盖?").arg(name))) {
         return;
     }
-    SaveProject(name);
+    if (!WriteOrShowError(this, [&] { SaveProject(name); })) {
+        return; // not stored: the edits stay marked
+    }
     if (found < 0) {
         ui->cbProject->addItem(name);
         ui->cbProject->setCurrentIndex(ui->cbProject->count() - 1);
@@ -232,7 +252,9 @@ void TSettingsPage::btnDeleteSettingClick() {
     if (!AskQuestion(this, QStringLiteral("是否删除项目 \"%1\" ?").arg(name))) {
         return;
     }
-    DeleteProject(name);
+    if (!WriteOrShowError(this, [&] { DeleteProject(name); })) {
+        return;
+    }
     ui->cbProject->removeItem(index);
     ui->cbProject->setCurrentIndex(-1);
 }

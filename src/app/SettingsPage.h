@@ -34,6 +34,10 @@ public:
     // Selects the item equal to name (A-Z case ignored), or none.
     void SelectProject(const QString& name);
 
+    // Puts the threshold date back at midnight of its day, as a check reads
+    // it; no edit of the user's, so the mark stays as it was.
+    void NormaliseThreshold();
+
     bool IsModified() const;
     void SetModified(bool modified);
 
@@ -44,6 +48,8 @@ public:
     void cbStayOnTopClick();
     void cbCheckEditTimeClick();
     void cbUpdateToOtherClick();
+    // Opens the advanced options of the shown project; a change there raises the mark.
+    void btnAdvancedClick();
     void DirectoryEdit1Change();
 
 signals:

@@ -3,6 +3,7 @@
 
 #include "Commands.h"
 #include "NextRunCommand.h"
+#include "StaleCommand.h"
 #include "StopSignal.h"
 #include "VersionsCommand.h"
 #include "config/PathText.h"
@@ -38,6 +39,10 @@ const char* const UsageText =
     "                    run by their folders; with CatchUp on and a run missed\n"
     "                    since the last start (default: from the state file),\n"
     "                    the catch-up time 2 minutes after that moment\n"
+    "  stale [--at \"yyyy-MM-dd HH:mm:ss\"]\n"
+    "                    list the enabled jobs without a clean run for their\n"
+    "                    StaleDays days at that moment (default: now): the job,\n"
+    "                    a tab, the days; exit status 1 when any is listed\n"
     "  daemon            run every enabled job on its schedule without a window,\n"
     "                    until SIGTERM or SIGINT; one scheduler per configuration\n"
     "  versions PROJECT [PATH]\n"
@@ -58,7 +63,8 @@ const char* const UsageText =
     "                    (~/.config) with its log in $XDG_DATA_HOME/pairwell/log\n"
     "                    (~/.local/share)\n"
     "  -0, --null        end plan lines with NUL (check only)\n"
-    "  --at TIME         the moment for next-run, the latest version for restore\n"
+    "  --at TIME         the moment for next-run and stale; for restore, the\n"
+    "                    latest version to take\n"
     "  --to DIR          restore below DIR instead of the receiving folder\n"
     "  --json            print one JSON object on standard output when the run\n"
     "                    ends (sync and run-job; schema in the README)\n"
@@ -80,7 +86,7 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
     std::string configFile;
-    std::optional<std::string> atText;      // next-run and restore
+    std::optional<std::string> atText;      // next-run, stale and restore
     std::optional<std::string> lastRunText; // next-run only
     std::optional<std::string> toFolder;    // restore only
     bool nulLineEnds = false;
@@ -136,7 +142,8 @@ int main(int argc, char** argv) {
     const std::string& command = words[0];
     const bool takesName =
         command == "check" || command == "sync" || command == "run-job" || command == "next-run";
-    const bool takesNothing = command == "projects" || command == "jobs" || command == "daemon";
+    const bool takesNothing =
+        command == "projects" || command == "jobs" || command == "daemon" || command == "stale";
     const bool isVersions = command == "versions";
     const bool isRestore = command == "restore";
     if (!takesName && !takesNothing && !isVersions && !isRestore) {
@@ -157,8 +164,8 @@ int main(int argc, char** argv) {
     if (takesNothing && words.size() != 1) {
         return Usage(command + " takes no name");
     }
-    if (atText && command != "next-run" && !isRestore) {
-        return Usage("--at belongs to next-run and restore");
+    if (atText && command != "next-run" && command != "stale" && !isRestore) {
+        return Usage("--at belongs to next-run, stale and restore");
     }
     const std::optional<TDateTime> at = atText ? TryTextToDateTime(*atText) : Now();
     if (!at) {
@@ -220,6 +227,9 @@ int main(int argc, char** argv) {
         }
         if (command == "next-run") {
             return CommandNextRun(ini, words[1], *at, lastRun);
+        }
+        if (command == "stale") {
+            return CommandStale(ini, *at);
         }
         if (command == "sync") {
             return CommandSync(ini, runLog, words[1], json);

@@ -99,11 +99,22 @@ bool ReplaceFileAtomically(const std::string& givenPath, const std::string& cont
     }
     struct stat old {};
     const bool keepMode = stat(path.c_str(), &old) == 0;
+    int error = 0;
     const bool written =
         (!keepMode || fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(fd, contents) && fsync(fd) == 0;
+    if (!written) {
+        error = errno;
+    }
     const bool closed = close(fd) == 0;
+    if (!closed && error == 0) {
+        error = errno;
+    }
     if (!written || !closed || rename(tempPath.c_str(), path.c_str()) != 0) {
+        if (error == 0) {
+            error = errno;
+        }
         unlink(tempPath.c_str());
+        errno = error; // why it failed, not how the clean-up went
         return false;
     }
     // Make the rename itself durable.
@@ -118,10 +129,12 @@ bool ReplaceFileAtomically(const std::string& givenPath, const std::string& cont
 TFileLock::TFileLock(const std::string& lockPath) {
     FFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (FFd < 0) {
+        FError = errno;
         return;
     }
     while (flock(FFd, LOCK_EX) != 0) {
         if (errno != EINTR) {
+            FError = errno;
             close(FFd);
             FFd = -1;
             return;

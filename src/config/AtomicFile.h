@@ -9,7 +9,8 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 // Replaces the file at path with contents: written to a temporary file beside
 // it, flushed to disk, then renamed over it, so that a crash or a full disk
 // leaves either the old file or the new one. Keeps the old file's permission
-// bits. Returns false (and leaves the old file) on any failure.
+// bits. Returns false (and leaves the old file) on any failure, with errno
+// telling why.
 bool ReplaceFileAtomically(const std::string& path, const std::string& contents);
 
 // An exclusive advisory lock on a lock file (flock), held for the lifetime of
@@ -23,7 +24,10 @@ public:
 
     // False when the lock file could not be created or locked.
     bool Locked() const { return FFd >= 0; }
+    // The errno of the failure when not locked.
+    int Error() const { return FError; }
 
 private:
     int FFd = -1;
+    int FError = 0;
 };

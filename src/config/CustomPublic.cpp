@@ -3,20 +3,7 @@
 #include "AsciiCase.h"
 #include "Version.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
-
-namespace {
-
-[[noreturn]] void RaiseInOutError(const std::string& path, int error) {
-    throw EInOutError("I/O error on \"" + path + "\": " + std::strerror(error));
-}
-
-} // namespace
 
 void TFmCustomPublic::SplitKeywords(const std::string& text, TStringList& list,
                                     const std::string& separator) {
@@ -67,41 +54,6 @@ bool TFmCustomPublic::ContainsAnyKeyword(const std::string& text, const TStringL
 
 bool TFmCustomPublic::IsFolderEntry(const std::string& path) {
     return !path.empty() && path.back() == PathDelim;
-}
-
-TDateTime TFmCustomPublic::GetFileModifiedTime(const std::string& path) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        return TDateTime{};
-    }
-    return FileTimeToLocalDateTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-}
-
-TDateTime TFmCustomPublic::FileTimeToLocalDateTime(std::int64_t seconds, std::int64_t nanoseconds) {
-    return LocalDateTimeFromUnix(seconds, nanoseconds);
-}
-
-std::int64_t TFmCustomPublic::GetFileSizeBytes(const std::string& path) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
-        return 0; // nothing there, or a folder: no file
-    }
-    // Non-blocking, so that a named pipe met in a tree does not wait for a writer.
-    int fd = -1;
-    do {
-        fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        RaiseInOutError(path, errno);
-    }
-    struct stat opened {};
-    if (fstat(fd, &opened) != 0) {
-        const int error = errno;
-        close(fd);
-        RaiseInOutError(path, error);
-    }
-    close(fd);
-    return static_cast<std::int64_t>(opened.st_size);
 }
 
 std::string TFmCustomPublic::GetProductVersion() {

@@ -29,14 +29,6 @@ public:
 
     // True when the path ends with the path delimiter.
     static bool IsFolderEntry(const std::string& path);
-    // The file's last modification time as a local date-time at whole
-    // milliseconds; the zero date-time when nothing exists at the path.
-    static TDateTime GetFileModifiedTime(const std::string& path);
-    // Local date-time of a file time, with the UTC offset in force at that time.
-    static TDateTime FileTimeToLocalDateTime(std::int64_t seconds, std::int64_t nanoseconds);
-    // 0 when no file exists at the path; raises EInOutError when an existing
-    // file cannot be opened or measured. 64 bits: no 2 GiB limit.
-    static std::int64_t GetFileSizeBytes(const std::string& path);
     // The version compiled into the program.
     static std::string GetProductVersion();
 };

@@ -1,12 +1,15 @@
 #include "IniFile.h"
 
 #include "AtomicFile.h"
+#include "FileFacts.h"
 #include "IniFileText.h"
 
+#include <fcntl.h>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 // Every operation reads the whole file and every change writes it whole again
 // through a temporary file and a rename, so a reader sees the old file or the
@@ -21,8 +24,25 @@ std::mutex& ProcessMutex() {
     return mutex;
 }
 
-EIniFileError WriteError(const std::string& fileName) {
-    return EIniFileError("Unable to write to " + fileName);
+EIniFileError WriteError(const std::string& fileName, const std::string& reason) {
+    return EIniFileError("Unable to write to " + fileName + ": " + reason);
+}
+
+// A name or value that would not read back as it was given.
+const std::string NotStorableReason = "a name or value that the file cannot hold";
+
+// Why a file that exists cannot be read.
+std::string UnreadableReason(const std::string& fileName) {
+    struct stat st {};
+    if (stat(fileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        return "not a regular file";
+    }
+    const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return ErrorText(errno);
+    }
+    close(fd);
+    return "the file cannot be read";
 }
 
 bool Exists(const std::string& path) {
@@ -40,16 +60,17 @@ TIniText Load(const std::string& fileName) {
 template <typename TChange> void ChangeFile(const std::string& fileName, TChange change) {
     const TFileLock lock(fileName + ".lock");
     if (!lock.Locked()) {
-        throw WriteError(fileName);
+        throw WriteError(fileName,
+                         "the lock file " + fileName + ".lock cannot be made: " + ErrorText(lock.Error()));
     }
     const std::optional<std::string> bytes = ReadWholeFile(fileName);
     if (!bytes && Exists(fileName)) {
         // Rewriting a file that cannot be read would lose its contents.
-        throw WriteError(fileName);
+        throw WriteError(fileName, UnreadableReason(fileName));
     }
     TIniText text(bytes.value_or(std::string()));
     if (change(text) && !ReplaceFileAtomically(fileName, text.Bytes())) {
-        throw WriteError(fileName);
+        throw WriteError(fileName, ErrorText(errno));
     }
 }
 
@@ -67,7 +88,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
     const std::lock_guard guard(ProcessMutex());
     ChangeFile(FFileName, [&](TIniText& text) {
         if (!text.Set(section, key, value)) {
-            throw WriteError(FFileName);
+            throw WriteError(FFileName, NotStorableReason);
         }
         return true;
     });
@@ -83,7 +104,7 @@ void TIniFile::WriteSectionValues(const std::string& section, const TValues& val
     ChangeFile(FFileName, [&](TIniText& text) {
         for (const auto& [key, value] : values) {
             if (!text.Set(section, key, value)) {
-                throw WriteError(FFileName);
+                throw WriteError(FFileName, NotStorableReason);
             }
         }
         return !values.empty();

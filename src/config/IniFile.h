@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-// Raised when a write cannot reach the file: "Unable to write to <path>".
+// Raised when a write cannot reach the file: "Unable to write to <path>: <reason>".
 class EIniFileError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

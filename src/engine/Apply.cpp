@@ -20,10 +20,6 @@ const TPhaseNames& NamesOf(TApplyPhase phase) {
 
 } // namespace
 
-const std::string& PhasePrefix(TApplyPhase phase) {
-    return NamesOf(phase).FPrefix;
-}
-
 TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& lines, const TApplyOptions& options,
                         TLogBuffer& log, TProgressSink& progress, const TStopTest& stopRequested) {
     const TPhaseNames& names = NamesOf(phase);

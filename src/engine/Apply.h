@@ -44,6 +44,3 @@ struct TPhaseResult {
 // or climb out with ".." fail without touching anything.
 TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& lines, const TApplyOptions& options,
                         TLogBuffer& log, TProgressSink& progress, const TStopTest& stopRequested = {});
-
-// The progress prefix of a phase ("新建: ", "更新: ", "删除: ").
-const std::string& PhasePrefix(TApplyPhase phase);

@@ -2,6 +2,8 @@
 
 #include "config/DateTime.h"
 
+#include <optional>
+
 // The alarm of a job's monitor row: an armed hour and minute that fire once
 // per pass through that minute. The row calls Check every 450 ms (and at once
 // when the system time changes) with the current time.
@@ -23,7 +25,9 @@ public:
     int Minute() const { return FMinute; }
     bool Enabled() const { return FEnabled; }
     // Set while the armed minute is still ahead today. An alarm armed for
-    // 00:00 always waits, so it also fires when armed during the minute 00:00.
+    // 00:00 always waits, so it also fires when armed during the minute 00:00,
+    // unless it has fired in that minute already: a run that ends within the
+    // minute and re-arms its job does not run it again.
     bool Waiting() const { return FWaiting; }
 
 private:
@@ -33,4 +37,5 @@ private:
     int FMinute = 0;
     bool FEnabled = false;
     bool FWaiting = false;
+    std::optional<TDateTime> FFiredAt;
 };

@@ -1,8 +1,11 @@
 #include "FolderWatcher.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,12 +39,17 @@ TFolderWatcher::TFolderWatcher(std::vector<std::string> roots, std::size_t watch
         FLimitReached = true; // too many inotify instances: the same as too many watches
         return;
     }
+    FMountFd = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    MountsChanged(); // what the table held before counts as seen
     LookForMissingRoots();
 }
 
 TFolderWatcher::~TFolderWatcher() {
     if (FFd >= 0) {
         close(FFd);
+    }
+    if (FMountFd >= 0) {
+        close(FMountFd);
     }
 }
 
@@ -59,6 +67,8 @@ bool TFolderWatcher::AddOne(const std::string& folder) {
         return true; // unreadable or gone meanwhile: nothing to watch there
     }
     FPaths[wd] = folder;
+    struct stat st {};
+    FDevices[folder] = stat(folder.c_str(), &st) == 0 ? st.st_dev : 0;
     return true;
 }
 
@@ -103,6 +113,28 @@ bool TFolderWatcher::LookForMissingRoots() {
     return appeared;
 }
 
+bool TFolderWatcher::MountsChanged() {
+    if (FMountFd < 0) {
+        return false;
+    }
+    // The kernel reports a change of the table once to each poll.
+    pollfd entry{FMountFd, POLLPRI, 0};
+    return poll(&entry, 1, 0) > 0 && (entry.revents & (POLLPRI | POLLERR)) != 0;
+}
+
+bool TFolderWatcher::WatchAgain() {
+    for (const auto& [wd, folder] : FPaths) {
+        inotify_rm_watch(FFd, wd);
+    }
+    FPaths.clear();
+    const std::map<std::string, dev_t> before = std::move(FDevices);
+    FDevices.clear();
+    FRootWatched.assign(FRoots.size(), false);
+    FLimitReached = false; // counted anew
+    LookForMissingRoots();
+    return FDevices != before;
+}
+
 bool TFolderWatcher::ReadChanges() {
     if (FFd < 0) {
         return false;
@@ -129,7 +161,12 @@ bool TFolderWatcher::ReadChanges() {
                             FRootWatched[i] = false; // the root went: look for it again
                         }
                     }
+                    const std::string folder = found->second;
                     FPaths.erase(found);
+                    if (std::none_of(FPaths.begin(), FPaths.end(),
+                                     [&](const auto& entry) { return entry.second == folder; })) {
+                        FDevices.erase(folder);
+                    }
                 }
                 continue;
             }
@@ -141,6 +178,9 @@ bool TFolderWatcher::ReadChanges() {
         }
     }
     if (LookForMissingRoots()) {
+        changed = true;
+    }
+    if (MountsChanged() && WatchAgain()) {
         changed = true;
     }
     return changed;

@@ -3,12 +3,16 @@
 #include <cstddef>
 #include <map>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // Watches folder trees with inotify: every folder under the roots, folders
 // created later included. Never blocks: the owner asks for changes at its
 // own pace (and may poll Fd to wake up sooner). A root that is missing is
-// looked for again at each read and counts as a change when it appears.
+// looked for again at each read and counts as a change when it appears. A
+// drive mounted over a watched folder hides what was watched there: when the
+// mount table changes, the trees are watched anew, and a folder now on
+// another device counts as a change.
 class TFolderWatcher {
 public:
     // watchCap limits the number of watches below the system's own limit (0:
@@ -33,11 +37,16 @@ private:
     void AddTree(const std::string& folder);
     bool AddOne(const std::string& folder);
     bool LookForMissingRoots();
+    bool MountsChanged();
+    // Watches every tree anew; true when a watched folder is on another device now.
+    bool WatchAgain();
 
     std::vector<std::string> FRoots;
     std::vector<bool> FRootWatched;
     std::size_t FWatchCap;
     int FFd = -1;
+    int FMountFd = -1;
     bool FLimitReached = false;
-    std::map<int, std::string> FPaths; // watch descriptor -> folder
+    std::map<int, std::string> FPaths;     // watch descriptor -> folder
+    std::map<std::string, dev_t> FDevices; // watched folder -> its device
 };

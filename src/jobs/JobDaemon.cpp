@@ -59,12 +59,13 @@ private:
             : FTriggers(ini, name, tuning) {}
         TAlarm FAlarm;
         TJobTriggers FTriggers;
+        TJobScheduleTexts FScheduled; // what the alarm was armed from
         std::unique_ptr<TJobThread> FRunner;
     };
 
     void Say(const std::string& text) {
         if (FOptions.FMessages != nullptr) {
-            *FOptions.FMessages << DateTimeToText(Now()) << ' ' << text << std::endl;
+            *FOptions.FMessages << DateTimeToText(FOptions.FNow()) << ' ' << text << std::endl;
         }
     }
     void ReadJobs();
@@ -81,7 +82,8 @@ private:
 };
 
 void TDaemon::Reschedule(const std::string& name, TJob& job) {
-    const TDateTime now = Now();
+    const TDateTime now = FOptions.FNow();
+    job.FScheduled = ReadJobScheduleTexts(FIni, name);
     job.FAlarm.Arm(NextRunTime(FIni, name, now), now);
 }
 
@@ -94,17 +96,23 @@ void TDaemon::ReadJobs() {
             continue;
         }
         const auto found = FJobs.find(name);
+        bool changed = true;
         if (found != FJobs.end()) {
+            TJob& known = *found->second;
+            const TJobKind kind = known.FTriggers.Kind();
+            known.FTriggers.Reload(FOptions.FNow(), std::chrono::steady_clock::now());
+            // A save of something else leaves the armed time alone: a periodic
+            // job counts its period from its last run, not from every save.
+            changed = ReadJobScheduleTexts(FIni, name) != known.FScheduled || known.FTriggers.Kind() != kind;
             jobs[name] = std::move(found->second);
             FJobs.erase(found);
-            jobs[name]->FTriggers.Reload(Now(), std::chrono::steady_clock::now());
         } else {
             auto job = std::make_unique<TJob>(FIni, name, FOptions.FTuning);
-            job->FTriggers.Begin(Now(), std::chrono::steady_clock::now());
+            job->FTriggers.Begin(FOptions.FNow(), std::chrono::steady_clock::now());
             jobs[name] = std::move(job);
             Say("job " + name + " scheduled");
         }
-        if (!jobs[name]->FRunner) {
+        if (!jobs[name]->FRunner && changed) {
             Reschedule(name, *jobs[name]);
         }
         if (jobs[name]->FTriggers.InfoText() == WatchLimitText) {
@@ -125,12 +133,12 @@ void TDaemon::Start(const std::string& name, TJob& job) {
     } catch (const std::exception& error) {
         Say("job " + name + " could not start: " + error.what());
         // What asked for the run is spent, as by a run that failed at once.
-        job.FTriggers.RunStarted(Now(), std::chrono::steady_clock::now());
+        job.FTriggers.RunStarted(FOptions.FNow(), std::chrono::steady_clock::now());
         job.FTriggers.RunEnded();
         Reschedule(name, job);
         return;
     }
-    job.FTriggers.RunStarted(Now(), std::chrono::steady_clock::now());
+    job.FTriggers.RunStarted(FOptions.FNow(), std::chrono::steady_clock::now());
     Say("job " + name + " started");
     job.FRunner->Start();
 }
@@ -143,7 +151,7 @@ void TDaemon::Check(const std::string& name, TJob& job) {
         job.FTriggers.RunEnded();
         Reschedule(name, job);
     }
-    const TDateTime now = Now();
+    const TDateTime now = FOptions.FNow();
     bool due = job.FAlarm.Check(now);
     if (job.FTriggers.Poll(now, std::chrono::steady_clock::now(), false)) {
         due = true;

@@ -3,6 +3,7 @@
 #include "JobTriggers.h"
 #include "engine/StopTest.h"
 
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -16,6 +17,8 @@ struct TDaemonOptions {
     // One line per run begun and ended, and the reason for giving up.
     std::ostream* FMessages = nullptr;
     TTriggerTuning FTuning;
+    // The wall clock; tests set one of their own.
+    std::function<TDateTime()> FNow = [] { return Now(); };
 };
 
 // Exit statuses: 0 after a stop, 2 when another scheduler holds the

@@ -8,9 +8,10 @@
 #include <chrono>
 
 TJobProcessor::TJobProcessor(const TIniFile& iniFile, const TRunLog& runLog, std::string jobName,
-                             TProgressSink& progress, TRunControl control, TRunLog::TClock wallClock)
+                             TProgressSink& progress, TRunControl control, TRunLog::TClock wallClock,
+                             TSteadyClock steadyClock)
     : FIniFile(iniFile), FRunLog(runLog), FJobName(std::move(jobName)), FProgress(progress),
-      FControl(std::move(control)), FWallClock(std::move(wallClock)) {
+      FControl(std::move(control)), FWallClock(std::move(wallClock)), FSteadyClock(std::move(steadyClock)) {
     FRunLog.OpenDayLog();
 }
 
@@ -91,9 +92,7 @@ TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
     FStopSeen = false;
     const TDateTime beginTime = FWallClock();
     FRun.FBeginTime = beginTime;
-    // The duration comes from a clock that daylight-saving changes and clock
-    // adjustments do not move.
-    const auto begin = std::chrono::steady_clock::now();
+    const auto begin = FSteadyClock();
     bool completed = false;
     std::string exceptionText;
     try {
@@ -120,7 +119,7 @@ TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
     }
     log.WriteLogElement("BeginTime", FormatTimeOfDay(beginTime));
     log.WriteLogElement("EndTime", FormatTimeOfDay(FWallClock()));
-    const auto spent = std::chrono::steady_clock::now() - begin;
+    const auto spent = FSteadyClock() - begin;
     log.WriteLogElement(
         "SpendTime", FormatSpendTime(std::chrono::duration_cast<std::chrono::milliseconds>(spent).count()));
 

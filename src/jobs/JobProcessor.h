@@ -6,6 +6,7 @@
 #include "engine/StopTest.h"
 #include "runlog/RunLog.h"
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -50,9 +51,13 @@ inline const std::string ProcessStatusStopped = "中止";
 // command-line tool on its own thread.
 class TJobProcessor {
 public:
+    // The duration of a project's run ("SpendTime") comes from a steady clock,
+    // which daylight-saving changes and clock adjustments do not move.
+    using TSteadyClock = std::function<std::chrono::steady_clock::time_point()>;
+
     TJobProcessor(const TIniFile& iniFile, const TRunLog& runLog, std::string jobName,
                   TProgressSink& progress = SilentProgress(), TRunControl control = {},
-                  TRunLog::TClock wallClock = Now);
+                  TRunLog::TClock wallClock = Now, TSteadyClock steadyClock = std::chrono::steady_clock::now);
     TJobProcessor(const TJobProcessor&) = delete;
     TJobProcessor& operator=(const TJobProcessor&) = delete;
 
@@ -93,6 +98,7 @@ private:
     TProgressSink& FProgress;
     TRunControl FControl;
     TRunLog::TClock FWallClock;
+    TSteadyClock FSteadyClock;
     TOperationTracker FTracker{*this};
     TBackgroundRun FRun;
     bool FStopSeen = false;

@@ -29,6 +29,8 @@ struct TJobScheduleTexts {
     std::optional<std::string> FRbDay;
     std::optional<std::string> FRbChange;  // runs on changes instead: no time is armed
     std::optional<std::string> FRbConnect; // runs when its folders appear: no time is armed
+
+    bool operator==(const TJobScheduleTexts&) const = default;
 };
 
 TJobScheduleTexts ReadJobScheduleTexts(const TIniFile& ini, const std::string& jobName);

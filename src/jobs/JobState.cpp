@@ -1,6 +1,7 @@
 #include "JobState.h"
 
 #include "JobRecord.h"
+#include "config/AsciiCase.h"
 #include "config/AtomicFile.h"
 
 #include <functional>
@@ -95,7 +96,7 @@ bool Update(const std::string& fileName, const std::string& jobName,
     const std::string section = JobSection(jobName);
     TKeys* keys = nullptr;
     for (auto& [name, values] : sections) {
-        if (name == section) {
+        if (SameTextIgnoringAsciiCase(name, section)) {
             keys = &values;
         }
     }
@@ -124,7 +125,7 @@ TJobRunState TJobState::Read(const std::string& jobName) const {
     TJobRunState state;
     const std::string section = JobSection(jobName);
     for (const auto& [name, keys] : Parse(ReadWholeFile(FFileName).value_or(""))) {
-        if (name != section) {
+        if (!SameTextIgnoringAsciiCase(name, section)) {
             continue;
         }
         state.FFirstStart = TimeOf(keys, KeyFirstStart);

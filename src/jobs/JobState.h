@@ -42,7 +42,8 @@ public:
 
     const std::string& FileName() const { return FFileName; }
 
-    // The recorded state of a job (names match exactly); all empty for a job
+    // The recorded state of a job (names ignore the case of A-Z, as in the
+    // configuration); all empty for a job
     // that never ran or when the file is missing or unreadable.
     TJobRunState Read(const std::string& jobName) const;
 

@@ -3,6 +3,8 @@
 #include "config/AtomicFile.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -21,7 +23,13 @@ flock WholeFile(short type) {
 
 } // namespace
 
-std::string SchedulerLockFileName(const std::string& configFile) {
+std::string SchedulerLockFileName(const std::string& givenName) {
+    // One lock whatever name the configuration is reached by (a symbolic link).
+    std::string configFile = givenName;
+    if (char* real = realpath(givenName.c_str(), nullptr)) {
+        configFile = real;
+        free(real);
+    }
     const std::size_t slash = configFile.find_last_of('/');
     const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     const std::size_t dot = configFile.find_last_of('.');

@@ -7,7 +7,10 @@
 #include "ui_FmPairwell.h"
 #include "ui_SettingsPage.h"
 
+#include <QDir>
+#include <QScreen>
 #include <QTest>
+#include <QToolButton>
 
 class CloseAndTrayTest : public QObject {
     Q_OBJECT
@@ -59,6 +62,29 @@ private slots:
         QCOMPARE(next->SettingsPage().Controls().DirectoryEdit1->text(), QStringLiteral("/src/b"));
     }
 
+    // A stored threshold with a time of day is put back at midnight by a
+    // check; that is no edit, so "关闭" keeps the shown project.
+    void ACheckRaisesNoMarkAndTheProjectStaysShown() {
+        TProgramFolder folder;
+        QDir().mkpath(folder.File(QStringLiteral("src")));
+        {
+            TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
+            ini.WriteString("project_a", "source", folder.Bytes(QStringLiteral("src")));
+            ini.WriteString("project_a", "target", folder.Bytes(QStringLiteral("dst")));
+            ini.WriteString("project_a", "Time1", "2004-08-13 15:20:00");
+            ini.WriteString("system", "project", "a");
+        }
+        auto window = folder.OpenWindow(true);
+        QCOMPARE(window->SettingsPage().Controls().Time1->time(), QTime(15, 20));
+        AnswerNextMessageBox(QMessageBox::Ok);
+        window->FileCheckExecute();
+        QCOMPARE(window->SettingsPage().Controls().Time1->time(), QTime(0, 0));
+        QVERIFY(!window->SettingsPage().IsModified());
+        window->Controls().ActExit->trigger();
+        TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
+        QCOMPARE(ini.ReadString("system", "project", ""), std::string("a"));
+    }
+
     void AStoredNameWithoutItsProjectLoadsTheWorkingSection() {
         TProgramFolder folder;
         {
@@ -104,6 +130,8 @@ private slots:
         TProgramFolder folder;
         auto window = folder.OpenWindow(true);
         QVERIFY(window->windowTitle().startsWith(QStringLiteral("Pairwell ")));
+        const QPoint offCentre = window->geometry().center() - window->screen()->availableGeometry().center();
+        QVERIFY2(offCentre.manhattanLength() <= 2, "centred on the screen at start");
         QCOMPARE(window->Controls().PageControl2->currentWidget(), window->Controls().TabSheet5);
         QVERIFY(window->Controls().setting->isChecked());
         QVERIFY(!window->Controls().PageControl2->tabBar()->isVisible());
@@ -111,6 +139,18 @@ private slots:
         QCOMPARE(window->Controls().PageControl2->currentWidget(), window->Controls().TabSheet4);
         QVERIFY(!window->Controls().setting->isChecked());
         QCOMPARE(window->Controls().FileCheck->toolTip(), QStringLiteral("检查需要同步的内容"));
+
+        // The pages follow their buttons' checked state, also when a screen
+        // reader toggles a button without triggering its action.
+        for (QToolButton* button : window->Controls().ToolBar1->findChildren<QToolButton*>()) {
+            if (button->defaultAction() == window->Controls().AutoJob) {
+                button->toggle();
+            }
+        }
+        QCOMPARE(window->Controls().PageControl2->currentWidget(), window->Controls().TabSheet7);
+        QVERIFY(!window->Controls().ViewLog->isChecked());
+        window->Controls().Result->setChecked(true);
+        QCOMPARE(window->Controls().PageControl2->currentWidget(), window->Controls().TabSheet6);
         QCOMPARE(window->Controls().StopProcess->shortcut(), QKeySequence(Qt::Key_Escape));
     }
 };

@@ -60,15 +60,6 @@ private slots:
         HidePageTabs(&hidden);
         QVERIFY(hidden.isHidden());
     }
-
-    void FitWidthLeavesTheMarginToTheParentsEdge() {
-        QWidget parent;
-        parent.resize(521, 100);
-        QWidget control(&parent);
-        control.setGeometry(93, 10, 50, 20);
-        FitWidth(&control, 20);
-        QCOMPARE(control.width(), 408);
-    }
 };
 
 QTEST_MAIN(FormServicesTest)

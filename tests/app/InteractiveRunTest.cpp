@@ -29,8 +29,8 @@ struct TFixture {
         QDir().mkpath(FSource);
         QDir().mkpath(FTarget);
     }
-    void Open() {
-        FWindow = FFolder.OpenWindow();
+    void Open(bool trayAvailable = false) {
+        FWindow = FFolder.OpenWindow(trayAvailable);
         Ui::SettingsPage& page = FWindow->SettingsPage().Controls();
         page.DirectoryEdit1->setText(FSource);
         page.DirectoryEdit2->setText(FTarget);
@@ -93,6 +93,14 @@ private slots:
         QTest::keyClick(memo, Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
         QTest::keyClick(memo, Qt::Key_Delete);
         QCOMPARE(f.Results().LabNewPlan->text(), QStringLiteral("0"));
+
+        // Tab moves on and puts nothing into a plan line.
+        for (QPlainTextEdit* plan : {f.Results().Memo1, f.Results().Memo2, f.Results().Memo3}) {
+            plan->setPlainText(QStringLiteral("a.txt"));
+            plan->moveCursor(QTextCursor::End);
+            QTest::keyClick(plan, Qt::Key_Tab);
+            QCOMPARE(plan->toPlainText(), QStringLiteral("a.txt"));
+        }
     }
 
     void BadFoldersAreRefusedWithTheirMessages() {
@@ -111,36 +119,61 @@ private slots:
         QCOMPARE(notice, QStringLiteral("Pairwell|请选择目标文件夹!") + Tail);
     }
 
-    void SyncWithoutACheckOrAValidDeployFolderIsRefused() {
+    // Every box is answered by one recorder, so a refusal that does not come
+    // fails an assertion at once instead of leaving a box open.
+    void SyncRefusalsComeBeforeTheQuestion() {
         TFixture f;
         MakeFiles(f.FSource, {QStringLiteral("a.txt")});
         f.Open();
-        QString notice;
-        AnswerNextMessageBox(QMessageBox::Ok, &notice);
+        const QString noCheck = QStringLiteral("Pairwell|请先检查项目!") + Tail;
+        const QString badDeploy = QStringLiteral("Pairwell|指定的发布目录无效") + Tail;
+        TMessageBoxes boxes;
         f.FWindow->FileUpdateExecute();
-        QVERIFY(notice.startsWith(QStringLiteral("Pairwell|")));
-        QVERIFY(!QFile::exists(f.FTarget + QStringLiteral("/a.txt")));
+        QCOMPARE(boxes.Seen(), QStringList{noCheck});
 
-        f.Check();
-        f.Page().cbUpdateToOther->setChecked(true);
-        f.Page().DirectoryEdit3->setText(QStringLiteral("  "));
-        QString question;
-        AnswerNextMessageBox(QMessageBox::Yes, &question);
-        WhenModalShows(
-            [&](QWidget* modal) {
-                return modal != nullptr && qobject_cast<QMessageBox*>(modal) &&
-                       static_cast<QMessageBox*>(modal)->windowTitle() == "Pairwell";
-            },
-            [&](QWidget* modal) {
-                notice = static_cast<QMessageBox*>(modal)->text();
-                modal->close();
-            });
+        // A check refused for its target leaves nothing to synchronise, also
+        // after a check that went through.
+        f.Page().DirectoryEdit2->setText(QStringLiteral(" "));
+        f.FWindow->FileCheckExecute();
         f.FWindow->FileUpdateExecute();
-        QCOMPARE(question, QStringLiteral("确认|是否确认要在发布目录中生成更新文件?"));
-        QCOMPARE(notice, QStringLiteral("指定的发布目录无效") + Tail);
+        QCOMPARE(boxes.Seen().mid(1),
+                 (QStringList{QStringLiteral("Pairwell|请选择目标文件夹!") + Tail, noCheck}));
+        f.Page().DirectoryEdit2->setText(f.FTarget);
+        f.FWindow->FileCheckExecute();
+        f.Page().DirectoryEdit2->setText(QString());
+        f.FWindow->FileCheckExecute();
+        f.FWindow->FileUpdateExecute();
+        QCOMPARE(boxes.Seen().mid(3).last(), noCheck);
+        QCOMPARE(boxes.Seen().size(), 6);
+
+        // Deploy folders that cannot take the run are refused before the question.
+        f.Page().DirectoryEdit2->setText(f.FTarget);
+        f.FWindow->FileCheckExecute();
+        f.Page().cbUpdateToOther->setChecked(true);
+        const QString file = f.FFolder.File(QStringLiteral("a-file"));
+        WriteFile(file, "x");
+        for (const QString& deploy :
+             {QStringLiteral("  "), f.FFolder.File(QStringLiteral("no/such")), file}) {
+            f.Page().DirectoryEdit3->setText(deploy);
+            const qsizetype before = boxes.Seen().size();
+            f.FWindow->FileUpdateExecute();
+            QCOMPARE(boxes.Seen().mid(before), QStringList{badDeploy});
+        }
         QVERIFY(!QFile::exists(f.FTarget + QStringLiteral("/a.txt")));
-        QVERIFY(!QFile::exists(f.FFolder.File(QStringLiteral("log"))) ||
-                ReadTodaysDayLog(f.FFolder).isEmpty());
+        QVERIFY(ReadTodaysDayLog(f.FFolder).isEmpty());
+
+        // A missing deploy folder whose parent exists is made, as a scheduled run makes it.
+        const QString deploy = f.FFolder.File(QStringLiteral("deploy"));
+        f.Page().DirectoryEdit3->setText(deploy);
+        boxes.Answer(QMessageBox::Yes);
+        boxes.Answer(QMessageBox::Ok);
+        const qsizetype before = boxes.Seen().size();
+        f.FWindow->FileUpdateExecute();
+        QCOMPARE(boxes.Seen().mid(before),
+                 (QStringList{QStringLiteral("确认|是否确认要在发布目录中生成更新文件?"),
+                              QStringLiteral("Pairwell|同步完成!") + Tail}));
+        QCOMPARE(ReadFile(deploy + QStringLiteral("/a.txt")), QByteArray("x"));
+        QCOMPARE(f.Page().DirectoryEdit3->text(), deploy + QLatin1Char('/'));
     }
 
     void SyncPutsFailuresBackAndLogsTheRun() {
@@ -213,9 +246,81 @@ private slots:
         const QString log = ReadTodaysDayLog(f.FFolder);
         QCOMPARE(log.count(QStringLiteral("<ProcessStatus>中止</ProcessStatus>")), 1);
         QVERIFY(!log.contains(QStringLiteral("<DeleteCount>")));
+        // The stop comes before the interrupted phase's counts.
         const qsizetype status = log.indexOf(QStringLiteral("<ProcessStatus>"));
-        QVERIFY(log.indexOf(QStringLiteral("<UpdateFailCount>")) < status);
-        QVERIFY(status < log.indexOf(QStringLiteral("<BeginTime>")));
+        QVERIFY(log.indexOf(QStringLiteral("<NewFailCount>")) < status);
+        QVERIFY(status < log.indexOf(QStringLiteral("<UpdateCount>")));
+        QVERIFY(log.indexOf(QStringLiteral("<UpdateFailCount>")) <
+                log.indexOf(QStringLiteral("<BeginTime>")));
+    }
+
+    void EscDuringTheLastFilesBlockCopyStopsTheRun() {
+        TFixture f;
+        // One large file, the run's only item (written out: a sparse one copies at once).
+        {
+            QFile big(f.FSource + QStringLiteral("/big.bin"));
+            QVERIFY(big.open(QIODevice::WriteOnly));
+            const QByteArray block(1 << 20, 'b');
+            for (int i = 0; i < 256; ++i) {
+                big.write(block);
+            }
+        }
+        f.Open();
+        f.Check();
+        // Esc once the item is shown: the phase's own stop test is behind it,
+        // so only the block copy can see the stop.
+        auto* watcher = new QTimer(this);
+        connect(watcher, &QTimer::timeout, [&] {
+            if (f.FWindow->FmProcess().DetailLine().startsWith(QStringLiteral("新建: "))) {
+                watcher->stop();
+                QTest::keyClick(&f.FWindow->FmProcess(), Qt::Key_Escape);
+            }
+        });
+        watcher->start(1);
+        TMessageBoxes boxes({QMessageBox::Yes});
+        f.FWindow->FileUpdateExecute();
+        watcher->stop();
+
+        QCOMPARE(boxes.Seen(), QStringList{QStringLiteral("确认|是否开始同步?")}); // no completion notice
+        QVERIFY(QDir(f.FTarget).isEmpty(QDir::Files | QDir::Hidden));
+        QCOMPARE(f.Results().Memo1->toPlainText(), QStringLiteral("big.bin"));
+        QCOMPARE(f.Results().LabNewFail->text(), QStringLiteral("1"));
+        const QString log = ReadTodaysDayLog(f.FFolder);
+        QCOMPARE(log.count(QStringLiteral("<ProcessStatus>中止</ProcessStatus>")), 1);
+        QVERIFY(!log.contains(QStringLiteral("完成")));
+        QVERIFY(log.indexOf(QStringLiteral("<ProcessStatus>")) < log.indexOf(QStringLiteral("<NewCount>")));
+        QVERIFY(!log.contains(QStringLiteral("<UpdateCount>"))); // the next phase did not run
+    }
+
+    void HidingToTheTrayDuringARunLastsBeyondIt() {
+        TFixture f;
+        QStringList names;
+        for (int i = 0; i < 4000; ++i) {
+            names.append(QStringLiteral("f%1.txt").arg(i));
+        }
+        MakeFiles(f.FSource, names);
+        f.Open(true);
+        f.Check();
+        auto* watcher = new QTimer(this);
+        connect(watcher, &QTimer::timeout, [&] {
+            if (f.FWindow->FmProcess().DetailLine().startsWith(QStringLiteral("新建: "))) {
+                watcher->stop();
+                f.FWindow->TrayToggleAction()->trigger(); // "隐藏"
+            }
+        });
+        watcher->start(1);
+        TMessageBoxes boxes({QMessageBox::Yes, QMessageBox::Ok});
+        f.FWindow->FileUpdateExecute();
+        watcher->stop();
+        QCOMPARE(boxes.Seen().last(), QStringLiteral("Pairwell|同步完成!") + Tail);
+        QVERIFY(!f.FWindow->isVisible());
+        QVERIFY(!f.FWindow->FmProcess().isVisible());
+        QCOMPARE(f.FWindow->TrayToggleAction()->text(), QStringLiteral("显示"));
+        f.FWindow->TrayToggleAction()->trigger();
+        QVERIFY(f.FWindow->isVisible());
+        QCOMPARE(f.FWindow->TrayToggleAction()->text(), QStringLiteral("隐藏"));
+        f.FWindow->close(); // the close box hides it again
+        QVERIFY(!f.FWindow->isVisible());
     }
 
     void ADayFileThatCannotBePreparedRestoresTheWindow() {

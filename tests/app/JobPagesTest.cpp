@@ -69,15 +69,41 @@ private slots:
         jobs.BtnAddClick(); // the same project twice: one entry
         QCOMPARE(e.LbSelect->count(), 1);
         QVERIFY(jobs.IsModified());
+        // Listed already in another letter case: not added again.
+        e.LbSelect->item(0)->setText(QStringLiteral("p1"));
+        jobs.BtnAddClick();
+        QCOMPARE(e.LbSelect->count(), 1);
 
-        e.RbPeriod->click();
+        // Chosen without a click (arrow keys, a screen reader): the rules and
+        // the mark follow all the same.
+        jobs.SetModified(false);
+        e.RbPeriod->toggle();
+        QVERIFY(e.RbPeriod->isChecked());
         QVERIFY(e.EditMinute->isEnabled() && e.CbTime->isEnabled() && e.TimeBegin->isEnabled());
         QVERIFY(!e.DateJob->isEnabled());
+        QVERIFY(jobs.IsModified());
+        jobs.SetModified(false);
+        e.CbJobValid->toggle();
+        QVERIFY(jobs.IsModified());
 
+        // The hour unit keeps a period of 24 and replaces 25 by 1, which marks the job.
+        e.EditMinute->setValue(24);
+        jobs.SetModified(false);
+        e.CbTime->setCurrentIndex(1);
+        QCOMPARE(e.EditMinute->value(), 24);
+        e.CbTime->setCurrentIndex(0);
+        e.EditMinute->setValue(25);
+        jobs.SetModified(false);
+        e.CbTime->setCurrentIndex(1);
+        QCOMPARE(e.EditMinute->value(), 1);
+        QVERIFY(jobs.IsModified());
+        e.CbTime->setCurrentIndex(0);
         e.EditMinute->setValue(90);
+        jobs.SetModified(false);
         e.CbTime->setCurrentIndex(1);
         QCOMPARE(e.EditMinute->value(), 1);
         QCOMPARE(e.EditMinute->maximum(), 24);
+        QVERIFY(jobs.IsModified());
         e.CbTime->setCurrentIndex(0);
         QCOMPARE(e.EditMinute->value(), 1);
         QCOMPARE(e.EditMinute->maximum(), 1440);
@@ -241,7 +267,7 @@ private slots:
         }
         auto window = folder.OpenWindow();
         TFrmItem* row = RowOf(*window, QStringLiteral("J"));
-        row->Controls().SpeedButton1->click(); // down while idle: disarmed
+        row->Controls().SpeedButton1->toggle(); // down while idle, as a screen reader presses it: disarmed
         QCOMPARE(row->Controls().LabInfo->text(), QStringLiteral("暂停"));
         QVERIFY(!row->Alarm().Enabled());
         row->Controls().SpeedButton1->click(); // up: armed again

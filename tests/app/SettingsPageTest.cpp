@@ -9,6 +9,7 @@
 #include "ui_SettingsPage.h"
 
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -48,14 +49,20 @@ private slots:
         QVERIFY(!page.Time1->isEnabled());
     }
 
-    void TickingAndUntickingLeavesTheMark() {
+    void TickingAndUntickingAndTypingRaiseTheMark() {
         TProgramFolder folder;
         auto window = folder.OpenWindow();
-        Ui::SettingsPage& page = window->SettingsPage().Controls();
-        QVERIFY(!window->SettingsPage().IsModified());
+        TSettingsPage& settings = window->SettingsPage();
+        Ui::SettingsPage& page = settings.Controls();
+        QVERIFY(!settings.IsModified());
         page.cbFileDelete->click();
         page.cbFileDelete->click();
-        QVERIFY(window->SettingsPage().IsModified());
+        QVERIFY(settings.IsModified());
+        for (QPlainTextEdit* memo : {page.Edit1, page.Edit2, page.Edit3, page.Edit4}) {
+            settings.SetModified(false);
+            QTest::keyClicks(memo, QStringLiteral("jpg"));
+            QVERIFY2(settings.IsModified(), qPrintable(memo->objectName()));
+        }
     }
 
     void SaveNewThenOverwriteAnotherWithYesAndNo() {

@@ -122,6 +122,9 @@ TEST_F(SchedulerCliTest, OneDaemonPerConfigurationAndNoneBesideTheWindow) {
     EXPECT_NE(second.FErr.find("already scheduled by pairwell-cli daemon, process " + std::to_string(first)),
               std::string::npos)
         << second.FErr;
+    // The same configuration reached through a symbolic link is the same one.
+    std::filesystem::create_symlink(FConfig, FDir / "linked.ini");
+    EXPECT_TRUE(SchedulerLockHeld(FDir / "linked.ini"));
     kill(first, SIGTERM);
     EXPECT_EQ(Finish(first, "first").FStatus, 0);
     EXPECT_FALSE(SchedulerLockHeld(FConfig));

@@ -1,5 +1,4 @@
 #include "config/FileFacts.h"
-#include "config/CustomPublic.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +19,6 @@ TEST(FileFacts, OneLookUpTellsExistenceKindTimeAndSize) {
     EXPECT_TRUE(file.FExists);
     EXPECT_FALSE(file.FIsFolder);
     EXPECT_EQ(file.FSize, 5);
-    EXPECT_EQ(file.FModified, TFmCustomPublic::GetFileModifiedTime(dir / "file.txt"));
     EXPECT_EQ(file.FModified, LocalDateTimeFromUnix(1'650'000'000, 987'000'000));
 
     const TFileFacts folder = ReadFileFacts(dir / "folder");
@@ -86,6 +84,91 @@ TEST(FileFacts, OnlyAPathThatIsNotThereCountsAsAbsent) {
     EXPECT_FALSE(tooLong.FExists);
     EXPECT_EQ(tooLong.FError, ENAMETOOLONG);
     EXPECT_EQ(ErrorText(ENAMETOOLONG), "File name too long");
+}
+
+// Sets TZ for one test and puts the previous value back.
+class TScopedTimeZone {
+public:
+    explicit TScopedTimeZone(const char* zone) {
+        if (const char* previous = std::getenv("TZ")) {
+            FHadPrevious = true;
+            FPrevious = previous;
+        }
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~TScopedTimeZone() {
+        if (FHadPrevious) {
+            setenv("TZ", FPrevious.c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+    TScopedTimeZone(const TScopedTimeZone&) = delete;
+    TScopedTimeZone& operator=(const TScopedTimeZone&) = delete;
+
+private:
+    bool FHadPrevious = false;
+    std::string FPrevious;
+};
+
+TEST(FileFactsTime, MissingPathGivesTheZeroDateTime) {
+    TTempDir dir;
+    EXPECT_EQ(ReadFileFacts(dir / "missing.txt").FModified, TDateTime{});
+    EXPECT_EQ(ReadFileFacts("").FModified, TDateTime{});
+}
+
+TEST(FileFactsTime, TimesAreCutToWholeMilliseconds) {
+    TScopedTimeZone zone("UTC");
+    TTempDir dir;
+    const std::int64_t second = 1'700'000'000; // 2023-11-14 22:13:20 UTC
+    const std::pair<const char*, std::int64_t> files[] = {
+        {"a", 123'100'000}, {"b", 123'500'000}, {"c", 123'999'999}, {"d", 124'000'000}};
+    for (const auto& [name, nanoseconds] : files) {
+        WriteTextFile(dir / name, name);
+        SetModifiedTime(dir / name, second, nanoseconds);
+    }
+    const TDateTime a = ReadFileFacts(dir / "a").FModified;
+    EXPECT_EQ(a, ReadFileFacts(dir / "b").FModified) << "0.4 ms apart in the same millisecond";
+    EXPECT_EQ(a, ReadFileFacts(dir / "c").FModified) << "cut, not rounded";
+    EXPECT_EQ(ReadFileFacts(dir / "d").FModified.FMilliseconds, a.FMilliseconds + 1);
+    EXPECT_EQ(a, EncodeDateTime({2023, 11, 14, 22, 13, 20, 123}));
+}
+
+TEST(FileFactsTime, LocalTimeUsesTheOffsetInForceAtTheFileTime) {
+    TScopedTimeZone zone("Europe/Berlin");
+    TTempDir dir;
+    const struct {
+        const char* FName;
+        std::int64_t FUtc;
+        TDateTimeFields FLocal;
+    } cases[] = {
+        {"january", 1'610'712'000, {2021, 1, 15, 13, 0, 0, 0}}, // 12:00 UTC, winter time +1
+        {"july", 1'626'350'400, {2021, 7, 15, 14, 0, 0, 0}},    // 12:00 UTC, summer time +2
+        {"before-spring", 1'616'891'400, {2021, 3, 28, 1, 30, 0, 0}},
+        {"after-spring", 1'616'895'000, {2021, 3, 28, 3, 30, 0, 0}},
+        // The hour that repeats in autumn: two instants, one wall-clock time.
+        {"autumn-first", 1'635'640'200, {2021, 10, 31, 2, 30, 0, 0}},
+        {"autumn-second", 1'635'643'800, {2021, 10, 31, 2, 30, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        WriteTextFile(dir / c.FName, c.FName);
+        SetModifiedTime(dir / c.FName, c.FUtc, 250'000'000);
+        TDateTimeFields expected = c.FLocal;
+        expected.FMillisecond = 250;
+        EXPECT_EQ(ReadFileFacts(dir / c.FName).FModified, EncodeDateTime(expected)) << c.FName;
+        EXPECT_EQ(LocalDateTimeFromUnix(c.FUtc, 250'000'000), EncodeDateTime(expected)) << c.FName;
+    }
+}
+
+TEST(FileFactsTime, LinksToFilesGiveTheTimeOfTheFile) {
+    TTempDir dir;
+    WriteTextFile(dir / "file.txt", "x");
+    SetModifiedTime(dir / "file.txt", 1'600'000'000, 5'000'000);
+    ASSERT_EQ(symlink((dir / "file.txt").c_str(), (dir / "link").c_str()), 0);
+    EXPECT_EQ(ReadFileFacts(dir / "link").FModified, ReadFileFacts(dir / "file.txt").FModified);
+    EXPECT_EQ(ReadFileFacts(dir / "file.txt").FModified, LocalDateTimeFromUnix(1'600'000'000, 5'000'000));
 }
 
 } // namespace

@@ -27,7 +27,8 @@ protected:
             FIni.WriteString(section, key, value);
             ADD_FAILURE() << "stored [" << section << "] " << key << "=" << value;
         } catch (const EIniFileError& error) {
-            EXPECT_EQ(std::string(error.what()), "Unable to write to " + FPath);
+            EXPECT_EQ(std::string(error.what()),
+                      "Unable to write to " + FPath + ": a name or value that the file cannot hold");
         }
         EXPECT_EQ(OnDisk(), before);
     }

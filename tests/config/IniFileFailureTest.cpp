@@ -44,10 +44,12 @@ TEST(IniFileFailure, UnreachableFolderRaisesTheWriteError) {
     TTempDir dir;
     WriteTextFile(dir / "plain-file", "not a folder");
     // Neither can be created, not even by root.
-    for (const std::string& path : {dir / "missing/pairwell.ini", dir / "plain-file/pairwell.ini"}) {
+    for (const auto& [path, reason] : {std::pair{dir / "missing/pairwell.ini", "No such file or directory"},
+                                       std::pair{dir / "plain-file/pairwell.ini", "Not a directory"}}) {
         TIniFile ini(path);
         EXPECT_EQ(WriteErrorOf([&] { ini.WriteString("system", "project", "x"); }),
-                  "Unable to write to " + path);
+                  "Unable to write to " + path + ": the lock file " + path +
+                      ".lock cannot be made: " + reason);
         EXPECT_EQ(ini.ReadString("system", "project", "default"), "default");
         EXPECT_NO_THROW(ini.EraseSection("system")) << "erasing nothing writes nothing";
     }
@@ -62,7 +64,8 @@ TEST(IniFileFailure, UnreadableFileIsNotOverwritten) {
     const std::string folder = dir / "folder.ini";
     WriteTextFile(folder + "/inside", "kept");
     TIniFile onFolder(folder);
-    EXPECT_EQ(WriteErrorOf([&] { onFolder.WriteString("s", "k", "v"); }), "Unable to write to " + folder);
+    EXPECT_EQ(WriteErrorOf([&] { onFolder.WriteString("s", "k", "v"); }),
+              "Unable to write to " + folder + ": not a regular file");
     EXPECT_EQ(ReadTextFile(folder + "/inside"), "kept");
 
     const std::string socketPath = dir / "socket.ini";
@@ -73,7 +76,8 @@ TEST(IniFileFailure, UnreadableFileIsNotOverwritten) {
     socketPath.copy(address.sun_path, socketPath.size());
     ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     TIniFile onSocket(socketPath);
-    EXPECT_EQ(WriteErrorOf([&] { onSocket.WriteString("s", "k", "v"); }), "Unable to write to " + socketPath);
+    EXPECT_EQ(WriteErrorOf([&] { onSocket.WriteString("s", "k", "v"); }),
+              "Unable to write to " + socketPath + ": not a regular file");
     struct stat st {};
     EXPECT_EQ(lstat(socketPath.c_str(), &st), 0);
     EXPECT_TRUE(S_ISSOCK(st.st_mode)) << "replaced";
@@ -93,7 +97,7 @@ TEST(IniFileFailure, FullDiskKeepsTheOldFileAndRaisesTheWriteError) {
         const rlimit limit{4096, 4096};
         setrlimit(RLIMIT_FSIZE, &limit);
         TIniFile ini(path);
-        const std::string expected = "Unable to write to " + path;
+        const std::string expected = "Unable to write to " + path + ": File too large";
         if (WriteErrorOf([&] { ini.WriteString("small", "k", "changed"); }) != expected) {
             return 1;
         }

@@ -51,6 +51,13 @@ TEST(Alarm, ArmedForAPastTimeOrTheRunningMinuteFirstFiresTomorrow) {
     const std::vector<TDateTime> runningFired = Tick(running, On(10, 10, 0, 30), On(11, 10, 1));
     ASSERT_EQ(runningFired.size(), 1u);
     EXPECT_EQ(DecodeDateTime(runningFired[0]).FDay, 11);
+
+    // Armed at the very first millisecond of its minute: that minute is running already.
+    TAlarm atTheStroke = Armed(10, 0, On(10, 10, 0, 0, 0));
+    EXPECT_FALSE(atTheStroke.Waiting());
+    const std::vector<TDateTime> strokeFired = Tick(atTheStroke, On(10, 10, 0, 0, 0), On(11, 10, 1));
+    ASSERT_EQ(strokeFired.size(), 1u);
+    EXPECT_EQ(strokeFired[0], On(11, 10, 0, 0, 0));
 }
 
 TEST(Alarm, ADisabledAlarmNeverFiresAndReArmingRecomputesWaiting) {
@@ -85,6 +92,13 @@ TEST(Alarm, TheMidnightAlarmArmedDuringMidnightFiresAtOnce) {
     ASSERT_EQ(fired.size(), 2u);
     EXPECT_EQ(fired[0], On(10, 0, 0, 20));
     EXPECT_EQ(DecodeDateTime(fired[1]).FDay, 11);
+
+    // Its run ends within the minute and re-arms the job: no second run.
+    TAlarm daily = Armed(0, 0, On(10, 23, 59));
+    EXPECT_EQ(Tick(daily, On(10, 23, 59, 59), On(11, 0, 0, 5)).size(), 1u);
+    daily.SetTime(0, 0, On(11, 0, 0, 5));
+    EXPECT_TRUE(Tick(daily, On(11, 0, 0, 5), On(11, 0, 1)).empty());
+    EXPECT_EQ(Tick(daily, On(11, 0, 1), On(12, 0, 1)).size(), 1u); // the next night
 }
 
 TEST(Alarm, AClockSetBackFiresAgainAClockSetForwardSkipsTheMinute) {

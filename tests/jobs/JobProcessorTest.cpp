@@ -167,6 +167,20 @@ TEST_F(JobProcessorTest, SpendTimeIgnoresTheWallClockGoingBack) {
     EXPECT_TRUE(jobtest::Contains(item, "<SpendTime>00:00:00</SpendTime>"));
 }
 
+// A run of 3 minutes 5.9 seconds: whole seconds, cut, not rounded.
+TEST_F(JobProcessorTest, SpendTimeCountsTheWholeSecondsOfTheRun) {
+    MakeFolder(FDir / "src");
+    StoreProject("P", FDir / "src", FDir / "dst");
+    const auto start = std::chrono::steady_clock::time_point{} + std::chrono::hours(5);
+    int reads = 0;
+    const auto steadyClock = [&] {
+        return reads++ == 0 ? start : start + std::chrono::milliseconds(185'900);
+    };
+    TJobProcessor processor(FIni, FRunLog, "", SilentProgress(), {}, Now, steadyClock);
+    processor.RunProject("P");
+    EXPECT_TRUE(jobtest::Contains(Items().at(0), "<SpendTime>00:03:05</SpendTime>"));
+}
+
 // The pause point is where a paused runner waits, so it must never be reached
 // while a copy has its temporary file open.
 TEST_F(JobProcessorTest, ThePausePointIsNeverReachedInsideACopy) {

@@ -56,6 +56,11 @@ TEST(JobStateTest, RunsRecordStartsAndCleanEndsBesideTheConfiguration) {
     EXPECT_FALSE(state.Read("Failing").FLastCleanEnd);
     EXPECT_TRUE(state.Read("Failing").FLastStart);
 
+    // The job named in another letter case, as the configuration allows, is the same job.
+    TJobProcessor(ini, runLog, "NIGHTLY", SilentProgress(), {}, clock).Execute();
+    EXPECT_EQ(state.Read("nightly").FLastStart, state.Read("Nightly").FLastStart);
+    EXPECT_GT(*state.Read("Nightly").FLastStart, *nightly.FLastStart);
+
     // Writers at the same time: every job keeps what it wrote last.
     std::vector<std::thread> writers;
     for (int w = 0; w < 4; ++w) {

@@ -58,7 +58,7 @@ private:
     bool FReleased = false;
 };
 
-const std::string NewPrefix = PhasePrefix(TApplyPhase::New);
+const std::string NewPrefix = "新建: ";
 
 std::size_t FilesIn(const std::string& folder) {
     std::error_code error;
@@ -165,6 +165,28 @@ TEST_F(JobThreadTest, APausedRunnerMakesNoProgressUntilResumed) {
     ASSERT_EQ(items.size(), 1u);
     EXPECT_TRUE(Contains(items[0], "<ProcessStatus>完成</ProcessStatus>"));
     EXPECT_EQ(FTerminations, 1);
+}
+
+// Closing the program with a paused row asks its runner to stop: it must end
+// without being resumed, or the close would wait for ever.
+TEST_F(JobThreadTest, APausedRunnerAskedToStopEndsWithoutBeingResumed) {
+    StoreFilledProject("P", 30);
+    jobtest::StoreJob(FIni, "J", {"P", "P"});
+    auto progress = std::make_shared<TGateProgress>(NewPrefix, 10);
+    auto runner = MakeRunner("J", progress);
+    runner->Start();
+    ASSERT_TRUE(progress->WaitReached());
+    runner->Pause();
+    progress->Release();
+    ASSERT_TRUE(Eventually([&] { return runner->Suspended(); }));
+    runner->RequestStop();
+    ASSERT_TRUE(Eventually([&] { return runner->Finished(); })) << "the paused runner did not end";
+    EXPECT_TRUE(runner->Paused()); // nobody resumed it
+    runner->Wait();
+    EXPECT_EQ(FilesIn(FDir / "P/dst"), 10u);
+    const std::vector<Lines> items = jobtest::DayItems(FRunLog);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_TRUE(Contains(items[0], "<ProcessStatus>中止</ProcessStatus>"));
 }
 
 TEST_F(JobThreadTest, PausedBeforeTheFirstProjectNothingStartsUntilResumed) {

@@ -1,14 +1,17 @@
 // Catch-up of missed runs and the change and connect triggers, with clocks
 // the tests move by hand and real folders under inotify.
 
+#include "jobs/JobDaemon.h"
 #include "jobs/JobTriggers.h"
 
 #include "JobTestSupport.h"
 #include "config/ChildProcess.h"
 
+#include <atomic>
 #include <filesystem>
 #include <sched.h>
 #include <sys/mount.h>
+#include <thread>
 
 namespace {
 
@@ -184,6 +187,32 @@ TEST_F(TriggerTest, ChangeTriggerWaitsForQuietButNotLongerThanMaxWait) {
     EXPECT_FALSE(limited.Poll(T0 + 599s));
     EXPECT_TRUE(limited.Poll(T0 + 600s));
 
+    // A drive mounted over a watched folder: the mount is a change, and files
+    // written on the drive are seen. In a mount namespace of its own.
+    MakeFolder(FDir / "drive");
+    const pid_t child = StartChild([&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            return 77;
+        }
+        TChangeTrigger onDrive({FDir / "drive"}, {1s, 5s, 0s}, T0);
+        if (mount("none", (FDir / "drive").c_str(), "tmpfs", 0, nullptr) != 0) {
+            return 77;
+        }
+        onDrive.Poll(T0 + 1s);
+        int failures = onDrive.Pending() ? 0 : 1;
+        onDrive.RunStarted(T0 + 2s);
+        onDrive.RunEnded();
+        Touch(FDir / "drive/a.txt");
+        onDrive.Poll(T0 + 3s);
+        failures += onDrive.Pending() ? 0 : 10;
+        umount((FDir / "drive").c_str());
+        return failures;
+    });
+    const int mounted = WaitChild(child);
+    if (mounted != 77) {
+        EXPECT_EQ(mounted, 0);
+    }
+
     // The job's row and next-run name the kind; past the limit the row says so.
     TJobRecord record;
     record.FCbJobValid = true;
@@ -260,6 +289,40 @@ TEST_F(TriggerTest, ConnectTriggerRunsWhenTheFoldersAppear) {
     record.FRbConnect = true;
     WriteJob(FIni, "OnConnect", record);
     EXPECT_EQ(ReadJobKind(FIni, "OnConnect"), TJobKind::Connect);
+}
+
+// The daemon keeps a periodic job's armed time when something else in the
+// configuration is saved: the period counts from the last run, not from the save.
+TEST_F(TriggerTest, DaemonKeepsTheArmedTimeWhenSomethingElseIsSaved) {
+    MakeFolder(FDir / "src");
+    jobtest::StoreProject(FIni, "Site", FDir / "src", FDir / "dst");
+    TJobRecord periodic;
+    periodic.FCbJobValid = true;
+    periodic.FEditMinute = 30;
+    periodic.FTimeBegin = At(1, 0, 0);
+    periodic.FTimeEnd = At(1, 23, 59);
+    periodic.FProjects = {"Site"};
+    WriteJob(FIni, "Half", periodic);
+
+    std::atomic<std::int64_t> now{At(10, 10, 0).FMilliseconds};
+    std::atomic<bool> stop{false};
+    TDaemonOptions options;
+    options.FStopRequested = [&] { return stop.load(); };
+    options.FNow = [&] { return TDateTime{now.load()}; };
+    std::thread daemon([&] { RunJobDaemon(FIni.FileName(), options); });
+    std::this_thread::sleep_for(1s); // armed for 10:30
+    now = At(10, 10, 20).FMilliseconds;
+    FIni.WriteString("system", "project", "Site");
+    std::this_thread::sleep_for(1500ms); // read again
+    now = At(10, 10, 30).FMilliseconds;
+    bool ran = false;
+    for (int i = 0; i < 50 && !ran; ++i) {
+        std::this_thread::sleep_for(100ms);
+        ran = FState.Read("Half").FLastStart.has_value();
+    }
+    stop = true;
+    daemon.join();
+    EXPECT_TRUE(ran);
 }
 
 } // namespace

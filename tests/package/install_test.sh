@@ -52,6 +52,8 @@ for file in bin/pairwell bin/pairwell-cli share/pairwell/log/index.htm share/pai
     share/bash-completion/completions/pairwell-cli share/systemd/user/pairwell.service; do
     [ -s "$usr/$file" ] || fail "the package does not install $usr/$file"
 done
+grep -qx 'ExecStart=/usr/bin/pairwell-cli daemon' "$usr/share/systemd/user/pairwell.service" ||
+    fail "the service does not start /usr/bin/pairwell-cli"
 
 "$cli" --help | grep -q '^Usage: pairwell-cli' || fail "pairwell-cli --help"
 

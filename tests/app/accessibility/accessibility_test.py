@@ -5,17 +5,25 @@ Starts the real program under an X server of its own (Xvfb), a D-Bus session
 of its own and the accessibility bus, from a private copy of its program
 folder (so its pairwell.ini is private) with a private XDG_RUNTIME_DIR (so its
 single-instance lock is private). Then, through the bus only:
-  - the toolbar buttons and the settings page controls are found by name;
+  - the toolbar buttons, the settings page controls and the new controls of
+    the job pages are found by name;
+  - "高级…" opens its dialog, whose every control is found by name and
+    none is left without one; "取 消" closes it;
   - no focusable control on any page is left without a name;
   - a check is driven: the folder fields are typed through EditableText,
     " 检查 " is pressed through Action, the notice "检查完成!" is found and
-    its OK pressed, and the results page's "新建" memo holds the plan.
+    its OK pressed, and the results page's "新建" memo holds the plan;
+  - a page button's "Toggle" action shows its page;
+  - the log page's embedded browser shows a day's item to the bus;
+  - Esc sent with xdotool (to no window in particular, on a display without a
+    window manager) stops a synchronisation once the progress window is up.
 
 Usage: accessibility_test.py [--bin DIR]   (DIR holds pairwell, log/ and the help file)
 Exit status: 0 passed, 1 failed, 77 skipped (no Xvfb, D-Bus session or accessibility bus).
 """
 
 import argparse
+import datetime
 import glob
 import os
 import shutil
@@ -46,6 +54,33 @@ SETTINGS_FIELDS = {  # name -> role
     "- 文件名称关键字": "text",
     "保存...": "push button",
     "删除...": "push button",
+    "高级…": "push button",
+}
+# Controls of the job editor and the automatic-run page (on pages not shown).
+JOB_FIELDS = {
+    "变化时": "radio button",
+    "连接时": "radio button",
+    "错过时补做": "check box",
+    "未成功同步提醒(W):": "spin button",
+    "桌面通知(N):": "combo box",
+}
+# The "高级…" dialog of the settings page.
+ADVANCED_FIELDS = {
+    "启用删除保护(G)": "check box",
+    "计划删除达到(N):": "spin button",
+    "且超过目标的(P):": "spin button",
+    "源文件夹标记文件(M):": "text",
+    "保留被覆盖和删除的文件(V)": "check box",
+    "版本文件夹(F):": "text",
+    "浏览": "push button",
+    "保留天数(K):": "spin button",
+    "时间容差(O):": "spin button",
+    "忽略时差(I):": "text",
+    "符号链接(L):": "combo box",
+    "比较文件内容(C)": "check box",
+    "复制后校验(Y)": "check box",
+    "确 定": "push button",
+    "取 消": "push button",
 }
 # Roles that only hold other controls; a screen reader does not stop on them.
 CONTAINER_ROLES = {"filler", "panel", "layered pane", "frame", "window", "scroll pane", "viewport",
@@ -56,6 +91,9 @@ CONTAINER_ROLES = {"filler", "panel", "layered pane", "frame", "window", "scroll
 KNOWN_UNNAMED = set()
 
 FAILURES = []
+# A run-log item the program finds in its log when it starts.
+LOGGED_PROJECT = "日志里的项目"
+MANY_FILES = 20000
 
 
 def log(text):
@@ -103,10 +141,36 @@ def private_program_folder(bin_dir, root):
     os.makedirs(program)
     shutil.copy2(os.path.join(bin_dir, "pairwell"), program)
     shutil.copytree(os.path.join(bin_dir, "log"), os.path.join(program, "log"))
+    seed_day_log(os.path.join(program, "log"))
     for help_file in glob.glob(os.path.join(bin_dir, "Pairwell*.html")) + glob.glob(
             os.path.join(bin_dir, "Pairwell*.chm")):
         shutil.copy2(help_file, program)
     return program
+
+
+def day_file(log_folder):
+    return os.path.join(log_folder, datetime.date.today().strftime("%Y.%m.%d") + ".xml")
+
+
+def seed_day_log(log_folder):
+    """Today's day file with one item, listed in list.xml, as a run leaves them."""
+    today = datetime.date.today()
+    entry = "<item>%s</item>" % today.strftime("%Y.%m.%d")
+    list_path = os.path.join(log_folder, "list.xml")
+    with open(list_path, "rb") as f:
+        listed = f.read().decode("gb18030")
+    if entry not in listed:
+        listed = listed.replace("<list>", "<list>" + entry, 1)
+        with open(list_path, "wb") as f:
+            f.write(listed.encode("gb18030"))
+    lines = ['<?xml version="1.0" encoding="gb2312"?>', '<?xml:stylesheet type="text/xsl" href="log.xsl"?>',
+             "<log>", "<Date>%d年%d月%d日</Date>" % (today.year, today.month, today.day),
+             "<item><Project>%s</Project>" % LOGGED_PROJECT, "<ProcessType>同步</ProcessType>",
+             "<NewCount>1</NewCount>", "<NewFailCount>0</NewFailCount>", "<ProcessStatus>完成</ProcessStatus>",
+             "<BeginTime>08:00:00</BeginTime>", "<EndTime>08:00:01</EndTime>",
+             "<SpendTime>00:00:01</SpendTime>", "</item></log>"]
+    with open(day_file(log_folder), "wb") as f:
+        f.write(("\r\n".join(lines) + "\r\n").encode("gb18030"))
 
 
 def outer(args):
@@ -134,6 +198,12 @@ def outer(args):
         for name in ("a.txt", "b.txt", "img/c.gif"):
             with open(os.path.join(data, "src", name), "w") as f:
                 f.write(name)
+        # Enough files that a synchronisation lasts while Esc is sent.
+        for index in range(MANY_FILES):
+            folder = os.path.join(data, "many", "d%02d" % (index % 50))
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, "f%05d.txt" % index), "w") as f:
+                f.write("x" * 512)
         server, display = start_xvfb()
         env = dict(os.environ)
         for name in ("DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
@@ -259,8 +329,42 @@ def find_all(root, name=None, role_name=None, strip=False):
     return found
 
 
+def labelled_by(node):
+    """The names of the labels a control is labelled by."""
+    import pyatspi
+    names = []
+    try:
+        for relation in node.getRelationSet():
+            if relation.getRelationType() == pyatspi.RELATION_LABELLED_BY:
+                for index in range(relation.getNTargets()):
+                    names.append(relation.getTarget(index).name)
+    except Exception:
+        pass
+    return names
+
+
+def find_control(root, name, role_name):
+    """Controls of the role named so, or labelled so: on Linux a combo box's
+    name is its current text, and its label comes as a relation."""
+    found = find_all(root, name=name, role_name=role_name)
+    if not found and role_name == "combo box":
+        found = [node for node in find_all(root, role_name=role_name) if name in labelled_by(node)]
+    return found
+
+
 def state(node, which):
     return node.getState().contains(which)
+
+
+def do_action(node, wanted):
+    """Runs the named action of a control (for example "toggle") through the Action interface."""
+    action = node.queryAction()
+    names = [action.getName(index).lower() for index in range(action.nActions)]
+    if wanted not in names:
+        fail("%r has no action %r, only %r" % (node.name, wanted, names))
+        return
+    if not action.doAction(names.index(wanted)):
+        fail("the action %r of %r was refused" % (wanted, node.name))
 
 
 def press(node, address=None):
@@ -335,6 +439,15 @@ def check_names(frame):
         elif name.startswith("+ 文件路径") and not showing:
             fail("settings control %r is not showing" % name)
 
+    for name, role_name in JOB_FIELDS.items():
+        nodes = find_control(frame, name, role_name)
+        if len(nodes) != 1:
+            fail("job control %r (%s): found %d" % (name, role_name, len(nodes)))
+    check_unnamed(frame)
+
+
+def check_unnamed(frame):
+    import pyatspi
     log("-- focusable controls without a name")
     seen_known = set()
     for node, ancestors in walk(frame):
@@ -356,6 +469,31 @@ def check_names(frame):
         fail("focusable %s without a name under %s" % (node_role, " > ".join(named) or "the window"))
     for key in KNOWN_UNNAMED - seen_known:
         log("note: %s under %s now has a name; drop it from KNOWN_UNNAMED" % (key[-1], " > ".join(key[:-1])))
+
+
+def check_advanced_dialog(app, frame, address):
+    """Opens "高级…", finds every control of the dialog by name, and cancels it."""
+    log("-- the advanced options dialog")
+    button = [b for b in find_all(frame, name="高级…", role_name="push button")][0]
+    # The dialog is modal: the press answers only when it closes.
+    press(button, address)
+
+    def dialog():
+        for window in children(app):
+            if window is not frame and window.name == "高级同步选项" and state_showing(window):
+                return window
+        return None
+
+    window = wait_for("the dialog 高级同步选项", dialog, 30)
+    for name, role_name in ADVANCED_FIELDS.items():
+        nodes = find_control(window, name, role_name)
+        if len(nodes) != 1:
+            fail("dialog control %r (%s): found %d" % (name, role_name, len(nodes)))
+    check_unnamed(window)
+    cancel = find_all(window, name="取 消", role_name="push button")
+    if cancel:
+        press(cancel[0])
+    wait_for("the dialog to close", lambda: dialog() is None, 20)
 
 
 def drive_check(app, frame, data, address):
@@ -403,6 +541,106 @@ def drive_check(app, frame, data, address):
         fail("the memo 新建 holds %r" % lines)
 
 
+def toolbar_button(frame, name):
+    return [b for b in find_all(frame, name=name) if role(b) in ("check box", "toggle button", "push button")][0]
+
+
+def showing(node):
+    try:
+        return state_showing(node)
+    except Exception:
+        return False
+
+
+def toggle_page(frame):
+    import pyatspi
+    log("-- a page button toggled by a screen reader shows its page")
+    jobs = toolbar_button(frame, "任务")
+    do_action(jobs, "toggle")
+    wait_for("任务 to show pressed", lambda: state(jobs, pyatspi.STATE_CHECKED), 10)
+    wait_for("the job editor page to show",
+             lambda: [n for n in find_all(frame, name="任务名称(J):") if showing(n)], 10)
+    do_action(toolbar_button(frame, "设置"), "toggle")
+    wait_for("the settings page to show again",
+             lambda: [n for n in find_all(frame, name="源文件夹(S):", role_name="text") if showing(n)], 10)
+
+
+def text_of(node):
+    try:
+        return node.queryText().getText(0, -1)
+    except Exception:
+        return ""
+
+
+def read_log_page(frame):
+    log("-- the log page's table over the bus")
+    press(toolbar_button(frame, "日志"))
+
+    def item_found():
+        for node, _ in walk(frame):
+            try:
+                if LOGGED_PROJECT in node.name or LOGGED_PROJECT in text_of(node):
+                    return node
+            except Exception:
+                continue
+        return None
+
+    try:
+        wait_for("the logged project %r on the log page" % LOGGED_PROJECT, item_found, 60)
+    except AssertionError as error:
+        fail(str(error))
+    press(toolbar_button(frame, "设置"))
+
+
+def find_window_with(app, text, skip=None):
+    for window in children(app):
+        if window is skip:
+            continue
+        try:
+            if find_all(window, name=text, strip=True) or any(
+                    text in (node.name or "") for node, _ in walk(window)):
+                return window
+        except Exception:
+            continue
+    return None
+
+
+def answer_box(app, frame, text, button, address):
+    """Waits for the box that says text and presses its button; returns the box."""
+    box = wait_for("the box %r" % text, lambda: find_window_with(app, text, skip=frame), 60)
+    buttons = [b for b in find_all(box, role_name="push button") if b.name.replace("&", "").strip() == button]
+    if len(buttons) != 1:
+        fail("the box %r has %d %r buttons" % (text, len(buttons), button))
+        return box
+    press(buttons[0], address)
+    return box
+
+
+def stop_with_escape(app, frame, data, program, address):
+    log("-- Esc from xdotool stops a synchronisation")
+    if shutil.which("xdotool") is None:
+        log("skipped: xdotool is not installed")
+        return
+    field = find_all(frame, name="源文件夹(S):", role_name="text")[0]
+    field.queryEditableText().setTextContents(os.path.join(data, "many"))
+    press([b for b in find_all(frame, name="检查") if role(b) == "push button"][0], address)
+    answer_box(app, frame, "检查完成!", "OK", address)
+    # The pointer stays off every window: keys go where the program put the focus.
+    subprocess.run(["xdotool", "mousemove", "0", "0"], check=False)
+    press([b for b in find_all(frame, name="同步") if role(b) == "push button"][0], address)
+    answer_box(app, frame, "是否开始同步?", "Yes", address)
+    wait_for("the progress window", lambda: find_window_with(app, "(按 ESC 停止)"), 30)
+    subprocess.run(["xdotool", "key", "Escape"], check=False)
+    wait_for("the main window to come back", lambda: showing(frame), 60)
+    time.sleep(1)
+    if find_window_with(app, "同步完成!", skip=frame):
+        fail("Esc did not stop the synchronisation: it completed")
+    with open(day_file(os.path.join(program, "log")), "rb") as f:
+        logged = f.read().decode("gb18030")
+    if "<ProcessStatus>中止</ProcessStatus>" not in logged:
+        fail("the synchronisation was not logged as stopped")
+
+
 def inner(args):
     open(args.started, "w").close()
     address, launcher = accessibility_bus_address()
@@ -421,7 +659,11 @@ def inner(args):
         # The settings page fills in after the frame appears.
         wait_for("the settings page", lambda: find_all(frame, name="源文件夹(S):", role_name="text"), 30)
         check_names(frame)
+        check_advanced_dialog(app, frame, address)
         drive_check(app, frame, args.data, address)
+        toggle_page(frame)
+        read_log_page(frame)
+        stop_with_escape(app, frame, args.data, args.program, address)
     except AssertionError as error:
         fail(str(error))
     finally:

@@ -31,6 +31,7 @@ std::unique_ptr<TFmPairwell> TProgramFolder::OpenWindow(bool trayAvailable) cons
     options.FConfigFileName = File(QStringLiteral("pairwell.ini"));
     options.FWithBrowser = false;
     options.FTrayAvailable = trayAvailable;
+    options.FSessionBusNotices = false; // no test speaks to the desktop's notification service
     auto window = std::make_unique<TFmPairwell>(options);
     window->show();
     return window;
@@ -78,6 +79,31 @@ void AnswerNextMessageBox(QMessageBox::StandardButton button, QString* text) {
                            box->close();
                        }
                    });
+}
+
+TMessageBoxes::TMessageBoxes(QList<QMessageBox::StandardButton> answers) : FAnswers(std::move(answers)) {
+    auto* timer = new QTimer(this);
+    timer->setInterval(10);
+    connect(timer, &QTimer::timeout, this, [this] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || box->property("answered").toBool()) {
+            return;
+        }
+        box->setProperty("answered", true);
+        FSeen.append(box->windowTitle() + QLatin1Char('|') + box->text());
+        FIcons.append(box->icon());
+        QAbstractButton* answer = FAnswers.isEmpty() ? nullptr : box->button(FAnswers.takeFirst());
+        if (answer) {
+            answer->click();
+        } else {
+            box->close();
+        }
+    });
+    timer->start();
+}
+
+bool TMessageBoxes::WaitFor(int count, int milliseconds) const {
+    return WaitUntil([&] { return FSeen.size() >= count; }, milliseconds);
 }
 
 bool WaitUntil(const std::function<bool()>& condition, int milliseconds) {

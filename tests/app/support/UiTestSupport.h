@@ -32,6 +32,23 @@ QObject* WhenModalShows(const std::function<void(QWidget*)>& act);
 // The same for the first modal widget that the predicate accepts; others are left alone.
 QObject* WhenModalShows(const std::function<bool(QWidget*)>& accepts,
                         const std::function<void(QWidget*)>& act);
+// Answers every message box that shows while it lives, so that no box the
+// test did not expect can hang it: with the given answers in turn, then by
+// closing the box. Each box is recorded as "caption|text".
+class TMessageBoxes : public QObject {
+public:
+    explicit TMessageBoxes(QList<QMessageBox::StandardButton> answers = {});
+    void Answer(QMessageBox::StandardButton button) { FAnswers.append(button); }
+    const QStringList& Seen() const { return FSeen; }
+    const QList<QMessageBox::Icon>& Icons() const { return FIcons; }
+    // Runs the event loop until count boxes have been seen (or the time ran out).
+    bool WaitFor(int count, int milliseconds = 20000) const;
+
+private:
+    QList<QMessageBox::StandardButton> FAnswers;
+    QStringList FSeen;
+    QList<QMessageBox::Icon> FIcons;
+};
 // Types a name into the input dialog and confirms it.
 void AnswerInputWith(const QString& name);
 // Runs the event loop until the condition holds or the time runs out.

@@ -1,0 +1,307 @@
+// Telling the user: which ends of background runs are notified under each
+// "Notify" value, a real run's notice, the stale-backup alert on its row,
+// and one real call to a notification service on a private D-Bus bus.
+
+#include "Notifier.h"
+#include "DesktopNotices.h"
+#include "FrmItem.h"
+#include "JobPages.h"
+#include "UiTestSupport.h"
+#include "config/IniFile.h"
+#include "jobs/JobState.h"
+#include "ui_AutoRunPage.h"
+#include "ui_FmPairwell.h"
+#include "ui_FrmItem.h"
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+namespace {
+
+// Keeps every notice it is shown.
+class TRecordedNotices : public TNoticeSink {
+public:
+    void Show(const TNotice& notice) override { FNotices.append(notice); }
+    QList<TNotice> FNotices;
+};
+
+TProjectRunResult Project(const char* name, bool completed, const char* error = "") {
+    TProjectRunResult result;
+    result.FProjectName = name;
+    result.FCompleted = completed;
+    result.FErrorText = error;
+    return result;
+}
+
+TFrmItem* RowOf(TFmPairwell& window, const QString& job) {
+    for (TFrmItem* row : window.JobPages().JobItems()) {
+        if (row->JobName() == job) {
+            return row;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// A minimal notification service, as a desktop's would answer.
+class TTestNotificationService : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct TCall {
+        QString FApp, FSummary, FBody;
+        QStringList FActions;
+    };
+    QList<TCall> FCalls;
+
+public slots:
+    QStringList GetCapabilities() { return {QStringLiteral("actions"), QStringLiteral("body")}; }
+    uint Notify(const QString& app, uint, const QString&, const QString& summary, const QString& body,
+                const QStringList& actions, const QVariantMap&, int) {
+        FCalls.append({app, summary, body, actions});
+        return 40 + static_cast<uint>(FCalls.size());
+    }
+};
+
+class NotifierTest : public QObject {
+    Q_OBJECT
+private slots:
+    void TheNoticeChosenForEachOutcomeAndEachNotifyValue() {
+        QCOMPARE(TextToNotifyMode(QString()), TNotifyMode::OnFailure); // absent key
+        QCOMPARE(TextToNotifyMode(QStringLiteral("总是")), TNotifyMode::Always);
+        QCOMPARE(TextToNotifyMode(QStringLiteral("从不")), TNotifyMode::Never);
+        QCOMPARE(TextToNotifyMode(QStringLiteral("sometimes")), TNotifyMode::OnFailure);
+
+        TProjectRunResult failedItems = Project("照片", true);
+        failedItems.FUpdateFailed = 2;
+        TProjectRunResult unreadable = Project("照片", true);
+        unreadable.FCheckFailed = 1;
+        TProjectRunResult done = Project("文档", true);
+        done.FNewDone = 3;
+        struct TCase {
+            const char* FWhat;
+            TJobRunOutcome FOutcome;
+            QString FBody; // the line naming the project and what failed; empty: a clean run
+        };
+        const std::string guard = "删除保护: 计划删除 12 项, 占目标的 60%";
+        const QList<TCase> cases = {
+            {"clean", {QStringLiteral("夜间"), {done}, ""}, QString()},
+            {"failed items",
+             {QStringLiteral("夜间"), {done, failedItems}, ""},
+             QStringLiteral("照片：更新失败 2 项")},
+            {"unreadable entries",
+             {QStringLiteral("夜间"), {unreadable}, ""},
+             QStringLiteral("照片：1 项无法检查")},
+            {"refused folder",
+             {QStringLiteral("夜间"), {Project("照片", false, "源文件夹无效"), done}, ""},
+             QStringLiteral("照片：源文件夹无效")},
+            {"deletion guard",
+             {QStringLiteral("夜间"), {Project("照片", false, guard.c_str())}, ""},
+             QStringLiteral("照片：删除保护: 计划删除 12 项, 占目标的 60%")},
+            {"stop",
+             {QStringLiteral("夜间"), {done, Project("照片", false)}, ""},
+             QStringLiteral("照片：中止")},
+            {"run error",
+             {QStringLiteral("夜间"), {done}, "日志无法写入"},
+             QStringLiteral("任务中断：日志无法写入")},
+        };
+        for (const TCase& c : cases) {
+            const bool problem = !c.FBody.isEmpty();
+            QVERIFY2(!RunNotice(c.FOutcome, TNotifyMode::Never), c.FWhat);
+            const std::optional<TNotice> onFailure = RunNotice(c.FOutcome, TNotifyMode::OnFailure);
+            const std::optional<TNotice> always = RunNotice(c.FOutcome, TNotifyMode::Always);
+            QCOMPARE(onFailure.has_value(), problem);
+            QVERIFY2(always.has_value(), c.FWhat);
+            QCOMPARE(always->FProblem, problem);
+            if (problem) {
+                QCOMPARE(onFailure->FTitle, QStringLiteral("任务\"夜间\"同步失败"));
+                QVERIFY2(onFailure->FBody.split(QLatin1Char('\n')).contains(c.FBody),
+                         qPrintable(onFailure->FBody));
+                QVERIFY2(!onFailure->FBody.contains(QStringLiteral("文档")), c.FWhat); // only what failed
+            } else {
+                QCOMPARE(always->FTitle, QStringLiteral("任务\"夜间\"同步完成"));
+                QCOMPARE(always->FBody, QStringLiteral("文档：完成，新建 3 项，更新 0 项，删除 0 项"));
+            }
+        }
+        QVERIFY(!StaleNotice(QStringLiteral("夜间"), 4, TNotifyMode::Never));
+        QCOMPARE(StaleNotice(QStringLiteral("夜间"), 4, TNotifyMode::OnFailure)->FTitle,
+                 QStringLiteral("任务\"夜间\"已 4 天未成功同步"));
+    }
+
+    void ARowsFailedRunIsToldAndNotifyIsChosenOnTheAutoRunPage() {
+        TProgramFolder folder;
+        {
+            TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
+            ini.WriteString("project_Bad", "source", folder.Bytes(QStringLiteral("missing")));
+            ini.WriteString("project_Bad", "target", folder.Bytes(QStringLiteral("dst")));
+            ini.WriteString("job_J", "CbJobValid", "True");
+            ini.WriteString("job_J", "RbDay", "True");
+            ini.WriteString("job_J", "DateJob", "2005-01-01 17:30:00");
+            ini.WriteString("job-project_J", "0", "Bad");
+        }
+        auto window = folder.OpenWindow();
+        TRecordedNotices recorded;
+        window->Notifier().SetSink(&recorded);
+        Ui::AutoRunPage& page = window->JobPages().AutoRun();
+        QCOMPARE(page.cbNotify->currentText(), QStringLiteral("失败时"));
+        QCOMPARE(page.cbNotify->accessibleName(), QStringLiteral("桌面通知(N):"));
+
+        TFrmItem* row = RowOf(*window, QStringLiteral("J"));
+        const auto runOnce = [&] {
+            bool ended = false;
+            const auto connection = connect(row, &TFrmItem::RunEnded, this, [&] { ended = true; });
+            row->RxClock1Alarm();
+            const bool done = WaitUntil([&] { return ended; });
+            disconnect(connection);
+            return done;
+        };
+        QVERIFY(runOnce());
+        QCOMPARE(recorded.FNotices.size(), 1);
+        QCOMPARE(recorded.FNotices[0].FJobName, QStringLiteral("J"));
+        QCOMPARE(recorded.FNotices[0].FBody, QStringLiteral("Bad：源文件夹无效"));
+
+        // The notice's action brings the window back on its log page.
+        window->Pairwell1Click();
+        QVERIFY(!window->isVisible());
+        emit window->DesktopNotices().OpenLogRequested();
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->Controls().PageControl2->currentWidget(), window->Controls().TabSheet4);
+
+        page.cbNotify->setCurrentIndex(2);
+        TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
+        QCOMPARE(ini.ReadString("system", "Notify", ""), std::string("从不"));
+        QVERIFY(runOnce());
+        QCOMPARE(recorded.FNotices.size(), 1);
+        window->Notifier().SetSink(nullptr);
+    }
+
+    void AStaleJobsRowTurnsRedAndIsToldOnceADay() {
+        TProgramFolder folder;
+        {
+            TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
+            for (const std::string job : {"Usb", "Fresh"}) {
+                ini.WriteString("job_" + job, "CbJobValid", "True");
+                ini.WriteString("job_" + job, "RbDay", "True");
+                ini.WriteString("job_" + job, "DateJob", "2005-01-01 17:30:00");
+                ini.WriteString("job_" + job, "StaleDays", "3");
+            }
+            const TJobState state(ini.FileName());
+            const TDateTime fiveDaysAgo{Now().FMilliseconds - 5 * 86'400'000LL - 60'000};
+            state.RecordStart("Usb", fiveDaysAgo);
+            state.RecordEnd("Usb", fiveDaysAgo, true);
+            state.RecordStart("Usb", TDateTime{Now().FMilliseconds - 86'400'000LL});
+            state.RecordEnd("Usb", TDateTime{Now().FMilliseconds - 86'400'000LL}, false); // failed since
+            state.RecordStart("Fresh", fiveDaysAgo);
+            state.RecordEnd("Fresh", TDateTime{Now().FMilliseconds - 3600'000LL}, true);
+        }
+        auto window = folder.OpenWindow();
+        TRecordedNotices recorded;
+        window->Notifier().SetSink(&recorded);
+        TFrmItem* usb = RowOf(*window, QStringLiteral("Usb"));
+        TFrmItem* fresh = RowOf(*window, QStringLiteral("Fresh"));
+        QCOMPARE(usb->StaleDays(), 5);
+        QCOMPARE(usb->Controls().LabDetail->text(), QStringLiteral("已 5 天未成功同步"));
+        QVERIFY(usb->styleSheet().contains(QStringLiteral("background-color")));
+        QCOMPARE(fresh->StaleDays(), 0);
+        QVERIFY(fresh->Controls().LabDetail->text().isEmpty() && fresh->styleSheet().isEmpty());
+
+        // Told when the row was built; not again the same day.
+        const TDateTime now = Now();
+        usb->CheckStale(now);
+        QCOMPARE(recorded.FNotices.size(), 0);
+        const TDateTime tomorrow{now.FMilliseconds + 86'400'000LL};
+        usb->CheckStale(tomorrow);
+        usb->CheckStale(TDateTime{tomorrow.FMilliseconds + 3600'000LL});
+        QCOMPARE(recorded.FNotices.size(), 1);
+        QCOMPARE(recorded.FNotices[0].FTitle, QStringLiteral("任务\"Usb\"已 6 天未成功同步"));
+        QCOMPARE(recorded.FNotices[0].FJobName, QStringLiteral("Usb"));
+
+        // Switched off in the editor: the row is plain again.
+        TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
+        ini.WriteString("job_Usb", "StaleDays", "0");
+        usb->CheckStale(now);
+        QCOMPARE(usb->StaleDays(), 0);
+        QVERIFY(usb->Controls().LabDetail->text().isEmpty() && usb->styleSheet().isEmpty());
+        window->Notifier().SetSink(nullptr);
+    }
+
+    void ARealNotificationServiceGetsTheCallAndItsActionOpensTheLog() {
+        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+        if (daemon.isEmpty()) {
+            QSKIP("dbus-daemon is not installed");
+        }
+        // A private bus of this test's own.
+        QProcess bus;
+        bus.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                           QStringLiteral("--print-address=1")});
+        QVERIFY(bus.waitForStarted());
+        QVERIFY(bus.waitForReadyRead(10000));
+        while (!bus.canReadLine() && bus.waitForReadyRead(1000)) {
+        }
+        const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+        QVERIFY2(!address.isEmpty(), "dbus-daemon printed no address");
+
+        QDBusConnection service = QDBusConnection::connectToBus(address, QStringLiteral("service"));
+        QDBusConnection client = QDBusConnection::connectToBus(address, QStringLiteral("client"));
+        QVERIFY(service.isConnected() && client.isConnected());
+
+        QList<TNotice> fallback;
+        TDesktopNotices notices(client, [&](const TNotice& notice) {
+            fallback.append(notice); });
+        bool openLog = false;
+        connect(&notices, &TDesktopNotices::OpenLogRequested, this, [&] {
+            openLog = true; });
+        QList<uint> delivered;
+        connect(&notices, &TDesktopNotices::Delivered, this, [&](uint id) {
+            delivered.append(id); });
+
+        // No service on the bus yet: the tray's message instead.
+        TNotice notice{QStringLiteral("夜间"), QStringLiteral("任务\"夜间\"同步失败"),
+                       QStringLiteral("照片<1>：源文件夹无效"), true};
+        notices.Show(notice);
+        QVERIFY(WaitUntil([&] {
+            return fallback.size() == 1; }));
+
+        TTestNotificationService server;
+        QVERIFY(service.registerObject(NotificationsPath, &server, QDBusConnection::ExportAllSlots));
+        QVERIFY(service.registerService(NotificationsService));
+        notices.Show(notice);
+        QVERIFY(WaitUntil([&] {
+            return delivered.size() == 1; }));
+        QCOMPARE(fallback.size(), 1);
+        QCOMPARE(server.FCalls.size(), 1);
+        QCOMPARE(server.FCalls[0].FApp, QStringLiteral("Pairwell"));
+        QCOMPARE(server.FCalls[0].FSummary, notice.FTitle);
+        QCOMPARE(server.FCalls[0].FBody, notice.FBody); // this service shows no markup: as it is
+        QCOMPARE(server.FCalls[0].FActions,
+                 (QStringList{QStringLiteral("default"), QStringLiteral("查看日志")}));
+
+        // Another notice's action is not ours; ours opens the log.
+        const auto invoke = [&](uint id) {
+            QDBusMessage signal = QDBusMessage::createSignal(NotificationsPath, NotificationsInterface,
+                                                             QStringLiteral("ActionInvoked"));
+            signal << id << QStringLiteral("default");
+            service.send(signal);
+        };
+        invoke(7);
+        QTest::qWait(200);
+        QVERIFY(!openLog);
+        invoke(delivered[0]);
+        QVERIFY(WaitUntil([&] {
+            return openLog; }));
+
+        QDBusConnection::disconnectFromBus(QStringLiteral("service"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("client"));
+        bus.terminate();
+        bus.waitForFinished();
+    }
+};
+
+QTEST_MAIN(NotifierTest)
+#include "NotifierTest.moc"
