@@ -9,6 +9,11 @@ Prints four ratios (lower is better for the first two and the last, higher for t
            with the cost of versions against the same sync without them
 
 Usage: bench/sync/run.py [--cli build/bin/pairwell-cli] [--work DIR] [--files N] [--big-mib N]
+                         [--versions-only] [--baseline-cli OTHER-BUILD]
+
+--versions-only times only the versions case, with the sync without versions
+taken in the same rounds (and, with --baseline-cli, the same sync by another
+build, so that a change can be shown to cost nothing when versions are off).
 """
 
 import argparse
@@ -87,6 +92,40 @@ def fresh_copy(pristine, work):
     subprocess.run(["sync"], check=True)
 
 
+def versions_only(args, cli, pristine, work, src, dst, config):
+    """Each round times, on fresh copies, the sync without versions (and by the
+    baseline build), the sync keeping versions, and rsync --backup-dir."""
+    kept_ours, kept_rsync = os.path.join(args.work, "versions"), os.path.join(args.work, "rsync-versions")
+    versioned_config = os.path.join(args.work, "versioned.ini")
+    write_config(versioned_config, src, dst, "Versioning=True\r\nVersionFolder=%s\r\n" % kept_ours)
+    off, baseline, on, rsync = [], [], [], []
+    for _ in range(args.repeat):
+        fresh_copy(pristine, work)
+        off.append(timed([cli, "--config", config, "sync", "bench"]))
+        if args.baseline_cli:
+            fresh_copy(pristine, work)
+            baseline.append(timed([os.path.abspath(args.baseline_cli), "--config", config, "sync", "bench"]))
+        fresh_copy(pristine, work)
+        shutil.rmtree(kept_ours, ignore_errors=True)
+        on.append(timed([cli, "--config", versioned_config, "sync", "bench"]))
+        fresh_copy(pristine, work)
+        shutil.rmtree(kept_rsync, ignore_errors=True)
+        rsync.append(timed(["rsync", "-rt", "--delete", "--backup", "--backup-dir=" + kept_rsync,
+                            src + "/", dst + "/"]))
+    if baseline:
+        print("versions off: pairwell %.3f s, baseline build %.3f s, ratio %.2f (medians %.3f / %.3f s)"
+              % (best(off), best(baseline), best(off) / best(baseline), median(off), median(baseline)))
+    print("versions on:  pairwell %.3f s, %.2f x without versions (medians %.3f / %.3f s)"
+          % (best(on), best(on) / best(off), median(on), median(off)))
+    print("versions:     pairwell %.3f s, rsync -rt --delete --backup-dir %.3f s, ratio %.2f"
+          % (best(on), best(rsync), best(on) / best(rsync)))
+
+
+def median(samples):
+    ordered = sorted(samples)
+    return ordered[len(ordered) // 2]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--cli", default=os.path.join(ROOT, "build", "bin", "pairwell-cli"))
@@ -95,6 +134,8 @@ def main():
     parser.add_argument("--folders", type=int, default=1_000)
     parser.add_argument("--big-mib", type=int, default=1024)
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--versions-only", action="store_true")
+    parser.add_argument("--baseline-cli")
     args = parser.parse_args()
     ensure_rsync()
     cli = os.path.abspath(args.cli)
@@ -109,6 +150,10 @@ def main():
     src, dst = os.path.join(work, "src"), os.path.join(work, "dst")
     config = os.path.join(args.work, "pairwell.ini")
     write_config(config, src, dst)
+
+    if args.versions_only:
+        versions_only(args, cli, pristine, work, src, dst, config)
+        return
 
     # Check: nothing changes on disk, so one copy serves every sample (warm cache for both).
     fresh_copy(pristine, work)
