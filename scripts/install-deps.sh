@@ -11,8 +11,12 @@ packages=(
     xvfb xauth
     # The accessibility test drives the window over the accessibility bus.
     dbus-daemon at-spi2-core python3-pyatspi
+    # pairwell-cli daemon sends its notices with gdbus.
+    libglib2.0-bin
     # ... and sends Esc to the progress window as a person would.
     xdotool
+    # Verified copies hash with xxHash.
+    libxxhash-dev
     # scripts/package.sh: CPack reads the package's dependencies from the programs.
     dpkg-dev file
 )

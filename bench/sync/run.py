@@ -1,25 +1,29 @@
 #!/usr/bin/env python3
-"""Times pairwell-cli against rsync and cp on generated trees, in one run.
+"""Times pairwell-cli against rsync, cp and cmp on generated trees, in one run.
 
-Prints four ratios (lower is better for the first two and the last, higher for the third):
-  check  = pairwell-cli check / rsync -rtn --delete        (target <= 0.6)
-  sync   = pairwell-cli sync  / rsync -rt --delete          (target <= 0.8)
-  copy   = pairwell throughput / cp throughput on 1 GiB     (target >= 0.9)
-  versions = pairwell-cli sync keeping versions / rsync -rt --delete --backup-dir,
-           with the cost of versions against the same sync without them
+Prints one line per case with its ratio and target (the machine's core count first):
+  sync N (1 worker), sync N (auto) = pairwell-cli sync / rsync -rt --delete    (target <= 0.6)
+  check N                         = pairwell-cli check / rsync -rtn --delete   (target: no worse than 0.34)
+  copy                            = pairwell throughput / cp throughput, one file   (target >= 0.95)
+  CompareContent                  = pairwell check, CompareContent=True, unchanged tree / cmp -s over the pairs (<= 1.1)
+  VerifyCopy                      = pairwell sync with VerifyCopy=True / without, 1 file (target <= 2.2)
+  memory (with --memory-files N)  = peak RSS of pairwell-cli check and sync of an N-file plan (<= 160 / 256 MiB)
+
+Sync ratios are the median of interleaved pairs, each from a fresh copy of the same tree
+(10 % missing in the target, 10 % older, 5 % surplus). The default run takes a few minutes;
+--full uses 100,000 files and 1 GiB.
 
 Usage: bench/sync/run.py [--cli build/bin/pairwell-cli] [--work DIR] [--files N] [--big-mib N]
-                         [--versions-only] [--baseline-cli OTHER-BUILD]
-
---versions-only times only the versions case, with the sync without versions
-taken in the same rounds (and, with --baseline-cli, the same sync by another
-build, so that a change can be shown to cost nothing when versions are off).
+                         [--full] [--memory-files N] [--repeat N] [--only CASE,...] [--baseline]
+(--baseline: a pairwell-cli from before --jobs; its sync runs once, as 1 worker)
 """
 
 import argparse
 import os
 import random
+import re
 import shutil
+import statistics
 import subprocess
 import sys
 import time
@@ -27,12 +31,12 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
-def ensure_rsync():
-    if shutil.which("rsync"):
+def ensure_tools():
+    if shutil.which("rsync") and os.path.exists("/usr/bin/time"):
         return
     sudo = [] if os.geteuid() == 0 else ["sudo"]
     env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
-    subprocess.run(sudo + ["apt-get", "install", "-y", "-q", "rsync"], check=True, env=env,
+    subprocess.run(sudo + ["apt-get", "install", "-y", "-q", "rsync", "time"], check=True, env=env,
                    stdout=subprocess.DEVNULL)
 
 
@@ -73,7 +77,7 @@ def write_config(path, src, dst, extra=""):
 
 
 def timed(cmd, durable=False):
-    """Seconds a command takes from a clean page cache state; with durable, until its writes reach the disk."""
+    """Seconds a command takes after a sync; with durable, until its writes reach the disk."""
     subprocess.run(["sync"], check=True)
     start = time.perf_counter()
     subprocess.run(cmd, check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -82,137 +86,219 @@ def timed(cmd, durable=False):
     return time.perf_counter() - start
 
 
-def best(samples):
-    return min(samples)
-
-
 def fresh_copy(pristine, work):
     shutil.rmtree(work, ignore_errors=True)
     subprocess.run(["cp", "-a", pristine, work], check=True)
     subprocess.run(["sync"], check=True)
 
 
-def versions_only(args, cli, pristine, work, src, dst, config):
-    """Each round times, on fresh copies, the sync without versions (and by the
-    baseline build), the sync keeping versions, and rsync --backup-dir."""
-    kept_ours, kept_rsync = os.path.join(args.work, "versions"), os.path.join(args.work, "rsync-versions")
-    versioned_config = os.path.join(args.work, "versioned.ini")
-    write_config(versioned_config, src, dst, "Versioning=True\r\nVersionFolder=%s\r\n" % kept_ours)
-    off, baseline, on, rsync = [], [], [], []
-    for _ in range(args.repeat):
-        fresh_copy(pristine, work)
-        off.append(timed([cli, "--config", config, "sync", "bench"]))
-        if args.baseline_cli:
+def random_file(path, mib):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        chunk = os.urandom(1 << 20)
+        for _ in range(mib):
+            f.write(chunk)
+
+
+def peak_rss_mib(cmd):
+    """Peak resident memory of a command in MiB, from /usr/bin/time -v."""
+    out = subprocess.run(["/usr/bin/time", "-v"] + cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                         text=True, check=False).stderr
+    match = re.search(r"Maximum resident set size \(kbytes\): (\d+)", out)
+    return int(match.group(1)) / 1024 if match else float("nan")
+
+
+class Bench:
+    def __init__(self, args):
+        self.args = args
+        self.cli = os.path.abspath(args.cli)
+        self.work = args.work
+        self.lines = []
+
+    def report(self, text):
+        print(text, flush=True)
+        self.lines.append(text)
+
+    def sync_and_check(self, files):
+        a = self.args
+        base = os.path.join(self.work, "tree%d" % files)
+        pristine = os.path.join(base, "pristine")
+        print("generating %d files in %d folders ..." % (files, a.folders), flush=True)
+        generate_pair(pristine, files, a.folders)
+        work = os.path.join(base, "run")
+        src, dst = os.path.join(work, "src"), os.path.join(work, "dst")
+        config = os.path.join(base, "pairwell.ini")
+        write_config(config, src, dst)
+        ours = [self.cli, "--config", config]
+
+        if "sync" in a.only:
+            one, auto, rsync = [], [], []
+            for _ in range(a.repeat):  # interleaved: every sample of each comes from the same moment
+                fresh_copy(pristine, work)
+                one.append(timed(ours + ["sync", "bench"] + ([] if a.baseline else ["--jobs", "1"])))
+                fresh_copy(pristine, work)
+                auto.append(one[-1] if a.baseline else timed(ours + ["sync", "bench"]))
+                fresh_copy(pristine, work)
+                rsync.append(timed(["rsync", "-rt", "--delete", src + "/", dst + "/"]))
+            r1 = statistics.median(o / r for o, r in zip(one, rsync))
+            ra = statistics.median(o / r for o, r in zip(auto, rsync))
+            self.report("sync %d, 1 worker: pairwell %.3f s, rsync -rt %.3f s, ratio %.2f (target <= 0.6)"
+                        % (files, statistics.median(one), statistics.median(rsync), r1))
+            self.report("sync %d, auto:     pairwell %.3f s, rsync -rt %.3f s, ratio %.2f (target <= 0.6)"
+                        % (files, statistics.median(auto), statistics.median(rsync), ra))
+
+        if "check" in a.only:
             fresh_copy(pristine, work)
-            baseline.append(timed([os.path.abspath(args.baseline_cli), "--config", config, "sync", "bench"]))
-        fresh_copy(pristine, work)
-        shutil.rmtree(kept_ours, ignore_errors=True)
-        on.append(timed([cli, "--config", versioned_config, "sync", "bench"]))
-        fresh_copy(pristine, work)
-        shutil.rmtree(kept_rsync, ignore_errors=True)
-        rsync.append(timed(["rsync", "-rt", "--delete", "--backup", "--backup-dir=" + kept_rsync,
-                            src + "/", dst + "/"]))
-    if baseline:
-        print("versions off: pairwell %.3f s, baseline build %.3f s, ratio %.2f (medians %.3f / %.3f s)"
-              % (best(off), best(baseline), best(off) / best(baseline), median(off), median(baseline)))
-    print("versions on:  pairwell %.3f s, %.2f x without versions (medians %.3f / %.3f s)"
-          % (best(on), best(on) / best(off), median(on), median(off)))
-    print("versions:     pairwell %.3f s, rsync -rt --delete --backup-dir %.3f s, ratio %.2f"
-          % (best(on), best(rsync), best(on) / best(rsync)))
+            check_rsync = ["rsync", "-rtn", "--delete", src + "/", dst + "/"]
+            timed(ours + ["check", "bench"])
+            timed(check_rsync)
+            c_ours, c_rsync = [], []
+            for _ in range(a.repeat):
+                c_ours.append(timed(ours + ["check", "bench"]))
+                c_rsync.append(timed(check_rsync))
+            ratio = statistics.median(o / r for o, r in zip(c_ours, c_rsync))
+            self.report("check %d: pairwell %.3f s, rsync -rtn %.3f s, ratio %.2f (target <= 0.34)"
+                        % (files, statistics.median(c_ours), statistics.median(c_rsync), ratio))
+        shutil.rmtree(base, ignore_errors=True)
 
+    def big_file(self):
+        a = self.args
+        mib = a.big_mib
+        base = os.path.join(self.work, "big")
+        src = os.path.join(base, "src")
+        big_file = os.path.join(src, "big.bin")
+        random_file(big_file, mib)
+        dst = os.path.join(base, "dst")
+        plain, verified = os.path.join(base, "plain.ini"), os.path.join(base, "verified.ini")
+        write_config(plain, src, dst)
+        write_config(verified, src, dst, "VerifyCopy=True\r\n")
 
-def median(samples):
-    ordered = sorted(samples)
-    return ordered[len(ordered) // 2]
+        def fresh_target():
+            shutil.rmtree(dst, ignore_errors=True)
+            os.makedirs(dst)
+
+        if "copy" in a.only:
+            ours, cp = [], []
+            for _ in range(a.repeat):
+                fresh_target()
+                ours.append(timed([self.cli, "--config", plain, "sync", "bench"], durable=True))
+                fresh_target()
+                cp.append(timed(["cp", big_file, os.path.join(dst, "big.bin")], durable=True))
+            ratio = statistics.median(c / o for o, c in zip(ours, cp))
+            self.report("copy %d MiB: pairwell %.0f MiB/s, cp %.0f MiB/s, throughput ratio %.2f (target >= 0.95)"
+                        % (mib, mib / statistics.median(ours), mib / statistics.median(cp), ratio))
+        if "verify" in a.only:
+            plain_t, verify_t = [], []
+            for _ in range(a.repeat):
+                fresh_target()
+                plain_t.append(timed([self.cli, "--config", plain, "sync", "bench"], durable=True))
+                fresh_target()
+                verify_t.append(timed([self.cli, "--config", verified, "sync", "bench"], durable=True))
+            ratio = statistics.median(v / p for p, v in zip(plain_t, verify_t))
+            self.report("VerifyCopy %d MiB: %.3f s, without %.3f s, ratio %.2f (target <= 2.2)"
+                        % (mib, statistics.median(verify_t), statistics.median(plain_t), ratio))
+        shutil.rmtree(base, ignore_errors=True)
+
+    def compare_content(self):
+        """An unchanged tree of 16 equal pairs, big-mib in all, compared by bytes."""
+        a = self.args
+        base = os.path.join(self.work, "compare")
+        src, dst = os.path.join(base, "src"), os.path.join(base, "dst")
+        count = 16
+        for i in range(count):
+            random_file(os.path.join(src, "f%02d.bin" % i), max(1, a.big_mib // count))
+        subprocess.run(["cp", "-a", src, dst], check=True)
+        config = os.path.join(base, "compare.ini")
+        write_config(config, src, dst, "CompareContent=True\r\nEditTime=3\r\n")
+        pairs = [(os.path.join(src, n), os.path.join(dst, n)) for n in sorted(os.listdir(src))]
+
+        def cmp_all():
+            for s, d in pairs:
+                subprocess.run(["cmp", "-s", s, d], check=False)
+
+        def run_cmp():
+            subprocess.run(["sync"], check=True)
+            start = time.perf_counter()
+            cmp_all()
+            return time.perf_counter() - start
+
+        ours_cmd = [self.cli, "--config", config, "check", "bench"]
+        timed(ours_cmd)  # warm: both read from the page cache
+        run_cmp()
+        ours, cmp = [], []
+        for _ in range(a.repeat):
+            ours.append(timed(ours_cmd))
+            cmp.append(run_cmp())
+        ratio = statistics.median(o / c for o, c in zip(ours, cmp))
+        self.report("CompareContent %d MiB unchanged: pairwell check %.3f s, cmp -s %.3f s, ratio %.2f "
+                    "(target <= 1.1)" % (a.big_mib, statistics.median(ours), statistics.median(cmp), ratio))
+        shutil.rmtree(base, ignore_errors=True)
+
+    def memory(self, files):
+        """Peak RSS of a check and a sync whose plan has `files` new files (empty, 1,000 a folder)."""
+        base = self.args.memory_work
+        src, dst = os.path.join(base, "src"), os.path.join(base, "dst")
+        print("generating %d empty files ..." % files, flush=True)
+        per = 1000
+        for f in range((files + per - 1) // per):
+            folder = os.path.join(src, "d%03d" % (f % 100), "e%05d" % f)
+            os.makedirs(folder, exist_ok=True)
+            for i in range(min(per, files - f * per)):
+                open(os.path.join(folder, "file%04d.dat" % i), "wb").close()
+        config = os.path.join(base, "memory.ini")
+        write_config(config, src, dst)
+        check = peak_rss_mib([self.cli, "--config", config, "check", "bench"])
+        shutil.rmtree(dst, ignore_errors=True)
+        sync = peak_rss_mib([self.cli, "--config", config, "sync", "bench"])
+        self.report("memory, %d-file plan: check %.0f MiB (target <= 160), sync %.0f MiB (target <= 256)"
+                    % (files, check, sync))
+        shutil.rmtree(base, ignore_errors=True)
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--cli", default=os.path.join(ROOT, "build", "bin", "pairwell-cli"))
     parser.add_argument("--work", default="/var/tmp/pairwell-bench")
-    parser.add_argument("--files", type=int, default=100_000)
+    parser.add_argument("--files", type=int, default=None, help="files of the sync and check tree")
     parser.add_argument("--folders", type=int, default=1_000)
-    parser.add_argument("--big-mib", type=int, default=1024)
+    parser.add_argument("--big-mib", type=int, default=None, help="size of the single-file and content cases")
+    parser.add_argument("--full", action="store_true", help="30,000 and 100,000 files, 1 GiB")
+    parser.add_argument("--memory-files", type=int, default=0, help="also measure the peak RSS of an N-file plan")
+    parser.add_argument("--memory-work", default="/dev/shm/pairwell-bench-memory" if os.path.isdir("/dev/shm")
+                        else "/var/tmp/pairwell-bench-memory",
+                        help="where the memory case's tree goes (in memory by default: a million files on a "
+                             "disk take long to make; the page cache does not count in a process's RSS)")
     parser.add_argument("--repeat", type=int, default=3)
-    parser.add_argument("--versions-only", action="store_true")
-    parser.add_argument("--baseline-cli")
+    parser.add_argument("--baseline", action="store_true", help="the binary has no --jobs")
+    parser.add_argument("--only", default="sync,check,copy,verify,compare",
+                        help="comma-separated cases: sync, check, copy, verify, compare")
     args = parser.parse_args()
-    ensure_rsync()
-    cli = os.path.abspath(args.cli)
-    if not os.access(cli, os.X_OK):
+    args.only = set(args.only.split(","))
+    sizes = [args.files] if args.files else ([30_000, 100_000] if args.full else [30_000])
+    if args.big_mib is None:
+        args.big_mib = 1024 if args.full else 256
+    ensure_tools()
+    if not os.access(args.cli, os.X_OK):
         sys.exit("build pairwell-cli first (cmake --build build), or pass --cli")
 
     shutil.rmtree(args.work, ignore_errors=True)
-    pristine = os.path.join(args.work, "pristine")
-    print("generating %d files in %d folders under %s ..." % (args.files, args.folders, args.work), flush=True)
-    generate_pair(pristine, args.files, args.folders)
-    work = os.path.join(args.work, "run")
-    src, dst = os.path.join(work, "src"), os.path.join(work, "dst")
-    config = os.path.join(args.work, "pairwell.ini")
-    write_config(config, src, dst)
-
-    if args.versions_only:
-        versions_only(args, cli, pristine, work, src, dst, config)
-        return
-
-    # Check: nothing changes on disk, so one copy serves every sample (warm cache for both).
-    fresh_copy(pristine, work)
-    timed([cli, "--config", config, "check", "bench"])
-    timed(["rsync", "-rtn", "--delete", src + "/", dst + "/"])
-    check_ours = best([timed([cli, "--config", config, "check", "bench"]) for _ in range(args.repeat)])
-    check_rsync = best([timed(["rsync", "-rtn", "--delete", src + "/", dst + "/"]) for _ in range(args.repeat)])
-
-    sync_ours, sync_rsync = [], []
-    for _ in range(args.repeat):
-        fresh_copy(pristine, work)
-        sync_ours.append(timed([cli, "--config", config, "sync", "bench"]))
-        fresh_copy(pristine, work)
-        sync_rsync.append(timed(["rsync", "-rt", "--delete", src + "/", dst + "/"]))
-    sync_ours, sync_rsync = best(sync_ours), best(sync_rsync)
-
-    # Versions: every updated and deleted file (15 % of the tree) is kept, in a
-    # folder beside the target on the same file system, by both tools.
-    kept_ours, kept_rsync = os.path.join(args.work, "versions"), os.path.join(args.work, "rsync-versions")
-    versioned_config = os.path.join(args.work, "versioned.ini")
-    write_config(versioned_config, src, dst, "Versioning=True\r\nVersionFolder=%s\r\n" % kept_ours)
-    versioned_ours, versioned_rsync = [], []
-    for _ in range(args.repeat):
-        fresh_copy(pristine, work)
-        shutil.rmtree(kept_ours, ignore_errors=True)
-        versioned_ours.append(timed([cli, "--config", versioned_config, "sync", "bench"]))
-        fresh_copy(pristine, work)
-        shutil.rmtree(kept_rsync, ignore_errors=True)
-        versioned_rsync.append(timed(["rsync", "-rt", "--delete", "--backup", "--backup-dir=" + kept_rsync,
-                                      src + "/", dst + "/"]))
-    versioned_ours, versioned_rsync = best(versioned_ours), best(versioned_rsync)
-
-    big = os.path.join(args.work, "big")
-    os.makedirs(os.path.join(big, "src"), exist_ok=True)
-    big_file = os.path.join(big, "src", "big.bin")
-    with open(big_file, "wb") as f:
-        chunk = os.urandom(1 << 20)
-        for _ in range(args.big_mib):
-            f.write(chunk)
-    big_config = os.path.join(args.work, "big.ini")
-    write_config(big_config, os.path.join(big, "src"), os.path.join(big, "dst"))
-    copy_ours, copy_cp = [], []
-    for _ in range(args.repeat):
-        shutil.rmtree(os.path.join(big, "dst"), ignore_errors=True)
-        os.makedirs(os.path.join(big, "dst"))
-        copy_ours.append(timed([cli, "--config", big_config, "sync", "bench"], durable=True))
-        os.remove(os.path.join(big, "dst", "big.bin"))
-        copy_cp.append(timed(["cp", big_file, os.path.join(big, "dst", "big.bin")], durable=True))
-    copy_ours, copy_cp = best(copy_ours), best(copy_cp)
-
-    mib = args.big_mib
-    print("check: pairwell %.3f s, rsync -rtn %.3f s, ratio %.2f (target <= 0.6)"
-          % (check_ours, check_rsync, check_ours / check_rsync))
-    print("sync:  pairwell %.3f s, rsync -rt  %.3f s, ratio %.2f (target <= 0.8)"
-          % (sync_ours, sync_rsync, sync_ours / sync_rsync))
-    print("copy:  pairwell %.0f MiB/s, cp %.0f MiB/s, throughput ratio %.2f (target >= 0.9)"
-          % (mib / copy_ours, mib / copy_cp, copy_cp / copy_ours))
-    print("versions: pairwell %.3f s (%.2f x its sync without versions), rsync -rt --backup-dir %.3f s, ratio %.2f"
-          % (versioned_ours, versioned_ours / sync_ours, versioned_rsync, versioned_ours / versioned_rsync))
+    os.makedirs(args.work)
+    bench = Bench(args)
+    cores = os.cpu_count()
+    print("cores: %d; load average %.1f at the start (other work on the machine slows every case)"
+          % (cores, os.getloadavg()[0]), flush=True)
+    for files in sizes:
+        if args.only & {"sync", "check"}:
+            bench.sync_and_check(files)
+    if args.only & {"copy", "verify"}:
+        bench.big_file()
+    if "compare" in args.only:
+        bench.compare_content()
+    if args.memory_files:
+        bench.memory(args.memory_files)
+    print("\nsummary (%d cores, load average %.1f at the end):" % (cores, os.getloadavg()[0]))
+    for line in bench.lines:
+        print("  " + line)
     shutil.rmtree(args.work, ignore_errors=True)
 
 

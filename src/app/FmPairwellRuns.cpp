@@ -16,6 +16,7 @@
 #include "engine/Check.h"
 #include "engine/CheckSettings.h"
 #include "engine/DeployFolder.h"
+#include "engine/ParallelCopies.h"
 #include "engine/Plan.h"
 #include "engine/Versions.h"
 #include "ui_FmPairwell.h"
@@ -238,6 +239,13 @@ void TFmPairwell::FileUpdateExecute() {
 
 void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMode) {
     Ui::SettingsPage& page = FSettingsPage->Controls();
+    int parallelCopies = ParallelCopiesAuto;
+    try {
+        parallelCopies = ResolveParallelCopies(ReadParallelCopies(*FIniFile), writeRoot);
+    } catch (const EConvertError& error) {
+        ShowErrorBox(this, error); // nothing has started yet
+        return;
+    }
     FBeginTime = Now();
     const auto started = std::chrono::steady_clock::now();
     TCursorGuard cursor(Qt::BusyCursor);
@@ -267,6 +275,12 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
     options.FDeployMode = deployMode;
     options.FVersions =
         VersionStoreFor(FSettingsPage->ShownRecord(), FIniFile->FileName(), writeRoot, FBeginTime);
+    {
+        const TProjectRecord record = FSettingsPage->ShownRecord();
+        options.FLinks = record.FLinks;
+        options.FVerifyCopy = record.FVerifyCopy;
+    }
+    options.FParallelCopies = parallelCopies;
     std::vector<TApplyPhase> phases = {TApplyPhase::New, TApplyPhase::Update};
     if (page.cbFileDelete->isChecked() && !deployMode) {
         phases.push_back(TApplyPhase::Delete);

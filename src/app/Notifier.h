@@ -2,6 +2,7 @@
 
 #include "config/DateTime.h"
 #include "jobs/JobProcessor.h"
+#include "jobs/RunNotice.h"
 
 #include <QHash>
 #include <QObject>
@@ -12,21 +13,13 @@
 
 class TIniFile;
 
-// "[system]" "Notify": which ends of background runs are told on the desktop.
-enum class TNotifyMode {
-    OnFailure, // "失败时", also when the key is absent or unknown
-    Always,    // "总是"
-    Never,     // "从不"
-};
-
-inline const std::string NotifyKey = "Notify";
+// The window's side of "[system]" "Notify" (the rule itself is in jobs/RunNotice.h).
 inline const QString NotifyOnFailureText = QStringLiteral("失败时");
 inline const QString NotifyAlwaysText = QStringLiteral("总是");
 inline const QString NotifyNeverText = QStringLiteral("从不");
 
 TNotifyMode TextToNotifyMode(const QString& text);
 QString NotifyModeToText(TNotifyMode mode);
-TNotifyMode ReadNotifyMode(const TIniFile& ini);
 
 // What a background run of a job came to.
 struct TJobRunOutcome {
@@ -45,11 +38,8 @@ struct TNotice {
     bool FProblem = false;
 };
 
-// The notice for a run's end under mode, or none: "从不" tells nothing,
-// "失败时" a run with a failed item, a refused project (the deletion guard
-// included), a stop or an error that ended it, "总是" every run.
+// ChooseRunNotice and ChooseStaleNotice for the window.
 std::optional<TNotice> RunNotice(const TJobRunOutcome& outcome, TNotifyMode mode);
-// The notice of a stale backup under mode, or none ("从不").
 std::optional<TNotice> StaleNotice(const QString& jobName, int days, TNotifyMode mode);
 
 // Where notices go. The window sends them to the desktop's notification

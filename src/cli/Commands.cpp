@@ -138,10 +138,11 @@ int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineE
     return run.FPlan.FErrors.empty() ? ExitCompleted : ExitItemsFailed;
 }
 
-int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName, bool json) {
+int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName, bool json,
+                int jobs) {
     TCliProgress progress;
     TCliOutput output(progress, json);
-    TJobProcessor processor(ini, runLog, "", progress, TRunControl{{}, StopSignalTest()});
+    TJobProcessor processor(ini, runLog, "", progress, TRunControl{{}, StopSignalTest(), jobs, {}});
     const std::time_t start = std::time(nullptr);
     const bool completed = processor.RunProject(projectName).FCompleted;
     PrintRun(output, processor.LastRun(), completed, false);
@@ -155,7 +156,8 @@ int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& p
     return status;
 }
 
-int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName, bool json) {
+int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName, bool json,
+                  int jobs) {
     if (!JobExists(ini, jobName)) {
         const std::string error = "No job named \"" + jobName + "\" in " + ini.FileName();
         std::cerr << error << '\n';
@@ -168,7 +170,7 @@ int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string&
     }
     TCliProgress progress;
     TCliOutput output(progress, json);
-    TJobProcessor processor(ini, runLog, jobName, progress, TRunControl{{}, StopSignalTest()});
+    TJobProcessor processor(ini, runLog, jobName, progress, TRunControl{{}, StopSignalTest(), jobs, {}});
     const TJobState state(ini.FileName());
     state.RecordStart(jobName, Now());
     const std::time_t start = std::time(nullptr);

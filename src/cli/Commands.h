@@ -18,6 +18,8 @@ int CommandJobs(const TIniFile& ini);
 // lineEnd ends every plan line: a newline, or NUL for "-0".
 int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineEnd = '\n');
 // json: standard output holds one JSON object, printed when the run ends.
-int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName,
-                bool json = false);
-int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName, bool json = false);
+// jobs: copies at once (1-16), or 0 for the configuration's "ParallelCopies".
+int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName, bool json = false,
+                int jobs = 0);
+int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName, bool json = false,
+                  int jobs = 0);

@@ -45,6 +45,7 @@ const char* const UsageText =
     "                    a tab, the days; exit status 1 when any is listed\n"
     "  daemon            run every enabled job on its schedule without a window,\n"
     "                    until SIGTERM or SIGINT; one scheduler per configuration\n"
+    "                    tells the desktop of runs as [system] Notify says\n"
     "  versions PROJECT [PATH]\n"
     "                    list the kept versions of replaced and deleted files, one\n"
     "                    per line: run start \"yyyy-MM-dd HH:mm:ss\", a tab, the\n"
@@ -66,6 +67,9 @@ const char* const UsageText =
     "  --at TIME         the moment for next-run and stale; for restore, the\n"
     "                    latest version to take\n"
     "  --to DIR          restore below DIR instead of the receiving folder\n"
+    "  --jobs N          copy N files at once, 1 to 16 (sync and run-job; default: the\n"
+    "                    [system] key ParallelCopies, auto = the cores, at most 8, 1 on a\n"
+    "                    rotating disk)\n"
     "  --json            print one JSON object on standard output when the run\n"
     "                    ends (sync and run-job; schema in the README)\n"
     "  --help            show this text\n"
@@ -90,6 +94,7 @@ int main(int argc, char** argv) {
     std::optional<std::string> lastRunText; // next-run only
     std::optional<std::string> toFolder;    // restore only
     bool nulLineEnds = false;
+    std::optional<std::string> jobsText; // sync and run-job only
     bool json = false;
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
@@ -119,6 +124,13 @@ int main(int argc, char** argv) {
             toFolder = argv[++i];
         } else if (arg.rfind("--to=", 0) == 0 && arg.size() > 5) {
             toFolder = arg.substr(5);
+        } else if (arg == "--jobs" || arg == "-j") {
+            if (i + 1 >= argc) {
+                return Usage("--jobs needs a number from 1 to 16");
+            }
+            jobsText = argv[++i];
+        } else if (arg.rfind("--jobs=", 0) == 0) {
+            jobsText = arg.substr(7);
         } else if (arg == "--last-run") {
             if (i + 1 >= argc) {
                 return Usage("--last-run needs a date and time");
@@ -170,6 +182,19 @@ int main(int argc, char** argv) {
     const std::optional<TDateTime> at = atText ? TryTextToDateTime(*atText) : Now();
     if (!at) {
         return Usage("--at needs a date and time such as \"2026-03-10 17:45:00\"");
+    }
+    int jobs = 0;
+    if (jobsText) {
+        if (command != "sync" && command != "run-job") {
+            return Usage("--jobs belongs to sync and run-job");
+        }
+        const std::string& text = *jobsText;
+        const bool digits =
+            !text.empty() && text.size() <= 2 && text.find_first_not_of("0123456789") == std::string::npos;
+        jobs = digits ? std::stoi(text) : 0;
+        if (jobs < 1 || jobs > 16) {
+            return Usage("--jobs needs a number from 1 to 16, not \"" + text + "\"");
+        }
     }
     if (lastRunText && command != "next-run") {
         return Usage("--last-run belongs to next-run");
@@ -232,9 +257,9 @@ int main(int argc, char** argv) {
             return CommandStale(ini, *at);
         }
         if (command == "sync") {
-            return CommandSync(ini, runLog, words[1], json);
+            return CommandSync(ini, runLog, words[1], json, jobs);
         }
-        return CommandRunJob(ini, runLog, words[1], json);
+        return CommandRunJob(ini, runLog, words[1], json, jobs);
     } catch (const std::exception& error) {
         std::cout.flush();
         std::cerr << "pairwell-cli: " << error.what() << '\n';

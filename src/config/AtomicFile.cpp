@@ -43,12 +43,10 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     return contents;
 }
 
-namespace {
-
-bool WriteAll(int fd, const std::string& contents) {
+bool WriteAllTo(int fd, const char* data, std::size_t size) {
     std::size_t done = 0;
-    while (done < contents.size()) {
-        const ssize_t n = write(fd, contents.data() + done, contents.size() - done);
+    while (done < size) {
+        const ssize_t n = write(fd, data + done, size - done);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -59,8 +57,6 @@ bool WriteAll(int fd, const std::string& contents) {
     }
     return true;
 }
-
-} // namespace
 
 namespace {
 
@@ -90,7 +86,12 @@ int CreateTemporaryBeside(const std::string& path, std::string& tempPath) {
 
 } // namespace
 
-bool ReplaceFileAtomically(const std::string& givenPath, const std::string& contents) {
+bool ReplaceFileAtomically(const std::string& path, const std::string& contents) {
+    return ReplaceFileAtomicallyWith(
+        path, [&contents](int fd) { return WriteAllTo(fd, contents.data(), contents.size()); });
+}
+
+bool ReplaceFileAtomicallyWith(const std::string& givenPath, const std::function<bool(int fd)>& write) {
     const std::string path = ResolvedPath(givenPath);
     std::string tempPath;
     const int fd = CreateTemporaryBeside(path, tempPath);
@@ -100,8 +101,7 @@ bool ReplaceFileAtomically(const std::string& givenPath, const std::string& cont
     struct stat old {};
     const bool keepMode = stat(path.c_str(), &old) == 0;
     int error = 0;
-    const bool written =
-        (!keepMode || fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(fd, contents) && fsync(fd) == 0;
+    const bool written = (!keepMode || fchmod(fd, old.st_mode & 07777) == 0) && write(fd) && fsync(fd) == 0;
     if (!written) {
         error = errno;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,14 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 // bits. Returns false (and leaves the old file) on any failure, with errno
 // telling why.
 bool ReplaceFileAtomically(const std::string& path, const std::string& contents);
+
+// The same replacement with contents too large to hold at once: write is
+// given the temporary file's descriptor and returns false when it could not
+// write everything; the old file stays then.
+bool ReplaceFileAtomicallyWith(const std::string& path, const std::function<bool(int fd)>& write);
+
+// Writes all of size bytes at data to fd, resuming after interruptions.
+bool WriteAllTo(int fd, const char* data, std::size_t size);
 
 // An exclusive advisory lock on a lock file (flock), held for the lifetime of
 // the object. It serialises threads of this process and other processes alike.

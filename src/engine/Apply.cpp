@@ -1,7 +1,10 @@
 #include "Apply.h"
 
 #include "ApplyItems.h"
+#include "ParallelApply.h"
+
 #include "Plan.h"
+#include <algorithm>
 
 namespace {
 
@@ -29,33 +32,36 @@ TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& lines, const TAppl
         log.WriteLogElement(names.FFailedCount, std::to_string(result.FFailed));
     };
     progress.ResetProgress(lines.size());
-    TPhaseItems items(phase, options, stopRequested);
+    const std::string& root = phase == TApplyPhase::Delete ? options.FTargetRoot : options.FWriteRoot;
+    const auto show = [&](std::size_t i) { progress.ShowItem(names.FPrefix, root + lines[i]); };
+    const auto done = [&](std::size_t i, const std::string& reason) {
+        const std::string path = root + lines[i];
+        if (reason.empty()) {
+            ++result.FDone;
+            log.WriteLogElement(names.FDone, path);
+        } else {
+            ++result.FFailed;
+            result.FFailedLines.push_back(lines[i]);
+            result.FFailures.push_back({path, reason});
+            log.WriteLogElement(names.FFailed, path);
+        }
+    };
     try {
-        for (const std::string& line : lines) {
-            if (StopRequestedBy(stopRequested)) {
-                result.FStopped = true;
-                break;
-            }
-            const std::string path =
-                (phase == TApplyPhase::Delete ? options.FTargetRoot : options.FWriteRoot) + line;
-            progress.ShowItem(names.FPrefix, path);
-            std::string reason = "the line leaves its root";
-            if (IsSafePlanLine(line)) {
-                try {
-                    reason = items.Run(line);
-                } catch (const std::exception& error) {
-                    reason = error.what(); // a failed item never ends the phase
+        // Copies may run side by side; deletions run one after the other.
+        if (phase != TApplyPhase::Delete && options.FParallelCopies > 1 && lines.size() > 1) {
+            const auto workers = static_cast<unsigned>(
+                std::min<std::size_t>(static_cast<std::size_t>(options.FParallelCopies), lines.size()));
+            result.FStopped =
+                RunPhaseItemsInParallel(phase, lines, options, workers, show, done, stopRequested);
+        } else {
+            TPhaseItems items(phase, options, stopRequested);
+            for (std::size_t i = 0; i < lines.size(); ++i) {
+                if (StopRequestedBy(stopRequested)) {
+                    result.FStopped = true;
+                    break;
                 }
-            }
-            const bool done = reason.empty();
-            if (done) {
-                ++result.FDone;
-                log.WriteLogElement(names.FDone, path);
-            } else {
-                ++result.FFailed;
-                result.FFailedLines.push_back(line);
-                result.FFailures.push_back({path, reason});
-                log.WriteLogElement(names.FFailed, path);
+                show(i);
+                done(i, items.RunLine(lines[i]));
             }
         }
     } catch (...) {

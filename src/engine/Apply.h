@@ -2,6 +2,7 @@
 
 #include "Plan.h"
 #include "Progress.h"
+#include "ProjectRecord.h"
 #include "StopTest.h"
 #include "config/StringList.h"
 #include "runlog/RunLog.h"
@@ -24,6 +25,14 @@ struct TApplyOptions {
     bool FDeployMode = false;
     // With versioning on, what the run overwrites or deletes is kept here first; null: off.
     std::shared_ptr<TVersionStore> FVersions;
+    // Links = link: a source link is written as a link with the same text, and
+    // a link in the target where the source has a file or a folder (or on the
+    // way to one) is replaced, never followed.
+    TLinkMode FLinks = TLinkMode::File;
+    // Each copy is read back from the disk and compared before it is renamed into place.
+    bool FVerifyCopy = false;
+    // How many copies the new and update phases run at once (1: one after the other).
+    int FParallelCopies = 1;
 };
 
 struct TPhaseResult {

@@ -1,6 +1,7 @@
 #include "ApplyItems.h"
 
 #include "ApplyRootedPath.h"
+#include "Links.h"
 #include "Versions.h"
 #include "config/CustomPublic.h"
 
@@ -58,9 +59,34 @@ const std::string ReasonReadOnly = "the target is read-only";
 
 } // namespace
 
-TPhaseItems::TPhaseItems(TApplyPhase phase, const TApplyOptions& options, const TStopTest& stopRequested)
+void TSweptFolders::SweepOnce(int folderFd) {
+    struct stat st {};
+    if (fstat(folderFd, &st) != 0) {
+        return;
+    }
+    const std::lock_guard lock(FMutex);
+    if (FSwept.insert({st.st_dev, st.st_ino}).second) {
+        RemoveLeftoverTemporaries(folderFd);
+    }
+}
+
+TPhaseItems::TPhaseItems(TApplyPhase phase, const TApplyOptions& options, const TStopTest& stopRequested,
+                         TSweptFolders* shared)
     : FPhase(phase), FOptions(options), FStopRequested(stopRequested),
-      FRoot(phase == TApplyPhase::Delete ? options.FTargetRoot : options.FWriteRoot) {}
+      FRoot(phase == TApplyPhase::Delete ? options.FTargetRoot : options.FWriteRoot),
+      FSwept(shared != nullptr ? *shared : FOwnSwept) {}
+
+std::string TPhaseItems::RunLine(const std::string& line) {
+    if (!IsSafePlanLine(line)) {
+        return "the line leaves its root";
+    }
+    const TFileOperationScope inside;
+    try {
+        return Run(line);
+    } catch (const std::exception& error) {
+        return error.what(); // a failed item never ends the phase
+    }
+}
 
 std::string TPhaseItems::Run(const std::string& line) {
     switch (FPhase) {
@@ -99,7 +125,8 @@ int TPhaseItems::OpenParent(const std::string& line, bool create, std::string& n
         reason = WalkErrorText(errno);
         return -1;
     }
-    const int fd = OpenParentBelowRoot(rootFd, line, create, name);
+    const int fd =
+        OpenParentBelowRoot(rootFd, line, create, name, create && FOptions.FLinks == TLinkMode::Link);
     if (fd < 0) {
         reason = WalkErrorText(errno);
         return -1;
@@ -116,10 +143,7 @@ void TPhaseItems::SweepOnce(int folderFd) {
         return;
     }
     FParentSwept = true;
-    struct stat st {};
-    if (fstat(folderFd, &st) == 0 && FSwept.insert({st.st_dev, st.st_ino}).second) {
-        RemoveLeftoverTemporaries(folderFd);
-    }
+    FSwept.SweepOnce(folderFd);
 }
 
 std::string TPhaseItems::Copy(int folderFd, const std::string& line, const std::string& name,
@@ -128,7 +152,7 @@ std::string TPhaseItems::Copy(int folderFd, const std::string& line, const std::
     std::string reason;
     try {
         if (CopyOneFileAt(FOptions.FSourceRoot + line, folderFd, name, failIfExists, FStopRequested, reason,
-                          replaced)) {
+                          FOptions.FVerifyCopy, replaced)) {
             return {};
         }
     } catch (const EInOutError& error) {
@@ -143,13 +167,25 @@ std::string TPhaseItems::Create(const std::string& line) {
     if (parent < 0) {
         return reason;
     }
+    const bool links = FOptions.FLinks == TLinkMode::Link;
     if (!TFmCustomPublic::IsFolderEntry(line)) {
-        return Copy(parent, line, name, true);
+        if (links && IsLinkPath(FOptions.FSourceRoot + line)) {
+            return CopyLinkAt(FOptions.FSourceRoot + line, parent, name, true);
+        }
+        // A link where the source has a file is replaced by the copy, never followed.
+        return Copy(parent, line, name, !(links && IsLinkAt(parent, name)));
     }
     if (mkdirat(parent, name.c_str(), 0777) == 0) {
         return {};
     }
-    const int error = errno;
+    int error = errno;
+    if (links && error == EEXIST && IsLinkAt(parent, name)) {
+        unlinkat(parent, name.c_str(), 0); // the link gives way to the folder
+        if (mkdirat(parent, name.c_str(), 0777) == 0) {
+            return {};
+        }
+        error = errno;
+    }
     struct stat st {};
     if (error == EEXIST && fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISDIR(st.st_mode)) {
@@ -165,6 +201,9 @@ std::string TPhaseItems::Update(const std::string& line) {
     const int parent(OpenParent(line, FOptions.FDeployMode, name, reason));
     if (parent < 0) {
         return reason;
+    }
+    if (FOptions.FLinks == TLinkMode::Link && IsLinkPath(FOptions.FSourceRoot + line)) {
+        return CopyLinkAt(FOptions.FSourceRoot + line, parent, name, false);
     }
     if (!FOptions.FDeployMode && FOptions.FUpdateReadOnly) {
         AllowOwnerWriteAt(parent, name);

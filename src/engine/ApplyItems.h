@@ -3,10 +3,23 @@
 #include "Apply.h"
 #include "CopyFile.h"
 
+#include <mutex>
 #include <set>
 #include <string>
 #include <sys/types.h>
 #include <utility>
+
+// The folders whose leftovers of killed copies are gone, shared by the
+// workers of one phase: a folder is swept once, and no copy into it starts
+// before its sweep has ended.
+class TSweptFolders {
+public:
+    void SweepOnce(int folderFd);
+
+private:
+    std::mutex FMutex;
+    std::set<std::pair<dev_t, ino_t>> FSwept;
+};
 
 // The item actions of one phase, all below the phase's root: the folders of a
 // line are walked from the root's descriptor without following links, and the
@@ -15,9 +28,14 @@
 // was done.
 class TPhaseItems {
 public:
-    TPhaseItems(TApplyPhase phase, const TApplyOptions& options, const TStopTest& stopRequested);
+    // shared: the sweeps of the phase's other workers (none: this object's own).
+    TPhaseItems(TApplyPhase phase, const TApplyOptions& options, const TStopTest& stopRequested,
+                TSweptFolders* shared = nullptr);
 
     std::string Run(const std::string& line);
+    // Run for a line of a plan: a line that leaves its root fails untouched,
+    // and an error of the item is its reason; never raises.
+    std::string RunLine(const std::string& line);
 
 private:
     int RootFd(bool create);
@@ -38,5 +56,6 @@ private:
     TFd FParentFd;
     std::string FParentPath;
     bool FParentSwept = false;
-    std::set<std::pair<dev_t, ino_t>> FSwept;
+    TSweptFolders FOwnSwept;
+    TSweptFolders& FSwept;
 };

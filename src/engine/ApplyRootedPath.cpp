@@ -29,9 +29,20 @@ std::vector<std::string> NamesOf(const std::string& line) {
 }
 
 // One folder below fd, never through a link; with create, made when missing.
-int OpenFolderBelow(int fd, const std::string& name, bool create) {
+int OpenFolderBelow(int fd, const std::string& name, bool create, bool replaceLinks) {
     const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     int child = openat(fd, name.c_str(), flags);
+    if (child < 0 && (errno == ENOTDIR || errno == ELOOP) && create && replaceLinks) {
+        // A link gives way to the folder; one removed or replaced meanwhile (by
+        // another copy of the same run) leaves the folder to be made or opened below.
+        struct stat st {};
+        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode) ||
+            (S_ISLNK(st.st_mode) && (unlinkat(fd, name.c_str(), 0) == 0 || errno == ENOENT))) {
+            errno = ENOENT;
+        } else {
+            errno = ENOTDIR;
+        }
+    }
     if (child < 0 && errno == ENOENT && create) {
         if (mkdirat(fd, name.c_str(), 0777) != 0 && errno != EEXIST) {
             return -1;
@@ -52,7 +63,8 @@ int OpenFolderBelow(int fd, const std::string& name, bool create) {
 
 } // namespace
 
-int OpenParentBelowRoot(int rootFd, const std::string& line, bool create, std::string& lastName) {
+int OpenParentBelowRoot(int rootFd, const std::string& line, bool create, std::string& lastName,
+                        bool replaceLinks) {
     const std::vector<std::string> names = NamesOf(line);
     if (names.empty()) {
         errno = EINVAL;
@@ -60,7 +72,7 @@ int OpenParentBelowRoot(int rootFd, const std::string& line, bool create, std::s
     }
     int fd = dup(rootFd);
     for (std::size_t i = 0; fd >= 0 && i + 1 < names.size(); ++i) {
-        const int child = OpenFolderBelow(fd, names[i], create);
+        const int child = OpenFolderBelow(fd, names[i], create, replaceLinks);
         const int error = errno;
         close(fd);
         errno = error;

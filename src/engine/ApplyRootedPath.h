@@ -11,7 +11,10 @@
 // delimiter is ignored), starting at rootFd; with create, missing folders on
 // the way are made. Returns the descriptor and sets lastName, or returns -1
 // with errno set (ELOOP for a link on the way, ENOTDIR for a file on the way).
-int OpenParentBelowRoot(int rootFd, const std::string& line, bool create, std::string& lastName);
+// With replaceLinks (and create) a link on the way is removed, never followed,
+// and a folder made in its place.
+int OpenParentBelowRoot(int rootFd, const std::string& line, bool create, std::string& lastName,
+                        bool replaceLinks = false);
 
 // The folder part of the line (its names but the last, joined by the
 // delimiter) and its last name; false for a line without names.

@@ -3,6 +3,7 @@
 #include "Check.h"
 #include "CheckSettings.h"
 #include "FolderIndex.h"
+#include "ParallelCopies.h"
 #include "Versions.h"
 #include "config/FileFacts.h"
 #include "config/PathText.h"
@@ -75,6 +76,8 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     options.FWriteRoot = run.FTargetRoot;
     options.FUpdateReadOnly = project.FUpdateReadOnly;
     options.FDeployMode = project.FUpdateToOther;
+    options.FLinks = project.FLinks;
+    options.FVerifyCopy = project.FVerifyCopy;
     if (options.FDeployMode) {
         if (IsBlank(project.FDeploy)) {
             return Reject(run, ErrorInvalidDeploy,
@@ -84,6 +87,9 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     }
     options.FVersions = VersionStoreFor(project, ini.FileName(), options.FWriteRoot, run.FBeginTime);
     run.FVersions = options.FVersions;
+
+    options.FParallelCopies = ResolveParallelCopies(
+        run.FParallelCopies != 0 ? run.FParallelCopies : ReadParallelCopies(ini), options.FWriteRoot);
 
     // A stop during the copy of a phase's last item ends that phase without
     // marking it stopped: the stop test itself is asked once more.

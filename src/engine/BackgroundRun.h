@@ -26,6 +26,8 @@ struct TBackgroundRun {
     // What ended the run when an error did; not logged.
     std::string FExceptionText;
     TPlan FPlan;
+    // Copies at once for this run; 0: the "[system]" key "ParallelCopies" decides.
+    int FParallelCopies = 0;
     TLogBuffer FLogBuffer;
     TPhaseResult FNewResult;
     TPhaseResult FUpdateResult;

@@ -1,6 +1,8 @@
 #include "Check.h"
 
+#include "ContentCompare.h"
 #include "FolderIndex.h"
+#include "Links.h"
 #include "ParallelFor.h"
 #include "ProjectRecord.h"
 #include "Versions.h"
@@ -107,6 +109,8 @@ struct TEntryFacts {
     TFileFacts FCounterpart;
     int FError = 0;
     bool FErrorOnSource = false;
+    TLinkFacts FLinks;            // only with links listed or skipped
+    bool FContentDiffers = false; // only with the content comparison
 };
 
 // With the equal-size rule the sizes are read by opening both files, so that
@@ -121,26 +125,56 @@ void ReadSizesByOpening(const std::string& entry, const std::string& counterpart
     }
 }
 
+bool PassesThreshold(const TFileFacts& source, const TCheckSettings& settings) {
+    return !(settings.FCheckEditTime && source.FModified < settings.FThreshold);
+}
+
 TEntryFacts ReadEntryFacts(const std::string& entry, const TCheckSettings& settings) {
     TEntryFacts facts;
     const std::string counterpart = settings.FTargetRoot + entry.substr(settings.FSourceRoot.size());
-    if (TFmCustomPublic::IsFolderEntry(entry)) {
-        facts.FCounterpart = ReadFileFacts(counterpart);
+    // With links listed or skipped, no link is followed on either side.
+    const bool linkAware = settings.FLinks != TLinkMode::File;
+    const auto readCounterpart = [&] {
+        if (linkAware && !NoLinkOnTheWay(settings.FTargetRoot,
+                                         std::string_view(entry).substr(settings.FSourceRoot.size()))) {
+            facts.FLinks.FBehindLink = true;
+            return;
+        }
+        facts.FCounterpart = linkAware ? ReadFileFactsNoFollow(counterpart, facts.FLinks.FTargetIsLink)
+                                       : ReadFileFacts(counterpart);
         facts.FError = facts.FCounterpart.FError;
+    };
+    if (TFmCustomPublic::IsFolderEntry(entry)) {
+        readCounterpart();
         return facts;
     }
-    facts.FSource = ReadFileFacts(entry);
+    facts.FSource =
+        linkAware ? ReadFileFactsNoFollow(entry, facts.FLinks.FSourceIsLink) : ReadFileFacts(entry);
     if (facts.FSource.FError != 0) {
         facts.FError = facts.FSource.FError;
         facts.FErrorOnSource = true;
         return facts;
     }
     // A source gone since the walk, or older than the threshold, needs no counterpart.
-    if (IsFile(facts.FSource) &&
-        !(settings.FCheckEditTime && facts.FSource.FModified < settings.FThreshold)) {
-        facts.FCounterpart = ReadFileFacts(counterpart);
-        facts.FError = facts.FCounterpart.FError;
-        if (settings.FCheckSize && facts.FError == 0 && IsFile(facts.FCounterpart) &&
+    if (IsFile(facts.FSource) && PassesThreshold(facts.FSource, settings)) {
+        readCounterpart();
+        if (facts.FError != 0 || facts.FLinks.FBehindLink) {
+            return facts;
+        }
+        if (facts.FLinks.FSourceIsLink || facts.FLinks.FTargetIsLink) {
+            std::string sourceText, targetText;
+            if (facts.FLinks.FSourceIsLink && facts.FLinks.FTargetIsLink) {
+                if (const int error = ReadLinkText(entry, sourceText); error != 0) {
+                    facts.FError = error;
+                    facts.FErrorOnSource = true;
+                } else if (const int targetError = ReadLinkText(counterpart, targetText); targetError != 0) {
+                    facts.FError = targetError;
+                }
+                facts.FLinks.FSameText = facts.FError == 0 && sourceText == targetText;
+            }
+            return facts;
+        }
+        if (settings.FCheckSize && !settings.FCompareContent && IsFile(facts.FCounterpart) &&
             PassesTimeMode(settings.FTimeMode, facts.FCounterpart.FModified, facts.FSource.FModified)) {
             ReadSizesByOpening(entry, counterpart, facts);
         }
@@ -148,9 +182,33 @@ TEntryFacts ReadEntryFacts(const std::string& entry, const TCheckSettings& setti
     return facts;
 }
 
+// Where a link on either side puts an entry. Links = skip leaves a link in the
+// target alone, and what lies behind it; links = link replaces it with the
+// source's entry. A source link is new where the target has nothing, and
+// updated where the target holds another text or something else.
+TSourceVerdict ClassifyLinked(bool isFolder, const TEntryFacts& facts, const TCheckSettings& settings) {
+    if (settings.FLinks == TLinkMode::Skip) {
+        return TSourceVerdict::Skip;
+    }
+    if (!isFolder && !PassesThreshold(facts.FSource, settings)) {
+        return TSourceVerdict::Skip;
+    }
+    if (facts.FLinks.FBehindLink || !facts.FLinks.FSourceIsLink) {
+        return TSourceVerdict::New;
+    }
+    if (!facts.FCounterpart.FExists) {
+        return TSourceVerdict::New;
+    }
+    return facts.FLinks.FTargetIsLink && facts.FLinks.FSameText ? TSourceVerdict::Skip
+                                                                : TSourceVerdict::Update;
+}
+
 TSourceVerdict Classify(bool isFolder, const TEntryFacts& facts, const TCheckSettings& settings) {
     if (facts.FError != 0) {
         return TSourceVerdict::Error;
+    }
+    if (facts.FLinks.FSourceIsLink || facts.FLinks.FTargetIsLink || facts.FLinks.FBehindLink) {
+        return ClassifyLinked(isFolder, facts, settings);
     }
     if (isFolder) {
         return IsFolder(facts.FCounterpart) ? TSourceVerdict::Skip : TSourceVerdict::New;
@@ -164,6 +222,11 @@ TSourceVerdict Classify(bool isFolder, const TEntryFacts& facts, const TCheckSet
     if (!IsFile(facts.FCounterpart)) {
         return TSourceVerdict::New;
     }
+    if (settings.FCompareContent) {
+        return facts.FCounterpart.FSize != facts.FSource.FSize || facts.FContentDiffers
+                   ? TSourceVerdict::Update
+                   : TSourceVerdict::Skip;
+    }
     if (!PassesTimeMode(settings.FTimeMode, facts.FCounterpart.FModified, facts.FSource.FModified)) {
         return TSourceVerdict::Skip;
     }
@@ -173,9 +236,48 @@ TSourceVerdict Classify(bool isFolder, const TEntryFacts& facts, const TCheckSet
     return TSourceVerdict::Update;
 }
 
+// Source entries whose facts are read and classified together.
+constexpr std::size_t FactsBlock = 32768;
+
+// The content comparison: pairs of existing files whose sizes agree are read
+// and compared on several threads; every other entry is decided without it.
+bool CompareCandidateContents(const TStringList& sourceIndex, std::size_t begin,
+                              std::vector<TEntryFacts>& facts, const TCheckSettings& settings,
+                              const TStopTest& stop) {
+    std::vector<std::size_t> candidates; // indexes into facts; entry begin + k
+    for (std::size_t i = 0; i < facts.size(); ++i) {
+        const TEntryFacts& f = facts[i];
+        if (f.FError == 0 && !f.FLinks.FSourceIsLink && !f.FLinks.FTargetIsLink && !f.FLinks.FBehindLink &&
+            !TFmCustomPublic::IsFolderEntry(sourceIndex[begin + i]) && IsFile(f.FSource) &&
+            IsFile(f.FCounterpart) && PassesThreshold(f.FSource, settings) &&
+            f.FSource.FSize == f.FCounterpart.FSize) {
+            candidates.push_back(i);
+        }
+    }
+    std::vector<TContentResult> results;
+    const auto pathsOf = [&](std::size_t k, std::string& source, std::string& target) {
+        source = settings.FSourceRoot + sourceIndex[begin + candidates[k]];
+        target = settings.FTargetRoot + source.substr(settings.FSourceRoot.size());
+    };
+    if (!CompareFilePairs(candidates.size(), pathsOf, results, stop)) {
+        return false;
+    }
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+        TEntryFacts& f = facts[candidates[k]];
+        f.FContentDiffers = results[k].FDiffers;
+        f.FError = results[k].FError;
+        f.FErrorOnSource = results[k].FErrorOnSource;
+    }
+    return true;
+}
+
 // Whether the source counterpart of a target entry is missing (or of the
 // other kind); error gets the errno of a look-up that could not tell.
 bool CounterpartIsMissing(const std::string& entry, const TCheckSettings& settings, int& error) {
+    if (settings.FLinks == TLinkMode::Link) {
+        return LinkAwareCounterpartIsMissing(
+            entry, std::string_view(entry).substr(settings.FTargetRoot.size()), settings.FSourceRoot, error);
+    }
     const std::string counterpart = settings.FSourceRoot + entry.substr(settings.FTargetRoot.size());
     struct stat st {};
     if (stat(counterpart.c_str(), &st) != 0) {
@@ -202,8 +304,8 @@ public:
     TTargetPass(const TTargetPass&) = delete;
     TTargetPass& operator=(const TTargetPass&) = delete;
 
-    // The finished source index and what the source pass could not know;
-    // both must stay unchanged until Wait returns.
+    // The finished source index (paths relative to the source root) and what
+    // the source pass could not know; both must stay unchanged until Wait returns.
     void PublishSourceIndex(const TStringList& sourceIndex, const TUnknownPaths& unknownSource) {
         FSourceIndex = &sourceIndex;
         FUnknownSource = &unknownSource;
@@ -239,7 +341,7 @@ private:
             const TStopTest abandoned = [this] { return Abandoned(); };
             BuildFolderIndex(FSettings.FTargetRoot, FSettings.FIncludeTypes, FSettings.FExcludeTypes,
                              FSettings.FIncludePaths, FSettings.FExcludePaths, FIndex,
-                             FSettings.FIncludeFolders, true, true, abandoned, &FErrors);
+                             FSettings.FIncludeFolders, true, true, abandoned, &FErrors, FSettings.FLinks);
             LeaveOutVersionFolder(FIndex, FSettings.FTargetRoot, FSettings.FTargetRoot,
                                   FSettings.FVersionRoot);
             while (!FSourceReady.load(std::memory_order_acquire)) {
@@ -252,9 +354,11 @@ private:
             const std::string sourceInsideTarget =
                 InnerRootPrefix(FSettings.FTargetRoot, FSettings.FSourceRoot);
             std::unordered_set<std::string_view> sourceEntries;
-            sourceEntries.reserve(FSourceIndex->size());
-            for (const std::string& entry : *FSourceIndex) {
-                sourceEntries.insert(std::string_view(entry).substr(FSettings.FSourceRoot.size()));
+            if (!FIndex.empty()) { // an empty target needs no look-up
+                sourceEntries.reserve(FSourceIndex->size());
+                for (const std::string& entry : *FSourceIndex) {
+                    sourceEntries.insert(entry);
+                }
             }
             FSurplus.resize(FIndex.size(), 0);
             for (std::size_t i = 0; i < FIndex.size() && !Abandoned(); ++i) {
@@ -293,19 +397,50 @@ private:
     std::exception_ptr FError;
 };
 
-// Leaves out of the source index the entries at or below an inner root
-// (the target or the deploy folder inside the source).
+// Leaves out of the source index (entries relative to the source root) the
+// entries at or below an inner root (the target or the deploy folder inside the source).
 void RemoveInnerRoot(TStringList& sourceIndex, const std::string& sourceRoot, const std::string& innerRoot) {
     if (innerRoot.empty()) {
         return;
     }
     const std::string prefix = InnerRootPrefix(sourceRoot, innerRoot);
     if (!prefix.empty()) {
-        std::erase_if(sourceIndex, [&](const std::string& entry) {
-            return IsInside(std::string_view(entry).substr(sourceRoot.size()), prefix);
-        });
+        std::erase_if(sourceIndex, [&](const std::string& entry) { return IsInside(entry, prefix); });
     }
 }
+
+// The source entries put in the new and update lists, by their place in the
+// index. The lines are moved out of the index once nothing reads it any more
+// (the delete pass looks entries up in it until it ends), so a big first run
+// holds each path once. Whatever is pending when the check ends, also by a
+// stop or an error, goes into the plan then.
+class TPendingLines {
+public:
+    TPendingLines(TStringList& sourceIndex, TPlan& plan) : FSourceIndex(sourceIndex), FPlan(plan) {}
+    ~TPendingLines() { Flush(); }
+    TPendingLines(const TPendingLines&) = delete;
+    TPendingLines& operator=(const TPendingLines&) = delete;
+
+    void Flush() {
+        MoveInto(FNew, FPlan.FNewList);
+        MoveInto(FUpdate, FPlan.FUpdateList);
+    }
+
+    std::vector<std::size_t> FNew;
+    std::vector<std::size_t> FUpdate;
+
+private:
+    void MoveInto(std::vector<std::size_t>& pending, TStringList& list) {
+        list.reserve(list.size() + pending.size());
+        for (const std::size_t i : pending) {
+            list.push_back(std::move(FSourceIndex[i]));
+        }
+        std::vector<std::size_t>().swap(pending);
+    }
+
+    TStringList& FSourceIndex;
+    TPlan& FPlan;
+};
 
 // A stop test that stays stopped: one stop seen anywhere in the check (at a
 // folder of the walk, between blocks of look-ups, before an entry) ends it,
@@ -340,24 +475,27 @@ bool IsSurplusTargetEntry(const std::string& entry, const TCheckSettings& settin
 bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progress,
               const TStopTest& stopRequested) {
     plan.Clear();
+    ForgetLinkLookups();
     TLatchedStop latch(stopRequested);
     const TStopTest stop = std::ref(latch);
-    TStringList sourceIndex; // declared first: the target pass reads it until it ends
+    // Relative to the source root. Declared first: the target pass reads it until it ends.
+    TStringList sourceIndex;
     std::vector<TItemFailure> sourceErrors;
+    TPendingLines pending(sourceIndex, plan); // before the target pass: it moves lines once that has ended
     TTargetPass targetPass(settings);
 
     progress.ShowStatus(CheckStatusSourceIndex);
     BuildFolderIndex(settings.FSourceRoot, settings.FIncludeTypes, settings.FExcludeTypes,
                      settings.FIncludePaths, settings.FExcludePaths, sourceIndex, settings.FIncludeFolders,
-                     false, true, stop, &sourceErrors);
+                     false, true, stop, &sourceErrors, settings.FLinks, true);
     if (latch.Stopped()) {
         return false;
     }
     RemoveInnerRoot(sourceIndex, settings.FSourceRoot, settings.FTargetRoot);
     RemoveInnerRoot(sourceIndex, settings.FSourceRoot, settings.FDeployRoot);
     // Neither what lies in the version folder nor what would land in it.
-    LeaveOutVersionFolder(sourceIndex, settings.FSourceRoot, settings.FSourceRoot, settings.FVersionRoot);
-    LeaveOutVersionFolder(sourceIndex, settings.FSourceRoot,
+    LeaveOutVersionFolder(sourceIndex, "", settings.FSourceRoot, settings.FVersionRoot);
+    LeaveOutVersionFolder(sourceIndex, "",
                           settings.FDeployRoot.empty() ? settings.FTargetRoot : settings.FDeployRoot,
                           settings.FVersionRoot);
     const TUnknownPaths unknownSource(sourceErrors, settings.FSourceRoot);
@@ -366,37 +504,50 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
 
     // The look-ups of both sides are what takes the time: they run on every
     // core first, and the entries are then classified in order.
-    std::vector<TEntryFacts> facts(sourceIndex.size());
-    if (!ParallelFor(
-            sourceIndex.size(), [&](std::size_t i) { facts[i] = ReadEntryFacts(sourceIndex[i], settings); },
-            stop)) {
-        return false;
-    }
-
+    // A block at a time: the facts of a big tree never pile up.
     progress.ResetProgress(sourceIndex.size());
-    for (std::size_t i = 0; i < sourceIndex.size(); ++i) {
-        if (stop()) {
+    std::vector<TEntryFacts> facts;
+    for (std::size_t begin = 0; begin < sourceIndex.size(); begin += FactsBlock) {
+        const std::size_t end = std::min(begin + FactsBlock, sourceIndex.size());
+        facts.assign(end - begin, TEntryFacts{});
+        if (!ParallelFor(
+                end - begin,
+                [&](std::size_t k) {
+                    facts[k] = ReadEntryFacts(settings.FSourceRoot + sourceIndex[begin + k], settings);
+                },
+                stop)) {
             return false;
         }
-        const std::string& entry = sourceIndex[i];
-        progress.ShowItem(CheckItemPrefix, entry);
-        const std::string relative = entry.substr(settings.FSourceRoot.size());
-        switch (Classify(TFmCustomPublic::IsFolderEntry(entry), facts[i], settings)) {
-        case TSourceVerdict::New:
-            plan.FNewList.push_back(relative);
-            break;
-        case TSourceVerdict::Update:
-            plan.FUpdateList.push_back(relative);
-            break;
-        case TSourceVerdict::Error:
-            plan.FErrors.push_back({facts[i].FErrorOnSource ? entry : settings.FTargetRoot + relative,
-                                    ErrorText(facts[i].FError)});
-            break;
-        case TSourceVerdict::Skip:
-            break;
+        if (settings.FCompareContent &&
+            !CompareCandidateContents(sourceIndex, begin, facts, settings, stop)) {
+            return false;
+        }
+        for (std::size_t i = begin; i < end; ++i) {
+            if (stop()) {
+                return false;
+            }
+            const std::string& relative = sourceIndex[i];
+            const TEntryFacts& f = facts[i - begin];
+            const std::string entry = settings.FSourceRoot + relative;
+            progress.ShowItem(CheckItemPrefix, entry);
+            switch (Classify(TFmCustomPublic::IsFolderEntry(relative), f, settings)) {
+            case TSourceVerdict::New:
+                pending.FNew.push_back(i);
+                break;
+            case TSourceVerdict::Update:
+                pending.FUpdate.push_back(i);
+                break;
+            case TSourceVerdict::Error:
+                plan.FErrors.push_back(
+                    {f.FErrorOnSource ? entry : settings.FTargetRoot + relative, ErrorText(f.FError)});
+                break;
+            case TSourceVerdict::Skip:
+                break;
+            }
         }
     }
     if (!settings.FDeletePass) {
+        pending.Flush();
         return true;
     }
 
@@ -404,6 +555,7 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
     if (!targetPass.Wait(stop)) {
         return false;
     }
+    pending.Flush();
     plan.FErrors.insert(plan.FErrors.end(), targetPass.FErrors.begin(), targetPass.FErrors.end());
     progress.ResetProgress(targetPass.FIndex.size());
     for (std::size_t i = 0; i < targetPass.FIndex.size(); ++i) {

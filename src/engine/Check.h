@@ -2,6 +2,7 @@
 
 #include "Plan.h"
 #include "Progress.h"
+#include "ProjectRecord.h"
 #include "StopTest.h"
 #include "config/DateTime.h"
 
@@ -27,6 +28,11 @@ struct TCheckSettings {
     // With versioning on the version folder (with trailing delimiter), else
     // empty: it is left out of both indexes, and nothing is planned into it.
     std::string FVersionRoot;
+    // How symbolic links are listed and compared.
+    TLinkMode FLinks = TLinkMode::File;
+    // An existing target file is updated exactly when its size or its bytes
+    // differ; the time mode and the equal-size rule then do not apply.
+    bool FCompareContent = false;
 };
 
 // Error: the entry or its counterpart could not be examined, so it is in no list.

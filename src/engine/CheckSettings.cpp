@@ -16,5 +16,7 @@ TCheckSettings CheckSettingsFor(const TProjectRecord& record, const std::string&
     settings.FThreshold = StartOfDay(record.FTime1);
     settings.FCheckSize = record.FCheckSize;
     settings.FDeployRoot = record.FUpdateToOther ? deployRoot : std::string();
+    settings.FLinks = record.FLinks;
+    settings.FCompareContent = record.FCompareContent;
     return settings;
 }

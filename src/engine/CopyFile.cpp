@@ -1,5 +1,6 @@
 #include "CopyFile.h"
 
+#include "VerifiedCopy.h"
 #include "config/CustomPublic.h"
 #include "config/FileFacts.h"
 #include "config/PathText.h"
@@ -41,7 +42,7 @@ public:
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::string name = RandomTemporaryName();
             const int fd =
-                openat(folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+                openat(folderFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
             if (fd >= 0) {
                 FFd.Reset(fd);
                 FName = std::move(name);
@@ -253,7 +254,8 @@ bool CopyFileInBlocks(int sourceFd, int targetFd, const TStopTest& stopRequested
 }
 
 bool CopyOneFileAt(const std::string& source, int folderFd, const std::string& name, bool failIfExists,
-                   const TStopTest& stopRequested, std::string& reason, TReplacedEntry* replaced) {
+                   const TStopTest& stopRequested, std::string& reason, bool verify,
+                   TReplacedEntry* replaced) {
     struct stat existing {};
     if (failIfExists && fstatat(folderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
         return Fail(reason, ErrorText(EEXIST));
@@ -269,18 +271,22 @@ bool CopyOneFileAt(const std::string& source, int folderFd, const std::string& n
     }
     fcntl(sourceFd.Get(), F_SETFL, O_RDONLY); // reads of a regular file may block as usual
     return CopyOpenFileAt(sourceFd.Get(), sourceStat, folderFd, name, failIfExists, stopRequested, reason,
-                          replaced);
+                          verify, replaced);
 }
 
 bool CopyOpenFileAt(int sourceFd, const struct stat& sourceStat, int folderFd, const std::string& name,
-                    bool failIfExists, const TStopTest& stopRequested, std::string& reason,
+                    bool failIfExists, const TStopTest& stopRequested, std::string& reason, bool verify,
                     TReplacedEntry* replaced) {
     TTemporaryTarget temporary(folderFd);
     if (temporary.Fd() < 0) {
         return FailWithErrno(reason);
     }
     const bool polled = sourceStat.st_size > SingleCallCopyLimit;
-    if (!CopyContents(sourceFd, temporary.Fd(), polled, stopRequested)) {
+    if (verify) {
+        if (!CopyVerified(sourceFd, temporary.Fd(), polled, stopRequested, reason)) {
+            return false;
+        }
+    } else if (!CopyContents(sourceFd, temporary.Fd(), polled, stopRequested)) {
         return errno == ECANCELED ? Fail(reason, "stopped") : FailWithErrno(reason);
     }
     const timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};

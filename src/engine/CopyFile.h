@@ -60,13 +60,16 @@ public:
 // source is copied; opening it never waits (a pipe is refused). Raises
 // EInOutError only when the source cannot be opened or measured; every other
 // failure returns false with the reason (the system's message) in reason.
+// With verify the copy is read back from the disk and compared with what was
+// read from the source before the rename (CopyVerified).
 bool CopyOneFileAt(const std::string& source, int folderFd, const std::string& name, bool failIfExists,
-                   const TStopTest& stopRequested, std::string& reason, TReplacedEntry* replaced = nullptr);
+                   const TStopTest& stopRequested, std::string& reason, bool verify = false,
+                   TReplacedEntry* replaced = nullptr);
 
 // CopyOneFileAt from a regular file already open (and measured) as sourceFd.
 bool CopyOpenFileAt(int sourceFd, const struct stat& sourceStat, int folderFd, const std::string& name,
                     bool failIfExists, const TStopTest& stopRequested, std::string& reason,
-                    TReplacedEntry* replaced = nullptr);
+                    bool verify = false, TReplacedEntry* replaced = nullptr);
 
 // CopyOneFileAt into the folder of target, reached by its path.
 bool CopyOneFile(const std::string& source, const std::string& target, bool failIfExists,

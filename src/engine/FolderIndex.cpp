@@ -91,14 +91,26 @@ EEntryKind KindOfLinkTarget(int folderFd, const char* name, int& error) {
     return KindOfMode(target.st_mode) == EEntryKind::File ? EEntryKind::File : EEntryKind::Skipped;
 }
 
-EEntryKind KindOfEntry(int folderFd, const dirent& entry, int& error) {
+EEntryKind KindOfLink(int folderFd, const char* name, TLinkMode links, int& error) {
+    switch (links) {
+    case TLinkMode::Link:
+        return EEntryKind::File; // an entry of its own, never followed
+    case TLinkMode::Skip:
+        return EEntryKind::Skipped;
+    case TLinkMode::File:
+        break;
+    }
+    return KindOfLinkTarget(folderFd, name, error);
+}
+
+EEntryKind KindOfEntry(int folderFd, const dirent& entry, TLinkMode links, int& error) {
     switch (entry.d_type) {
     case DT_DIR:
         return EEntryKind::Folder;
     case DT_REG:
         return EEntryKind::File;
     case DT_LNK:
-        return KindOfLinkTarget(folderFd, entry.d_name, error);
+        return KindOfLink(folderFd, entry.d_name, links, error);
     case DT_UNKNOWN: {
         // Some file systems leave the type out of the listing.
         struct stat st {};
@@ -109,7 +121,8 @@ EEntryKind KindOfEntry(int folderFd, const dirent& entry, int& error) {
             error = errno;
             return EEntryKind::Unknown;
         }
-        return S_ISLNK(st.st_mode) ? KindOfLinkTarget(folderFd, entry.d_name, error) : KindOfMode(st.st_mode);
+        return S_ISLNK(st.st_mode) ? KindOfLink(folderFd, entry.d_name, links, error)
+                                   : KindOfMode(st.st_mode);
     }
     default:
         return EEntryKind::Skipped; // pipe, socket, device
@@ -132,10 +145,10 @@ public:
     TFolderIndexWalk(const std::string& includeTypes, const std::string& excludeTypes,
                      const std::string& includePaths, const std::string& excludePaths, TStringList& index,
                      bool includeFolders, bool targetPass, bool recurse, const TStopTest& stopRequested,
-                     std::vector<TItemFailure>* errors)
+                     std::vector<TItemFailure>* errors, TLinkMode links, bool relative)
         : FIncludeTypes(LowerAscii(includeTypes)), FExcludeTypes(TrimBlanksAndControls(excludeTypes)),
           FIndex(index), FIncludeFolders(includeFolders), FTargetPass(targetPass), FRecurse(recurse),
-          FStopRequested(stopRequested), FErrors(errors) {
+          FStopRequested(stopRequested), FErrors(errors), FLinks(links), FRelative(relative) {
         FExcludeTypes = LowerAscii(FExcludeTypes);
         TFmCustomPublic::SplitKeywords(includePaths, FIncludePaths, "|");
         TFmCustomPublic::SplitKeywords(excludePaths, FExcludePaths, "|");
@@ -154,6 +167,7 @@ public:
         if (FFolder.back() != PathDelim) {
             FFolder.push_back(PathDelim);
         }
+        FEntryStart = FRelative ? FFolder.size() : 0;
         ScanFolder(true);
         return !FStopped;
     }
@@ -210,7 +224,7 @@ private:
                     continue; // left by an interrupted copy; the next write here removes it
                 }
                 int error = 0;
-                const EEntryKind kind = KindOfEntry(fd, *entry, error);
+                const EEntryKind kind = KindOfEntry(fd, *entry, FLinks, error);
                 if (kind == EEntryKind::Skipped) {
                     continue;
                 }
@@ -252,13 +266,13 @@ private:
             FFolder.push_back(PathDelim);
             if (PassesPathTest()) {
                 if (FIncludeFolders && !FTargetPass) {
-                    FIndex.push_back(FFolder);
+                    FIndex.emplace_back(FFolder, FEntryStart);
                 }
                 if (FRecurse) {
                     ScanFolder(false);
                 }
                 if (FIncludeFolders && FTargetPass) {
-                    FIndex.push_back(FFolder);
+                    FIndex.emplace_back(FFolder, FEntryStart);
                 }
             }
             FFolder.resize(folderLength);
@@ -289,8 +303,8 @@ private:
             return;
         }
         std::string entry;
-        entry.reserve(FFolder.size() + name.size());
-        entry.append(FFolder);
+        entry.reserve(FFolder.size() - FEntryStart + name.size());
+        entry.append(FFolder, FEntryStart);
         entry.append(name);
         FIndex.push_back(std::move(entry));
     }
@@ -318,10 +332,13 @@ private:
     const bool FRecurse;
     const TStopTest& FStopRequested;
     std::vector<TItemFailure>* FErrors;
+    const TLinkMode FLinks;
     bool FStopped = false;
     std::size_t FRootLength = 0;
-    std::string FFolder;    // the folder being listed, with trailing delimiter
-    std::string FExtension; // scratch for the type test
+    const bool FRelative;
+    std::size_t FEntryStart = 0; // where an entry's text starts in a full path
+    std::string FFolder;         // the folder being listed, with trailing delimiter
+    std::string FExtension;      // scratch for the type test
 };
 
 } // namespace
@@ -330,10 +347,10 @@ bool BuildFolderIndex(const std::string& root, const std::string& includeTypes,
                       const std::string& excludeTypes, const std::string& includePaths,
                       const std::string& excludePaths, TStringList& index, bool includeFolders,
                       bool targetPass, bool recurse, const TStopTest& stopRequested,
-                      std::vector<TItemFailure>* errors) {
+                      std::vector<TItemFailure>* errors, TLinkMode links, bool relative) {
     index.clear();
     TFolderIndexWalk walk(includeTypes, excludeTypes, includePaths, excludePaths, index, includeFolders,
-                          targetPass, recurse, stopRequested, errors);
+                          targetPass, recurse, stopRequested, errors, links, relative);
     return walk.Run(root);
 }
 

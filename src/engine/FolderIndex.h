@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Plan.h"
+#include "ProjectRecord.h"
 #include "StopTest.h"
 #include "config/StringList.h"
 
@@ -18,6 +19,11 @@
 //
 // Only regular files, links to them and folders are listed: pipes, sockets and
 // devices are not. Symbolic links to folders are neither listed nor entered.
+// That is links = File; with Link every symbolic link is listed as an entry of
+// its own (without a trailing delimiter) and never entered, with Skip no link
+// is listed. With relative the entries leave out the root and its delimiter
+// ("img/logo.gif"): a big tree's index then takes far less memory. Errors
+// always name full paths.
 // Temporary files of an interrupted copy are never listed.
 //
 // A missing root gives no entries and no error. A folder that cannot be listed
@@ -29,7 +35,8 @@ bool BuildFolderIndex(const std::string& root, const std::string& includeTypes,
                       const std::string& excludeTypes, const std::string& includePaths,
                       const std::string& excludePaths, TStringList& index, bool includeFolders,
                       bool targetPass, bool recurse, const TStopTest& stopRequested = {},
-                      std::vector<TItemFailure>* errors = nullptr);
+                      std::vector<TItemFailure>* errors = nullptr, TLinkMode links = TLinkMode::File,
+                      bool relative = false);
 
 // 0 when the folder can be opened and listed, else the errno that prevents it.
 int FolderListingError(const std::string& folder);

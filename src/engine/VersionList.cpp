@@ -206,7 +206,8 @@ std::string RestoreVersion(const std::string& versionRoot, const TVersionFile& v
     }
     fcntl(source.Get(), F_SETFL, O_RDONLY);
     std::string reason;
-    if (!CopyOpenFileAt(source.Get(), opened, targetFolder.Get(), targetName, false, {}, reason, &keeper)) {
+    if (!CopyOpenFileAt(source.Get(), opened, targetFolder.Get(), targetName, false, {}, reason, false,
+                        &keeper)) {
         return root + version.FPath + ": " + (reason.empty() ? "copy failed" : reason);
     }
     return {};

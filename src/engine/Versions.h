@@ -50,7 +50,7 @@ std::string SetVersionFolder(TCheckSettings& settings, const TProjectRecord& pro
 // yet is placed by its nearest existing parent.
 std::string VersionPrefixBelow(const std::string& root, const std::string& versionRoot);
 
-// Removes from index (full paths below indexRoot) the entries whose path
+// Removes from index (paths below indexRoot, which may be empty) the entries whose path
 // relative to indexRoot is the version folder or lies in it, as the version
 // folder is seen from asSeenFrom: the version folder is never part of a plan.
 void LeaveOutVersionFolder(TStringList& index, const std::string& indexRoot, const std::string& asSeenFrom,

@@ -3,7 +3,10 @@
 #include "Alarm.h"
 #include "JobRecord.h"
 #include "JobThread.h"
+#include "NoticeSender.h"
+#include "RunNotice.h"
 #include "SchedulerLock.h"
+#include "StaleAlert.h"
 #include "config/ProgramFolders.h"
 #include "runlog/RunLog.h"
 
@@ -15,6 +18,8 @@
 namespace {
 
 constexpr int CheckMilliseconds = 450;
+// How often each job's backup is looked at for the stale alert.
+constexpr long long StaleCheckMilliseconds = 60'000;
 
 // What tells that the configuration file changed: a save replaces it.
 struct TFileStamp {
@@ -61,6 +66,9 @@ private:
         TJobTriggers FTriggers;
         TJobScheduleTexts FScheduled; // what the alarm was armed from
         std::unique_ptr<TJobThread> FRunner;
+        std::optional<TDateTime> FStaleCheckedAt;
+        // The day the stale alert was last told: at most once a day.
+        std::optional<TDateTime> FStaleToldOn;
     };
 
     void Say(const std::string& text) {
@@ -68,6 +76,10 @@ private:
             *FOptions.FMessages << DateTimeToText(FOptions.FNow()) << ' ' << text << std::endl;
         }
     }
+    // Sends a notice to the desktop; where no service answers, one line of the messages.
+    void Tell(const std::optional<TRunNotice>& notice);
+    void RunEnded(const std::string& name, TJob& job);
+    void CheckStale(const std::string& name, TJob& job, TDateTime now);
     void ReadJobs();
     void Reschedule(const std::string& name, TJob& job);
     void Check(const std::string& name, TJob& job);
@@ -80,6 +92,37 @@ private:
     std::map<std::string, std::unique_ptr<TJob>> FJobs;
     TJobThreadKeeper FKeeper; // runners of jobs removed from the configuration
 };
+
+void TDaemon::Tell(const std::optional<TRunNotice>& notice) {
+    if (notice && !SendNoticeToDesktop(*notice)) {
+        Say(NoticeLine(*notice));
+    }
+}
+
+void TDaemon::RunEnded(const std::string& name, TJob& job) {
+    job.FRunner->Wait();
+    Say("job " + name + " ended: " + RunOutcome(*job.FRunner));
+    // "Notify" as it stands now: the configuration is read again when it changes.
+    Tell(ChooseRunNotice(name, job.FRunner->Results(), job.FRunner->FailureText(), ReadNotifyMode(FIni)));
+    job.FStaleCheckedAt.reset(); // the run may have ended the alert, or begun it
+}
+
+void TDaemon::CheckStale(const std::string& name, TJob& job, TDateTime now) {
+    if (job.FStaleCheckedAt &&
+        now.FMilliseconds - job.FStaleCheckedAt->FMilliseconds < StaleCheckMilliseconds) {
+        return;
+    }
+    job.FStaleCheckedAt = now;
+    const std::optional<int> days = ReadStaleBackupDays(FIni, name, now);
+    if (!days || job.FStaleToldOn == StartOfDay(now)) {
+        return;
+    }
+    const std::optional<TRunNotice> notice = ChooseStaleNotice(name, *days, ReadNotifyMode(FIni));
+    if (notice) {
+        job.FStaleToldOn = StartOfDay(now);
+    }
+    Tell(notice);
+}
 
 void TDaemon::Reschedule(const std::string& name, TJob& job) {
     const TDateTime now = FOptions.FNow();
@@ -145,13 +188,15 @@ void TDaemon::Start(const std::string& name, TJob& job) {
 
 void TDaemon::Check(const std::string& name, TJob& job) {
     if (job.FRunner && job.FRunner->Finished()) {
-        job.FRunner->Wait();
-        Say("job " + name + " ended: " + RunOutcome(*job.FRunner));
+        RunEnded(name, job);
         job.FRunner.reset();
         job.FTriggers.RunEnded();
         Reschedule(name, job);
     }
     const TDateTime now = FOptions.FNow();
+    if (!job.FRunner) {
+        CheckStale(name, job, now);
+    }
     bool due = job.FAlarm.Check(now);
     if (job.FTriggers.Poll(now, std::chrono::steady_clock::now(), false)) {
         due = true;
@@ -204,8 +249,7 @@ int TDaemon::Run() {
     }
     for (auto& [name, job] : FJobs) {
         if (job->FRunner) {
-            job->FRunner->Wait();
-            Say("job " + name + " ended: " + RunOutcome(*job->FRunner));
+            RunEnded(name, *job);
         }
     }
     FKeeper.JoinAll();

@@ -46,7 +46,6 @@ bool TJobProcessor::CheckProject() {
 
 bool TJobProcessor::ApplyPlan() {
     FInApply = true;
-    FItemShown = false;
     struct TLeave {
         bool& FFlag;
         ~TLeave() { FFlag = false; }
@@ -57,6 +56,8 @@ bool TJobProcessor::ApplyPlan() {
 bool TJobProcessor::SafePoint() {
     if (FControl.FPausePoint && !InsideFileOperation()) {
         FControl.FPausePoint();
+    } else if (FControl.FPauseWanted && FControl.FPauseWanted()) {
+        TFileOperationScope::AskToHold();
     }
     if (StopRequestedBy(FControl.FStopRequested)) {
         FStopSeen = true;
@@ -66,9 +67,9 @@ bool TJobProcessor::SafePoint() {
 }
 
 bool TJobProcessor::InsideFileOperation() const {
-    // Every apply item ends with its element (done or failed); until then the
-    // stop test is being asked from within the item's copy.
-    return FInApply && FItemShown && FRun.FLogBuffer.Lines().size() == FLogLinesAtItem;
+    // An item's copy asks the stop test from within; copies on other threads
+    // of a parallel apply never ask it, and hold between their files instead.
+    return FInApply && TFileOperationScope::Inside();
 }
 
 void TJobProcessor::TOperationTracker::ShowStatus(const std::string& text) {
@@ -76,19 +77,17 @@ void TJobProcessor::TOperationTracker::ShowStatus(const std::string& text) {
 }
 
 void TJobProcessor::TOperationTracker::ResetProgress(std::size_t max) {
-    FOwner.FItemShown = false;
     FOwner.FProgress.ResetProgress(max);
 }
 
 void TJobProcessor::TOperationTracker::ShowItem(const std::string& prefix, const std::string& path) {
-    FOwner.FItemShown = true;
-    FOwner.FLogLinesAtItem = FOwner.FRun.FLogBuffer.Lines().size();
     FOwner.FProgress.ShowItem(prefix, path);
 }
 
 TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
     FRun = TBackgroundRun{};
     FRun.FProjectName = projectName;
+    FRun.FParallelCopies = FControl.FParallelCopies;
     FStopSeen = false;
     const TDateTime beginTime = FWallClock();
     FRun.FBeginTime = beginTime;

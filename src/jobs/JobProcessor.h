@@ -36,6 +36,12 @@ struct TRunControl {
     // True once the run should end: the current project is logged "中止" and
     // no further project runs.
     TStopTest FStopRequested;
+    // How many copies an apply makes at once; 0: the configuration's
+    // "[system]" key "ParallelCopies" decides.
+    int FParallelCopies = 0;
+    // True while a pause is wanted, without waiting (optional): copies that run
+    // side by side are then brought to their next safe point together.
+    std::function<bool()> FPauseWanted;
 };
 
 // Every project completed without a failed item or an entry the check could
@@ -74,7 +80,7 @@ public:
     const std::vector<TProjectRunResult>& Results() const { return FResults; }
 
 private:
-    // Forwards progress and notes where an apply's file operation begins.
+    // Forwards progress.
     class TOperationTracker : public TProgressSink {
     public:
         explicit TOperationTracker(TJobProcessor& owner) : FOwner(owner) {}
@@ -102,9 +108,6 @@ private:
     TOperationTracker FTracker{*this};
     TBackgroundRun FRun;
     bool FStopSeen = false;
-    // An apply item is under way from its progress line until its log element.
     bool FInApply = false;
-    bool FItemShown = false;
-    std::size_t FLogLinesAtItem = 0;
     std::vector<TProjectRunResult> FResults;
 };

@@ -8,7 +8,8 @@ TJobThread::TJobThread(const TIniFile& iniFile, const TRunLog& runLog, std::stri
     : FProgress(progress ? std::move(progress) : std::make_shared<TProgressSink>()),
       FOnTerminated(std::move(onTerminated)),
       FProcessor(iniFile, runLog, std::move(jobName), *FProgress,
-                 TRunControl{[this] { PausePoint(); }, [this] { return StopRequested(); }}) {}
+                 TRunControl{[this] { PausePoint(); }, [this] { return StopRequested(); }, 0,
+                             [this] { return PauseWanted(); }}) {}
 
 TJobThread::~TJobThread() {
     Resume();
@@ -52,6 +53,11 @@ void TJobThread::PausePoint() {
     FChanged.wait(lock, [this] { return !FPaused || FStopRequested; });
     FSuspended = false;
     FChanged.notify_all();
+}
+
+bool TJobThread::PauseWanted() const {
+    const std::lock_guard lock(FMutex);
+    return FPaused && !FStopRequested;
 }
 
 bool TJobThread::StopRequested() const {

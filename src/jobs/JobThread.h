@@ -64,6 +64,7 @@ private:
     void Body();
     void PausePoint();
     bool StopRequested() const;
+    bool PauseWanted() const;
 
     std::shared_ptr<TProgressSink> FProgress;
     TTerminated FOnTerminated;

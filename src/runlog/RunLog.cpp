@@ -5,9 +5,15 @@
 #include "config/AtomicFile.h"
 #include "config/Gb18030.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <optional>
+#include <string_view>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 #include <utility>
 
 namespace fs = std::filesystem;
@@ -46,8 +52,58 @@ std::string EscapeXmlText(const std::string& value) {
     return escaped;
 }
 
+namespace {
+
+constexpr std::size_t LogBlockSize = 1024 * 1024;
+
+} // namespace
+
 void TLogBuffer::WriteLogElement(const std::string& name, const std::string& value) {
-    FLines.push_back("<" + name + ">" + EscapeXmlText(MakeLogSafe(value)) + "</" + name + ">");
+    const std::string escaped = EscapeXmlText(MakeLogSafe(value));
+    const std::size_t size = 2 * name.size() + escaped.size() + 6;
+    if (FBlocks.empty() || FBlocks.back().size() + size > LogBlockSize) {
+        FBlocks.emplace_back().reserve(std::max(size, LogBlockSize));
+    }
+    std::string& block = FBlocks.back();
+    block += '<';
+    block += name;
+    block += '>';
+    block += escaped;
+    block += "</";
+    block += name;
+    block += ">\n";
+    ++FCount;
+}
+
+std::size_t TLogBuffer::TextSize() const {
+    std::size_t size = 0;
+    for (const std::string& block : FBlocks) {
+        size += block.size();
+    }
+    return size;
+}
+
+TStringList TLogBuffer::Lines() const {
+    TStringList lines;
+    lines.reserve(FCount);
+    for (const std::string& block : FBlocks) {
+        std::size_t start = 0;
+        for (std::size_t end = block.find('\n'); end != std::string::npos; end = block.find('\n', start)) {
+            lines.emplace_back(block, start, end - start);
+            start = end + 1;
+        }
+    }
+    return lines;
+}
+
+void TLogBuffer::TakeBlocks(const std::function<void(const std::string& block)>& visit) {
+    std::vector<std::string> blocks;
+    blocks.swap(FBlocks);
+    FCount = 0;
+    for (std::string& block : blocks) {
+        visit(block);
+        std::string().swap(block);
+    }
 }
 
 namespace {
@@ -171,6 +227,152 @@ private:
     TLogBuffer& FBuffer;
 };
 
+// Writes text to a file in large pieces with every line ended by CR LF, as
+// NormaliseLineEnds would give it for the whole text at once.
+class TCrLfWriter {
+public:
+    explicit TCrLfWriter(int fd) : FFd(fd) { FOut.reserve(LogBlockSize + 2); }
+
+    bool Put(std::string_view text) {
+        for (const char c : text) {
+            if (c == '\n') {
+                if (!FAfterCr) {
+                    FOut += CrLf;
+                }
+                FAfterCr = false;
+            } else if (c == '\r') {
+                FOut += CrLf;
+                FAfterCr = true;
+            } else {
+                FOut += c;
+                FAfterCr = false;
+            }
+            if (FOut.size() >= LogBlockSize && !Flush()) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Ends a last line that has no line end, and writes what is left.
+    bool Finish() {
+        const char last = FOut.empty() ? FLast : FOut.back();
+        if ((FWritten || !FOut.empty()) && last != '\n') {
+            FOut += CrLf;
+        }
+        return Flush();
+    }
+
+private:
+    bool Flush() {
+        if (FOut.empty()) {
+            return true;
+        }
+        FLast = FOut.back();
+        FWritten = true;
+        const bool written = WriteAllTo(FFd, FOut.data(), FOut.size());
+        FOut.clear();
+        return written;
+    }
+
+    int FFd;
+    std::string FOut;
+    bool FAfterCr = false;
+    bool FWritten = false;
+    char FLast = '\0';
+};
+
+// Inserts "<item>" + the buffer's blocks + "</item>" before the first "</log>"
+// of the day file. The file is read, encoded and written a piece at a time, so
+// an item of a million lines is never held twice. Without "</log>" the file is
+// not a day file this program can extend: the item is dropped and the file
+// left as it is.
+void InsertItem(const std::string& path, TLogBuffer& buffer) {
+    const int in = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (in < 0 || fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (in >= 0) {
+            close(in);
+        }
+        Fail("cannot read " + path);
+    }
+    bool started = false;
+    bool found = false;
+    bool readFailed = false;
+    bool encodeFailed = false;
+    const bool written = ReplaceFileAtomicallyWith(path, [&](int fd) {
+        started = true;
+        TCrLfWriter out(fd);
+        // Each block is encoded and written, then released; its lines end
+        // with LF, which the writer turns into CR LF.
+        const auto putItem = [&] {
+            bool ok = out.Put("<item>");
+            buffer.TakeBlocks([&](const std::string& block) {
+                if (!ok) {
+                    return;
+                }
+                const std::optional<std::string> encoded = Utf8ToGb18030(block);
+                if (!encoded) {
+                    encodeFailed = true;
+                    ok = false;
+                    return;
+                }
+                ok = out.Put(*encoded);
+            });
+            return ok && out.Put("</item>");
+        };
+        const std::string endTag = "</log>";
+        std::string chunk(LogBlockSize, '\0');
+        std::string pending; // read, not yet written
+        for (;;) {
+            const ssize_t n = read(in, chunk.data(), chunk.size());
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                readFailed = true;
+                return false;
+            }
+            if (n == 0) {
+                break;
+            }
+            pending.append(chunk.data(), static_cast<std::size_t>(n));
+            if (!found) {
+                const std::size_t end = pending.find(endTag);
+                if (end == std::string::npos) {
+                    // The tag may straddle two pieces: its first bytes wait.
+                    const std::size_t keep = std::min(pending.size(), endTag.size() - 1);
+                    if (!out.Put(std::string_view(pending).substr(0, pending.size() - keep))) {
+                        return false;
+                    }
+                    pending.erase(0, pending.size() - keep);
+                    continue;
+                }
+                if (!out.Put(std::string_view(pending).substr(0, end)) || !putItem()) {
+                    return false;
+                }
+                pending.erase(0, end);
+                found = true;
+            }
+            if (!out.Put(pending)) {
+                return false;
+            }
+            pending.clear();
+        }
+        return found && out.Put(pending) && out.Finish();
+    });
+    close(in);
+    if (readFailed) {
+        Fail("cannot read " + path);
+    }
+    if (encodeFailed) {
+        Fail("cannot encode text for " + path);
+    }
+    if (!written && (found || !started)) {
+        Fail("cannot write " + path);
+    }
+}
+
 } // namespace
 
 TRunLog::TRunLog(std::string logFolder, TClock clock)
@@ -220,32 +422,15 @@ void TRunLog::OpenLogFolder() const {
 
 void TRunLog::CloseLogItem(TLogBuffer& buffer) const {
     const TBufferEmptier emptier(buffer);
-    std::string item = "<item>";
-    for (const std::string& line : buffer.Lines()) {
-        // Lines made by WriteLogElement are safe already; this keeps any other
-        // line from splitting or breaking the file.
-        item += MakeLogSafe(line);
-        item += CrLf;
-    }
-    item += "</item>";
-
     MakeFolder(FLogFolder);
     const TFolderLock lock(FLogFolder);
     InstallLogViewer(FLogFolder, FViewerFolder);
     const TDateTime now = FClock();
     const std::string path = DayFileName(FLogFolder, now);
-    const std::string encodedItem = ToFileText(item, path);
     // A run that ends on a day nobody has opened yet (past midnight) starts
     // that day's file itself, so the item is kept.
     const bool created = CreateDayFile(FLogFolder, now);
-    std::string text = ReadExisting(path);
-    const std::size_t end = text.find("</log>");
-    if (end != std::string::npos) {
-        text.insert(end, encodedItem);
-        Write(path, text);
-    }
-    // Without "</log>" the file is not a day file this program can extend: the
-    // item is dropped and the file left as it is.
+    InsertItem(path, buffer);
     if (created) {
         ListDay(FLogFolder, now);
     }

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 // Raised when a run-log file cannot be written.
 class ERunLogError : public std::runtime_error {
@@ -24,11 +25,25 @@ class TLogBuffer {
 public:
     // Appends "<name>" + escaped value + "</name>" as one line.
     void WriteLogElement(const std::string& name, const std::string& value);
-    const TStringList& Lines() const { return FLines; }
-    void Clear() { FLines.clear(); }
+    // A copy of the lines, in order.
+    TStringList Lines() const;
+    std::size_t LineCount() const { return FCount; }
+    // The bytes of all lines, a line end counted as one.
+    std::size_t TextSize() const;
+    void Clear() {
+        FBlocks.clear();
+        FCount = 0;
+    }
+    // Hands the lines to visit a block at a time (each line ended by "\n"),
+    // releasing each block once visited; the buffer is empty afterwards.
+    void TakeBlocks(const std::function<void(const std::string& block)>& visit);
 
 private:
-    TStringList FLines;
+    // The lines one after the other in blocks of about 1 MiB: a run of a
+    // million files logs a million lines, and one string per line would take
+    // half as much again in headers and allocations.
+    std::vector<std::string> FBlocks;
+    std::size_t FCount = 0;
 };
 
 // The run log in one folder: "list.xml" naming the days, one "yyyy.mm.dd.xml"

@@ -1,6 +1,7 @@
 // Telling the user: which ends of background runs are notified under each
 // "Notify" value, a real run's notice, the stale-backup alert on its row,
-// and one real call to a notification service on a private D-Bus bus.
+// one real call to a notification service on a private D-Bus bus, and the
+// daemon's notices through that service or its standard error.
 
 #include "Notifier.h"
 #include "DesktopNotices.h"
@@ -9,6 +10,7 @@
 #include "UiTestSupport.h"
 #include "config/IniFile.h"
 #include "jobs/JobState.h"
+#include "jobs/SchedulerLock.h"
 #include "ui_AutoRunPage.h"
 #include "ui_FmPairwell.h"
 #include "ui_FrmItem.h"
@@ -17,7 +19,9 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QDir>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -45,6 +49,18 @@ TFrmItem* RowOf(TFmPairwell& window, const QString& job) {
         }
     }
     return nullptr;
+}
+
+// Starts a private session bus of the test's own; returns its address.
+QString StartPrivateBus(QProcess& bus) {
+    bus.start(QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")),
+              {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+    if (!bus.waitForStarted() || !bus.waitForReadyRead(10000)) {
+        return {};
+    }
+    while (!bus.canReadLine() && bus.waitForReadyRead(1000)) {
+    }
+    return QString::fromUtf8(bus.readLine()).trimmed();
 }
 
 } // namespace
@@ -232,19 +248,11 @@ private slots:
     }
 
     void ARealNotificationServiceGetsTheCallAndItsActionOpensTheLog() {
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty()) {
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()) {
             QSKIP("dbus-daemon is not installed");
         }
-        // A private bus of this test's own.
         QProcess bus;
-        bus.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                           QStringLiteral("--print-address=1")});
-        QVERIFY(bus.waitForStarted());
-        QVERIFY(bus.waitForReadyRead(10000));
-        while (!bus.canReadLine() && bus.waitForReadyRead(1000)) {
-        }
-        const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+        const QString address = StartPrivateBus(bus);
         QVERIFY2(!address.isEmpty(), "dbus-daemon printed no address");
 
         QDBusConnection service = QDBusConnection::connectToBus(address, QStringLiteral("service"));
@@ -252,28 +260,23 @@ private slots:
         QVERIFY(service.isConnected() && client.isConnected());
 
         QList<TNotice> fallback;
-        TDesktopNotices notices(client, [&](const TNotice& notice) {
-            fallback.append(notice); });
+        TDesktopNotices notices(client, [&](const TNotice& notice) { fallback.append(notice); });
         bool openLog = false;
-        connect(&notices, &TDesktopNotices::OpenLogRequested, this, [&] {
-            openLog = true; });
+        connect(&notices, &TDesktopNotices::OpenLogRequested, this, [&] { openLog = true; });
         QList<uint> delivered;
-        connect(&notices, &TDesktopNotices::Delivered, this, [&](uint id) {
-            delivered.append(id); });
+        connect(&notices, &TDesktopNotices::Delivered, this, [&](uint id) { delivered.append(id); });
 
         // No service on the bus yet: the tray's message instead.
         TNotice notice{QStringLiteral("夜间"), QStringLiteral("任务\"夜间\"同步失败"),
                        QStringLiteral("照片<1>：源文件夹无效"), true};
         notices.Show(notice);
-        QVERIFY(WaitUntil([&] {
-            return fallback.size() == 1; }));
+        QVERIFY(WaitUntil([&] { return fallback.size() == 1; }));
 
         TTestNotificationService server;
         QVERIFY(service.registerObject(NotificationsPath, &server, QDBusConnection::ExportAllSlots));
         QVERIFY(service.registerService(NotificationsService));
         notices.Show(notice);
-        QVERIFY(WaitUntil([&] {
-            return delivered.size() == 1; }));
+        QVERIFY(WaitUntil([&] { return delivered.size() == 1; }));
         QCOMPARE(fallback.size(), 1);
         QCOMPARE(server.FCalls.size(), 1);
         QCOMPARE(server.FCalls[0].FApp, QStringLiteral("Pairwell"));
@@ -293,13 +296,121 @@ private slots:
         QTest::qWait(200);
         QVERIFY(!openLog);
         invoke(delivered[0]);
-        QVERIFY(WaitUntil([&] {
-            return openLog; }));
+        QVERIFY(WaitUntil([&] { return openLog; }));
 
         QDBusConnection::disconnectFromBus(QStringLiteral("service"));
         QDBusConnection::disconnectFromBus(QStringLiteral("client"));
         bus.terminate();
         bus.waitForFinished();
+    }
+
+    // The daemon without a window tells the same notices (a failed run, the
+    // stale alert once) through the session's service, by "Notify" as it is
+    // read again; with no bus it writes them to its standard error.
+    void TheDaemonNotifiesThroughTheServiceOrItsStandardError() {
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty() ||
+            QStandardPaths::findExecutable(QStringLiteral("gdbus")).isEmpty()) {
+            QSKIP("dbus-daemon or gdbus is not installed");
+        }
+        TProgramFolder folder;
+        QDir(folder.Path()).mkpath(QStringLiteral("src"));
+        QDir(folder.Path()).mkpath(QStringLiteral("old"));
+        WriteFile(folder.File(QStringLiteral("file")), "a file where the target folder should be");
+        const QString config = folder.File(QStringLiteral("pairwell.ini"));
+        {
+            TIniFile ini(config.toStdString());
+            ini.WriteString("project_Bad", "source", folder.Bytes(QStringLiteral("src")));
+            ini.WriteString("project_Bad", "target", folder.Bytes(QStringLiteral("file")));
+            ini.WriteString("project_Old", "source", folder.Bytes(QStringLiteral("old")));
+            ini.WriteString("project_Old", "target", folder.Bytes(QStringLiteral("old")));
+            for (const std::string job : {"J", "Usb"}) {
+                ini.WriteString("job_" + job, "CbJobValid", "True");
+                ini.WriteString("job_" + job, "RbChange", "True");
+                ini.WriteString("job_" + job, "QuietSeconds", "0");
+                ini.WriteString("job_" + job, "MinIntervalSeconds", "0");
+            }
+            ini.WriteString("job-project_J", "0", "Bad");
+            ini.WriteString("job-project_Usb", "0", "Old");
+            ini.WriteString("job_Usb", "StaleDays", "2");
+            TJobState(ini.FileName())
+                .RecordStart("Usb", TDateTime{Now().FMilliseconds - 3 * 86'400'000LL - 60'000});
+        }
+        const auto startDaemon = [&](QProcess& daemon, const QString& busAddress) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+            environment.remove(QStringLiteral("DISPLAY"));
+            daemon.setProcessEnvironment(environment);
+            daemon.start(QDir(qEnvironmentVariable("PAIRWELL_BIN")).filePath(QStringLiteral("pairwell-cli")),
+                         {QStringLiteral("--config"), config, QStringLiteral("daemon")});
+            return daemon.waitForStarted() &&
+                   WaitUntil([&] { return SchedulerLockHeld(config.toStdString()); });
+        };
+        int change = 0;
+        const auto runJ = [&](QProcess& daemon, QString& err) {
+            const qsizetype endsBefore = err.count(QStringLiteral("job J ended"));
+            QTest::qWait(600); // the daemon watches the source
+            WriteFile(folder.File(QStringLiteral("src/%1.txt").arg(++change)), "x");
+            return WaitUntil([&] {
+                err += QString::fromUtf8(daemon.readAllStandardError());
+                return err.count(QStringLiteral("job J ended")) > endsBefore;
+            });
+        };
+        const QString failedTitle = QStringLiteral("任务\"J\"同步失败");
+        const QString staleTitle = QStringLiteral("任务\"Usb\"已 3 天未成功同步");
+
+        QProcess bus;
+        const QString address = StartPrivateBus(bus);
+        QVERIFY2(!address.isEmpty(), "dbus-daemon printed no address");
+        QDBusConnection service = QDBusConnection::connectToBus(address, QStringLiteral("daemon-service"));
+        TTestNotificationService server;
+        QVERIFY(service.registerObject(NotificationsPath, &server, QDBusConnection::ExportAllSlots));
+        QVERIFY(service.registerService(NotificationsService));
+        QString err;
+        {
+            QProcess daemon;
+            QVERIFY(startDaemon(daemon, address));
+            QVERIFY(WaitUntil([&] { return server.FCalls.size() == 1; }));
+            QCOMPARE(server.FCalls[0].FSummary, staleTitle);
+            QVERIFY(runJ(daemon, err));
+            QVERIFY(WaitUntil([&] { return server.FCalls.size() == 2; }));
+            QCOMPARE(server.FCalls[1].FApp, QStringLiteral("Pairwell"));
+            QCOMPARE(server.FCalls[1].FSummary, failedTitle);
+            QCOMPARE(server.FCalls[1].FBody, QStringLiteral("Bad：新建失败 1 项"));
+
+            TIniFile(config.toStdString()).WriteString("system", "Notify", "从不");
+            QVERIFY(WaitUntil([&] {
+                err += QString::fromUtf8(daemon.readAllStandardError());
+                return err.contains(QStringLiteral("configuration changed"));
+            }));
+            QVERIFY(runJ(daemon, err));
+            QTest::qWait(300);
+            QCOMPARE(server.FCalls.size(), 2);
+            QVERIFY2(!err.contains(QStringLiteral("notice:")), qPrintable(err));
+            daemon.terminate();
+            QVERIFY(daemon.waitForFinished(20000));
+        }
+        QDBusConnection::disconnectFromBus(QStringLiteral("daemon-service"));
+        bus.terminate();
+        bus.waitForFinished();
+
+        // No bus: one line each on standard error, for the journal.
+        TIniFile(config.toStdString()).WriteString("system", "Notify", "失败时");
+        QProcess daemon;
+        QVERIFY(startDaemon(daemon, QStringLiteral("unix:path=") + folder.File(QStringLiteral("no-bus"))));
+        err.clear();
+        QVERIFY(runJ(daemon, err));
+        // Three files of src now fail to be made where the target is a file.
+        const QString failedLine =
+            QStringLiteral("notice: ") + failedTitle + QStringLiteral(": Bad：新建失败 3 项\n");
+        const bool told = WaitUntil([&] {
+            err += QString::fromUtf8(daemon.readAllStandardError());
+            return err.contains(failedLine);
+        });
+        QVERIFY2(told, qPrintable(err));
+        QVERIFY2(err.contains(QStringLiteral("notice: ") + staleTitle + QStringLiteral(": ")),
+                 qPrintable(err));
+        daemon.terminate();
+        QVERIFY(daemon.waitForFinished(20000));
     }
 };
 

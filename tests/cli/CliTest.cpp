@@ -190,3 +190,30 @@ TEST_F(CliTest, RunJobRunsItsProjectsAndExitsWithTheWorstStatus) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(CliTest, JobsSetsTheCopiesOfOneRunAndABadCountIsAUsageError) {
+    StoreProject("P");
+    for (int i = 0; i < 50; ++i) {
+        WriteTextFile(FDir / ("src/d" + std::to_string(i % 5) + "/f" + std::to_string(i) + ".txt"), "x");
+    }
+    for (const char* bad : {"0", "17", "two", ""}) {
+        EXPECT_EQ(Run({"sync", "P", "--jobs", bad}).FStatus, 64) << bad;
+    }
+    EXPECT_EQ(Run({"check", "P", "--jobs", "2"}).FStatus, 64);
+    const TRun sync = Run({"sync", "--jobs", "3", "P"});
+    EXPECT_EQ(sync.FStatus, 0) << sync.FErr;
+    EXPECT_NE(sync.FOut.find("new: 50 done, 0 failed"), std::string::npos) << sync.FOut;
+    // A stored count that is neither auto nor 1-16 refuses the run, and says why.
+    FIni.WriteString("system", "ParallelCopies", "lots");
+    WriteTextFile(FDir / "src/later.txt", "y");
+    const TRun refused = Run({"sync", "P"});
+    EXPECT_EQ(refused.FStatus, 2);
+    EXPECT_NE(refused.FErr.find("ParallelCopies"), std::string::npos) << refused.FErr;
+    EXPECT_FALSE(PathExists(FDir / "dst/later.txt"));
+    EXPECT_EQ(Run({"sync", "--jobs=1", "P"}).FStatus, 0);
+    EXPECT_TRUE(PathExists(FDir / "dst/later.txt"));
+}
+
+} // namespace

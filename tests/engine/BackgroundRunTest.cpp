@@ -36,6 +36,7 @@ TEST_F(BackgroundRunTest, AStoppedCheckOrApplyReturnsFalseWithoutAnErrorText) {
 
     ASSERT_TRUE(CheckProject(FIni, FRun, SilentProgress()));
     // The stop comes after the first item: the phase ends, the rest is not touched.
+    FRun.FParallelCopies = 1; // one copy at a time, so that the first item is known
     int polls = 0;
     const TStopTest stopAfterOne = [&] { return ++polls > 1; };
     EXPECT_FALSE(ApplyPlan(FIni, FRun, SilentProgress(), stopAfterOne));

@@ -149,7 +149,7 @@ TEST_F(VersionsTest, ACopyThatCannotTakeThePlaceOfTheKeptFilePutsItBack) {
     TCopyLosingKeeper keeper(store, "a.txt");
     const TFd folder(open(FTarget.c_str(), O_RDONLY | O_DIRECTORY));
     std::string reason;
-    EXPECT_FALSE(CopyOneFileAt(FSource + "/a.txt", folder.Get(), "a.txt", false, {}, reason, &keeper));
+    EXPECT_FALSE(CopyOneFileAt(FSource + "/a.txt", folder.Get(), "a.txt", false, {}, reason, false, &keeper));
     EXPECT_FALSE(reason.empty());
     EXPECT_EQ(ReadTextFile(FTarget + "/a.txt"), "old a");
     EXPECT_TRUE(ListVersions(FVersions).empty());

@@ -3,6 +3,7 @@
 #include "JobTestSupport.h"
 #include "engine/Apply.h"
 #include "engine/Check.h"
+#include "engine/CopyFile.h"
 
 #include <atomic>
 #include <chrono>
@@ -142,6 +143,7 @@ TEST_F(JobThreadTest, ADayLogThatCannotBeOpenedFailsTheConstructionAndNothingRun
 }
 
 TEST_F(JobThreadTest, APausedRunnerMakesNoProgressUntilResumed) {
+    FIni.WriteString("system", "ParallelCopies", "1"); // the gate holds the one copy under way
     StoreFilledProject("P", 60);
     jobtest::StoreJob(FIni, "J", {"P"});
     auto progress = std::make_shared<TGateProgress>(NewPrefix, 20);
@@ -167,9 +169,56 @@ TEST_F(JobThreadTest, APausedRunnerMakesNoProgressUntilResumed) {
     EXPECT_EQ(FTerminations, 1);
 }
 
+// Calls a function once, on the runner's thread, as the given apply item starts.
+class TActAtProgress : public TProgressSink {
+public:
+    TActAtProgress(std::string prefix, int at) : FPrefix(std::move(prefix)), FAt(at) {}
+    void ShowItem(const std::string& prefix, const std::string& /*path*/) override {
+        if (prefix == FPrefix && ++FCount == FAt && FAct) {
+            FAct();
+        }
+    }
+    std::function<void()> FAct;
+
+private:
+    std::string FPrefix;
+    int FAt;
+    int FCount = 0;
+};
+
+TEST_F(JobThreadTest, APauseHoldsEveryParallelCopyAtItsNextFile) {
+    FIni.WriteString("system", "ParallelCopies", "4");
+    StoreFilledProject("P", 300);
+    jobtest::StoreJob(FIni, "J", {"P"});
+    auto progress = std::make_shared<TActAtProgress>(NewPrefix, 40);
+    auto runner = MakeRunner("J", progress);
+    progress->FAct = [&runner] { runner->Pause(); };
+    runner->Start();
+    ASSERT_TRUE(Eventually([&] { return runner->Suspended(); }));
+    // Held: no copy is under way, none starts.
+    const std::string target = FDir / "P/dst";
+    const std::size_t held = FilesIn(target);
+    for (const auto& entry : std::filesystem::directory_iterator(target)) {
+        EXPECT_FALSE(IsCopyTemporaryName(entry.path().filename().string())) << entry.path();
+    }
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(FilesIn(target), held);
+    EXPECT_LT(held, 300u);
+    EXPECT_TRUE(jobtest::DayItems(FRunLog).empty());
+
+    runner->Resume();
+    runner->Wait();
+    EXPECT_EQ(FilesIn(target), 300u);
+    const std::vector<Lines> items = jobtest::DayItems(FRunLog);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_TRUE(Contains(items[0], "<ProcessStatus>完成</ProcessStatus>"));
+    EXPECT_TRUE(Contains(items[0], "<NewCount>300</NewCount>"));
+}
+
 // Closing the program with a paused row asks its runner to stop: it must end
 // without being resumed, or the close would wait for ever.
 TEST_F(JobThreadTest, APausedRunnerAskedToStopEndsWithoutBeingResumed) {
+    FIni.WriteString("system", "ParallelCopies", "1"); // the gate holds the one copy under way
     StoreFilledProject("P", 30);
     jobtest::StoreJob(FIni, "J", {"P", "P"});
     auto progress = std::make_shared<TGateProgress>(NewPrefix, 10);
@@ -204,6 +253,7 @@ TEST_F(JobThreadTest, PausedBeforeTheFirstProjectNothingStartsUntilResumed) {
 }
 
 TEST_F(JobThreadTest, AStopEndsTheCurrentProjectStoppedAndRunsNoOther) {
+    FIni.WriteString("system", "ParallelCopies", "1"); // the gate holds the one copy under way
     StoreFilledProject("P1", 40);
     StoreFilledProject("P2", 5);
     jobtest::StoreJob(FIni, "J", {"P1", "P2"});
@@ -249,6 +299,7 @@ TEST_F(JobThreadTest, AStopDuringTheCheckLogsTheProjectStopped) {
 // runner is paused mid-project: the keeper stops it and joins it; nothing of
 // the row is needed any more.
 TEST_F(JobThreadTest, ARunnerHandedToTheKeeperStopsAndIsJoined) {
+    FIni.WriteString("system", "ParallelCopies", "1"); // the gate holds the one copy under way
     StoreFilledProject("P1", 40);
     StoreFilledProject("P2", 5);
     jobtest::StoreJob(FIni, "J", {"P1", "P2"});

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "StopTest.h"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+// How one pair of files compared by their bytes.
+struct TContentResult {
+    bool FDiffers = false;
+    int FError = 0; // the errno of a file that could not be read
+    bool FErrorOnSource = false;
+};
+
+// The paths of pair k: the source file and the target file.
+using TPairPaths = std::function<void(std::size_t k, std::string& source, std::string& target)>;
+
+// Compares count pairs of files byte for byte, several pairs at a time on
+// their own threads, each pair in large blocks until its first difference (a
+// file that ends before the other differs). The stop test runs on the calling
+// thread only, every few milliseconds; after a stop the readers leave their
+// files at the next block and false is returned. results[k] belongs to pair k.
+bool CompareFilePairs(std::size_t count, const TPairPaths& pathsOf, std::vector<TContentResult>& results,
+                      const TStopTest& stopRequested = {});
+
+// Compares one pair on the calling thread.
+TContentResult CompareFileContents(const std::string& source, const std::string& target);

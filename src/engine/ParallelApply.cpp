@@ -1,0 +1,176 @@
+#include "ParallelApply.h"
+
+#include "ApplyItems.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Results waiting for their turn in plan order, at most this many.
+constexpr std::size_t ResultWindow = 1024;
+
+class TParallelPhase {
+public:
+    TParallelPhase(TApplyPhase phase, const TStringList& lines, const TApplyOptions& options)
+        : FPhase(phase), FLines(lines), FOptions(options), FResults(ResultWindow) {}
+
+    ~TParallelPhase() {
+        {
+            const std::lock_guard lock(FMutex);
+            FStop = true;
+            FAbandon = true;
+            FChanged.notify_all();
+        }
+        for (std::thread& thread : FThreads) {
+            thread.join();
+        }
+    }
+    TParallelPhase(const TParallelPhase&) = delete;
+    TParallelPhase& operator=(const TParallelPhase&) = delete;
+
+    void Start(unsigned workers) {
+        for (unsigned i = 0; i < workers; ++i) {
+            try {
+                FThreads.emplace_back([this] { Work(); });
+            } catch (const std::system_error&) {
+                break; // the threads there are do the work
+            }
+        }
+    }
+    bool Started() const { return !FThreads.empty(); }
+
+    bool Run(const std::function<void(std::size_t)>& show,
+             const std::function<void(std::size_t, const std::string&)>& done,
+             const TStopTest& stopRequested) {
+        std::size_t shown = 0;
+        bool stopped = false;
+        bool draining = false;
+        TFileOperationScope::TakeHoldRequest(); // one left from an earlier run counts for nothing
+        std::unique_lock lock(FMutex);
+        for (;;) {
+            bool progressed = false;
+            while (shown < FNext) {
+                const std::size_t i = shown++;
+                lock.unlock();
+                show(i);
+                lock.lock();
+                progressed = true;
+            }
+            while (FCommitted < FNext && FResults[FCommitted % ResultWindow].has_value()) {
+                const std::size_t i = FCommitted;
+                const std::string reason = std::move(*FResults[i % ResultWindow]);
+                FResults[i % ResultWindow].reset();
+                ++FCommitted;
+                FChanged.notify_all(); // the window moved on
+                lock.unlock();
+                done(i, reason);
+                lock.lock();
+                progressed = true;
+            }
+            if (FCommitted == FLines.size() || (FStop && FCommitted == FNext)) {
+                return stopped;
+            }
+            if (!stopped) {
+                // No worker starts a line while the stop test runs. Asked while
+                // copies are under way, a stop test that would hold (a paused
+                // job) asks for them to end first: no line starts until they
+                // have, and the test is then asked again, outside every copy.
+                const bool inFlight = FCommitted < FNext;
+                if (!draining || !inFlight) {
+                    FHold = true;
+                    lock.unlock();
+                    bool stop = false;
+                    {
+                        std::optional<TFileOperationScope> inside;
+                        if (inFlight) {
+                            inside.emplace();
+                        }
+                        stop = StopRequestedBy(stopRequested);
+                    }
+                    const bool holdAsked = TFileOperationScope::TakeHoldRequest();
+                    lock.lock();
+                    draining = holdAsked && !stop;
+                    FHold = draining;
+                    if (stop) {
+                        stopped = true;
+                        FStop = true;
+                        FAbandon = true;
+                    }
+                    FChanged.notify_all();
+                }
+            }
+            if (!progressed && shown == FNext &&
+                !(FCommitted < FNext && FResults[FCommitted % ResultWindow].has_value())) {
+                FResultReady.wait_for(lock, std::chrono::milliseconds(5));
+            }
+        }
+    }
+
+private:
+    void Work() {
+        const TStopTest abandoned = [this] { return FAbandon.load(std::memory_order_relaxed); };
+        TPhaseItems items(FPhase, FOptions, abandoned, &FSwept);
+        std::unique_lock lock(FMutex);
+        for (;;) {
+            // Between two lines: where a held run waits.
+            FChanged.wait(lock, [this] {
+                return FStop || FNext >= FLines.size() || (!FHold && FNext < FCommitted + ResultWindow);
+            });
+            if (FStop || FNext >= FLines.size()) {
+                return;
+            }
+            const std::size_t i = FNext++;
+            FResultReady.notify_one();
+            lock.unlock();
+            std::string reason = items.RunLine(FLines[i]);
+            lock.lock();
+            FResults[i % ResultWindow] = std::move(reason);
+            FResultReady.notify_one();
+        }
+    }
+
+    const TApplyPhase FPhase;
+    const TStringList& FLines;
+    const TApplyOptions& FOptions;
+    TSweptFolders FSwept;
+    std::mutex FMutex;
+    std::condition_variable FChanged;     // workers wait here
+    std::condition_variable FResultReady; // the calling thread waits here
+    std::vector<std::optional<std::string>> FResults;
+    std::size_t FNext = 0;      // the next line to start
+    std::size_t FCommitted = 0; // the lines whose result was taken
+    bool FHold = false;
+    bool FStop = false;
+    std::atomic<bool> FAbandon{false};
+    std::vector<std::thread> FThreads;
+};
+
+} // namespace
+
+bool RunPhaseItemsInParallel(TApplyPhase phase, const TStringList& lines, const TApplyOptions& options,
+                             unsigned workers, const std::function<void(std::size_t)>& show,
+                             const std::function<void(std::size_t, const std::string&)>& done,
+                             const TStopTest& stopRequested) {
+    TParallelPhase run(phase, lines, options);
+    run.Start(workers);
+    if (!run.Started()) {
+        // No thread could be had: one line after the other, here.
+        TPhaseItems items(phase, options, stopRequested);
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (StopRequestedBy(stopRequested)) {
+                return true;
+            }
+            show(i);
+            done(i, items.RunLine(lines[i]));
+        }
+        return false;
+    }
+    return run.Run(show, done, stopRequested);
+}

@@ -1,0 +1,74 @@
+#include "SyncHarness.h"
+
+#include "engine/VerifiedCopy.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using Lines = TStringList;
+
+// Flips one byte of the written copy, for the first `times` copies.
+void CorruptCopies(int times) {
+    auto left = std::make_shared<int>(times);
+    SetVerifyWriteHookForTests([left](int fd) {
+        if (*left > 0) {
+            --*left;
+            char c = 0;
+            ASSERT_EQ(pread(fd, &c, 1, 5), 1);
+            c = static_cast<char>(c ^ 0x20);
+            ASSERT_EQ(pwrite(fd, &c, 1, 5), 1);
+        }
+    });
+}
+
+std::size_t EntriesIn(const std::string& folder) {
+    std::size_t count = 0;
+    DIR* dir = opendir(folder.c_str());
+    while (const dirent* entry = readdir(dir)) {
+        count += entry->d_name[0] != '.' || (entry->d_name[1] != '\0' && entry->d_name[1] != '.') ? 1 : 0;
+    }
+    closedir(dir);
+    return count;
+}
+
+TEST(VerifiedCopyTest, ACorruptedCopyIsRetriedOnceThenFailsAndLeavesTheOldTarget) {
+    TSyncHarness t;
+    t.FOptions.FVerifyCopy = true;
+    const std::string contents(20 * 1024 * 1024 + 3, 'v'); // past the single-call limit too
+    WriteTextFile(t.FSource + "/a.txt", "source text a");
+    WriteTextFile(t.FSource + "/big.bin", contents);
+    WriteTextFile(t.FTarget + "/a.txt", "old target a");
+
+    CorruptCopies(2); // both attempts of a.txt
+    TPhaseResult result = ApplyPhase(TApplyPhase::Update, {"a.txt"}, t.FOptions, t.FLog, SilentProgress());
+    EXPECT_EQ(result.FFailed, 1);
+    ASSERT_EQ(result.FFailures.size(), 1u);
+    EXPECT_EQ(result.FFailures[0].FReason, ReasonVerifyFailed);
+    EXPECT_EQ(ReadTextFile(t.FTarget + "/a.txt"), "old target a");
+    EXPECT_EQ(EntriesIn(t.FTarget), 1u); // no temporary file left
+
+    CorruptCopies(1); // the retry is clean
+    result = ApplyPhase(TApplyPhase::Update, {"a.txt"}, t.FOptions, t.FLog, SilentProgress());
+    EXPECT_EQ(result.FDone, 1);
+    EXPECT_EQ(ReadTextFile(t.FTarget + "/a.txt"), "source text a");
+
+    CorruptCopies(0);
+    // A sparse source stays sparse.
+    WriteTextFile(t.FSource + "/sparse.bin", "head");
+    ASSERT_EQ(truncate((t.FSource + "/sparse.bin").c_str(), 64 * 1024 * 1024), 0);
+    result = ApplyPhase(TApplyPhase::New, {"big.bin", "sparse.bin"}, t.FOptions, t.FLog, SilentProgress());
+    EXPECT_EQ(result.FDone, 2);
+    EXPECT_EQ(ReadTextFile(t.FTarget + "/big.bin"), contents);
+    struct stat sparse {};
+    ASSERT_EQ(stat((t.FTarget + "/sparse.bin").c_str(), &sparse), 0);
+    EXPECT_EQ(sparse.st_size, 64 * 1024 * 1024);
+    EXPECT_LT(sparse.st_blocks * 512, sparse.st_size / 4);
+    SetVerifyWriteHookForTests({});
+}
+
+} // namespace
