@@ -20,6 +20,7 @@
 #include "engine/FlushFileSystem.h"
 #include "engine/ParallelCopies.h"
 #include "engine/Plan.h"
+#include "engine/Versions.h"
 #include "ui_FmPairwell.h"
 #include "ui_SettingsPage.h"
 
@@ -162,6 +163,11 @@ void TFmPairwell::FileCheckExecute() {
         ShowErrorBox(this, error); // a setting that cannot be understood
         return;
     }
+    if (const std::string problem = SetVersionFolder(settings, record, FIniFile->FileName());
+        !problem.empty()) {
+        ShowNotice(this, BytesToText(ErrorInvalidVersionFolder + ": " + problem));
+        return;
+    }
 
     FRunning = true;
     ShowProgressWindow(true);
@@ -243,6 +249,12 @@ void TFmPairwell::FileUpdateExecute() {
         FDeployRoot = WithTrailingDelimiter(deploy);
         writeRoot = FDeployRoot;
     }
+    if (const std::string problem = VersionFolderProblemFor(FSettingsPage->ShownRecord(),
+                                                            FIniFile->FileName(), FSourceRoot, writeRoot);
+        !problem.empty()) {
+        ShowNotice(this, BytesToText(ErrorInvalidVersionFolder + ": " + problem));
+        return;
+    }
     RunSynchronisation(writeRoot, deployMode);
 }
 
@@ -282,6 +294,8 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
     options.FWriteRoot = writeRoot;
     options.FUpdateReadOnly = page.cbUpdateReadOnly->isChecked();
     options.FDeployMode = deployMode;
+    options.FVersions =
+        VersionStoreFor(FSettingsPage->ShownRecord(), FIniFile->FileName(), writeRoot, FBeginTime);
     {
         const TProjectRecord record = FSettingsPage->ShownRecord();
         options.FLinks = record.FLinks;
@@ -360,6 +374,14 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
     ResultExecute();
     const auto spent =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    if (options.FVersions) {
+        try {
+            RunOnWorkerThread([&] { options.FVersions->Prune(); });
+        } catch (...) {
+            // what cannot be pruned now is pruned after the next run
+        }
+        log.WriteLogElement("VersionCount", std::to_string(options.FVersions->Count()));
+    }
     log.WriteLogElement("BeginTime", FormatTimeOfDay(FBeginTime));
     log.WriteLogElement("EndTime", FormatTimeOfDay(Now()));
     log.WriteLogElement("SpendTime", FormatSpendTime(spent.count()));

@@ -5,6 +5,7 @@
 #include "NextRunCommand.h"
 #include "StaleCommand.h"
 #include "StopSignal.h"
+#include "VersionsCommand.h"
 #include "config/PathText.h"
 #include "config/ProgramFolders.h"
 #include "jobs/JobDaemon.h"
@@ -45,6 +46,16 @@ const char* const UsageText =
     "  daemon            run every enabled job on its schedule without a window,\n"
     "                    until SIGTERM or SIGINT; one scheduler per configuration\n"
     "                    tells the desktop of runs as [system] Notify says\n"
+    "  versions PROJECT [PATH]\n"
+    "                    list the kept versions of replaced and deleted files, one\n"
+    "                    per line: run start \"yyyy-MM-dd HH:mm:ss\", a tab, the\n"
+    "                    path, a tab, the size in bytes; with PATH only that file's\n"
+    "                    (or those below that folder)\n"
+    "  restore PROJECT PATH [--at \"yyyy-MM-dd HH:mm:ss\"] [--to DIR]\n"
+    "                    copy back the newest version of PATH (of each file below\n"
+    "                    it, for a folder) kept at or before --at (default: the\n"
+    "                    newest) to its place in the receiving folder, or to\n"
+    "                    DIR/PATH; a file it replaces is kept as a version first\n"
     "\n"
     "Options:\n"
     "  --config FILE     the configuration file; runs are logged in the folder \"log\"\n"
@@ -53,6 +64,9 @@ const char* const UsageText =
     "                    (~/.config) with its log in $XDG_DATA_HOME/pairwell/log\n"
     "                    (~/.local/share)\n"
     "  -0, --null        end plan lines with NUL (check only)\n"
+    "  --at TIME         the moment for next-run and stale; for restore, the\n"
+    "                    latest version to take\n"
+    "  --to DIR          restore below DIR instead of the receiving folder\n"
     "  --jobs N          copy N files at once, 1 to 16 (sync and run-job; default: the\n"
     "                    [system] key ParallelCopies, auto = the cores, at most 8, 1 on a\n"
     "                    rotating disk)\n"
@@ -80,8 +94,9 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
     std::string configFile;
-    std::optional<std::string> atText;      // next-run and stale
+    std::optional<std::string> atText;      // next-run, stale and restore
     std::optional<std::string> lastRunText; // next-run only
+    std::optional<std::string> toFolder;    // restore only
     bool nulLineEnds = false;
     std::optional<std::string> jobsText; // sync and run-job only
     bool json = false;
@@ -107,6 +122,13 @@ int main(int argc, char** argv) {
             atText = argv[++i];
         } else if (arg.rfind("--at=", 0) == 0) {
             atText = arg.substr(5);
+        } else if (arg == "--to") {
+            if (i + 1 >= argc || std::string(argv[i + 1]).empty()) {
+                return Usage("--to needs a folder");
+            }
+            toFolder = argv[++i];
+        } else if (arg.rfind("--to=", 0) == 0 && arg.size() > 5) {
+            toFolder = arg.substr(5);
         } else if (arg == "--jobs" || arg == "-j") {
             if (i + 1 >= argc) {
                 return Usage("--jobs needs a number from 1 to 16");
@@ -141,8 +163,19 @@ int main(int argc, char** argv) {
         command == "check" || command == "sync" || command == "run-job" || command == "next-run";
     const bool takesNothing =
         command == "projects" || command == "jobs" || command == "daemon" || command == "stale";
-    if (!takesName && !takesNothing) {
+    const bool isVersions = command == "versions";
+    const bool isRestore = command == "restore";
+    if (!takesName && !takesNothing && !isVersions && !isRestore) {
         return Usage("unknown command " + command);
+    }
+    if (isVersions && words.size() != 2 && words.size() != 3) {
+        return Usage("versions takes a project and perhaps a path");
+    }
+    if (isRestore && words.size() != 3) {
+        return Usage("restore takes a project and a path");
+    }
+    if (toFolder && !isRestore) {
+        return Usage("--to belongs to restore");
     }
     if (takesName && words.size() != 2) {
         return Usage(command + " takes one name");
@@ -150,8 +183,8 @@ int main(int argc, char** argv) {
     if (takesNothing && words.size() != 1) {
         return Usage(command + " takes no name");
     }
-    if (atText && command != "next-run" && command != "stale") {
-        return Usage("--at belongs to next-run and stale");
+    if (atText && command != "next-run" && command != "stale" && !isRestore) {
+        return Usage("--at belongs to next-run, stale and restore");
     }
     const std::optional<TDateTime> at = atText ? TryTextToDateTime(*atText) : Now();
     if (!at) {
@@ -219,6 +252,13 @@ int main(int argc, char** argv) {
         }
         if (command == "check") {
             return CommandCheck(ini, words[1], nulLineEnds ? '\0' : '\n');
+        }
+        if (isVersions) {
+            return CommandVersions(ini, words[1],
+                                   words.size() > 2 ? std::optional<std::string>(words[2]) : std::nullopt);
+        }
+        if (isRestore) {
+            return CommandRestore(ini, words[1], words[2], atText ? at : std::nullopt, toFolder);
         }
         if (command == "next-run") {
             return CommandNextRun(ini, words[1], *at, lastRun);

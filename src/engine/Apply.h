@@ -7,8 +7,11 @@
 #include "config/StringList.h"
 #include "runlog/RunLog.h"
 
+#include <memory>
 #include <string>
 #include <vector>
+
+class TVersionStore;
 
 enum class TApplyPhase { New, Update, Delete };
 
@@ -20,6 +23,8 @@ struct TApplyOptions {
     std::string FWriteRoot;
     bool FUpdateReadOnly = true;
     bool FDeployMode = false;
+    // With versioning on, what the run overwrites or deletes is kept here first; null: off.
+    std::shared_ptr<TVersionStore> FVersions;
     // Links = link: a source link is written as a link with the same text, and
     // a link in the target where the source has a file or a folder (or on the
     // way to one) is replaced, never followed.

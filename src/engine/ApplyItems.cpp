@@ -2,6 +2,7 @@
 
 #include "ApplyRootedPath.h"
 #include "Links.h"
+#include "Versions.h"
 #include "config/CustomPublic.h"
 
 #include <cerrno>
@@ -146,12 +147,12 @@ void TPhaseItems::SweepOnce(int folderFd) {
 }
 
 std::string TPhaseItems::Copy(int folderFd, const std::string& line, const std::string& name,
-                              bool failIfExists) {
+                              bool failIfExists, TReplacedEntry* replaced) {
     SweepOnce(folderFd);
     std::string reason;
     try {
         if (CopyOneFileAt(FOptions.FSourceRoot + line, folderFd, name, failIfExists, FStopRequested, reason,
-                          FOptions.FVerifyCopy)) {
+                          FOptions.FVerifyCopy, replaced)) {
             return {};
         }
     } catch (const EInOutError& error) {
@@ -211,6 +212,11 @@ std::string TPhaseItems::Update(const std::string& line) {
     if (IsWriteProtectedAt(parent, name)) {
         return ReasonReadOnly;
     }
+    if (FOptions.FVersions) {
+        // The old file is kept once the new copy is complete, just before the copy takes its place.
+        TVersionKeeper keeper(*FOptions.FVersions, line);
+        return Copy(parent, line, name, false, &keeper);
+    }
     return Copy(parent, line, name, false);
 }
 
@@ -235,6 +241,9 @@ std::string TPhaseItems::Delete(const std::string& line) {
             return WalkErrorText(errno);
         }
         return {};
+    }
+    if (FOptions.FVersions) {
+        return FOptions.FVersions->DeleteByKeeping(parent, name, line);
     }
     if (unlinkat(parent, name.c_str(), 0) != 0) {
         return WalkErrorText(errno);

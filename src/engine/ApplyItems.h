@@ -41,7 +41,8 @@ private:
     int RootFd(bool create);
     int OpenParent(const std::string& line, bool create, std::string& name, std::string& reason);
     void SweepOnce(int folderFd);
-    std::string Copy(int folderFd, const std::string& line, const std::string& name, bool failIfExists);
+    std::string Copy(int folderFd, const std::string& line, const std::string& name, bool failIfExists,
+                     TReplacedEntry* replaced = nullptr);
     std::string Create(const std::string& line);
     std::string Update(const std::string& line);
     std::string Delete(const std::string& line);

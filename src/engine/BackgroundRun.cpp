@@ -6,6 +6,7 @@
 #include "FlushFileSystem.h"
 #include "FolderIndex.h"
 #include "ParallelCopies.h"
+#include "Versions.h"
 #include "config/FileFacts.h"
 #include "config/PathText.h"
 
@@ -58,7 +59,10 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     if (project.FUpdateToOther && !IsBlank(project.FDeploy)) {
         deployRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FDeploy));
     }
-    const TCheckSettings settings = CheckSettingsFor(project, run.FSourceRoot, run.FTargetRoot, deployRoot);
+    TCheckSettings settings = CheckSettingsFor(project, run.FSourceRoot, run.FTargetRoot, deployRoot);
+    if (const std::string problem = SetVersionFolder(settings, project, ini.FileName()); !problem.empty()) {
+        return Reject(run, ErrorInvalidVersionFolder, problem);
+    }
     run.FLogBuffer.WriteLogElement("ProcessType",
                                    project.FUpdateToOther ? ProcessTypeDeploy : ProcessTypeSync);
 
@@ -89,6 +93,8 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     if (DeleteGuardRefuses(run)) {
         return false;
     }
+    options.FVersions = VersionStoreFor(project, ini.FileName(), options.FWriteRoot, run.FBeginTime);
+    run.FVersions = options.FVersions;
 
     options.FParallelCopies = ResolveParallelCopies(
         run.FParallelCopies != 0 ? run.FParallelCopies : ReadParallelCopies(ini), options.FWriteRoot);

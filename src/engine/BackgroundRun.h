@@ -8,6 +8,7 @@
 #include "config/IniFile.h"
 #include "runlog/RunLog.h"
 
+#include <memory>
 #include <string>
 
 // The state of one stored project's unattended run: what its check found and
@@ -35,6 +36,10 @@ struct TBackgroundRun {
     bool FForceDelete = false;
     // The apply refused the plan: it trips the deletion guard.
     bool FDeleteGuardTripped = false;
+    // When the run started: the name of its folder of versions.
+    TDateTime FBeginTime = Now();
+    // What the apply kept of overwritten and deleted files; null without versioning.
+    std::shared_ptr<TVersionStore> FVersions;
 };
 
 // Checks the stored project run.FProjectName, reading its section afresh in

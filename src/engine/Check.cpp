@@ -5,6 +5,7 @@
 #include "Links.h"
 #include "ParallelFor.h"
 #include "ProjectRecord.h"
+#include "Versions.h"
 #include "config/CustomPublic.h"
 #include "config/FileFacts.h"
 
@@ -341,6 +342,8 @@ private:
             BuildFolderIndex(FSettings.FTargetRoot, FSettings.FIncludeTypes, FSettings.FExcludeTypes,
                              FSettings.FIncludePaths, FSettings.FExcludePaths, FIndex,
                              FSettings.FIncludeFolders, true, true, abandoned, &FErrors, FSettings.FLinks);
+            LeaveOutVersionFolder(FIndex, FSettings.FTargetRoot, FSettings.FTargetRoot,
+                                  FSettings.FVersionRoot);
             while (!FSourceReady.load(std::memory_order_acquire)) {
                 if (Abandoned()) {
                     FDone = true;
@@ -490,6 +493,11 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
     }
     RemoveInnerRoot(sourceIndex, settings.FSourceRoot, settings.FTargetRoot);
     RemoveInnerRoot(sourceIndex, settings.FSourceRoot, settings.FDeployRoot);
+    // Neither what lies in the version folder nor what would land in it.
+    LeaveOutVersionFolder(sourceIndex, "", settings.FSourceRoot, settings.FVersionRoot);
+    LeaveOutVersionFolder(sourceIndex, "",
+                          settings.FDeployRoot.empty() ? settings.FTargetRoot : settings.FDeployRoot,
+                          settings.FVersionRoot);
     const TUnknownPaths unknownSource(sourceErrors, settings.FSourceRoot);
     targetPass.PublishSourceIndex(sourceIndex, unknownSource);
     plan.FErrors = sourceErrors;

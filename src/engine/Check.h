@@ -28,6 +28,9 @@ struct TCheckSettings {
     // In deploy mode the deploy folder (with trailing delimiter), else empty:
     // a deploy folder inside the source is left out of the source index.
     std::string FDeployRoot;
+    // With versioning on the version folder (with trailing delimiter), else
+    // empty: it is left out of both indexes, and nothing is planned into it.
+    std::string FVersionRoot;
     // How symbolic links are listed and compared.
     TLinkMode FLinks = TLinkMode::File;
     // An existing target file is updated exactly when its size or its bytes

@@ -251,7 +251,8 @@ bool CopyFileInBlocks(int sourceFd, int targetFd, const TStopTest& stopRequested
 }
 
 bool CopyOneFileAt(const std::string& source, int folderFd, const std::string& name, bool failIfExists,
-                   const TStopTest& stopRequested, std::string& reason, bool verify) {
+                   const TStopTest& stopRequested, std::string& reason, bool verify,
+                   TReplacedEntry* replaced) {
     struct stat existing {};
     if (failIfExists && fstatat(folderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
         return Fail(reason, ErrorText(EEXIST));
@@ -266,16 +267,23 @@ bool CopyOneFileAt(const std::string& source, int folderFd, const std::string& n
         return Fail(reason, "not a regular file");
     }
     fcntl(sourceFd.Get(), F_SETFL, O_RDONLY); // reads of a regular file may block as usual
+    return CopyOpenFileAt(sourceFd.Get(), sourceStat, folderFd, name, failIfExists, stopRequested, reason,
+                          verify, replaced);
+}
+
+bool CopyOpenFileAt(int sourceFd, const struct stat& sourceStat, int folderFd, const std::string& name,
+                    bool failIfExists, const TStopTest& stopRequested, std::string& reason, bool verify,
+                    TReplacedEntry* replaced) {
     TTemporaryTarget temporary(folderFd);
     if (temporary.Fd() < 0) {
         return FailWithErrno(reason);
     }
     const bool polled = sourceStat.st_size > SingleCallCopyLimit;
     if (verify) {
-        if (!CopyVerified(sourceFd.Get(), temporary.Fd(), polled, stopRequested, reason)) {
+        if (!CopyVerified(sourceFd, temporary.Fd(), polled, stopRequested, reason)) {
             return false;
         }
-    } else if (!CopyContents(sourceFd.Get(), temporary.Fd(), polled, stopRequested)) {
+    } else if (!CopyContents(sourceFd, temporary.Fd(), polled, stopRequested)) {
         return errno == ECANCELED ? Fail(reason, "stopped") : FailWithErrno(reason);
     }
     const timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
@@ -288,8 +296,18 @@ bool CopyOneFileAt(const std::string& source, int folderFd, const std::string& n
     if (!temporary.CloseFile()) {
         return FailWithErrno(reason);
     }
+    if (replaced != nullptr) {
+        if (std::string why = replaced->Keep(folderFd, name); !why.empty()) {
+            return Fail(reason, why);
+        }
+    }
     // The rename is the commit point: until it, the old entry stays whole.
     if (!temporary.Commit(name, failIfExists)) {
+        const int error = errno;
+        if (replaced != nullptr) {
+            replaced->PutBack(folderFd, name);
+        }
+        errno = error;
         return FailWithErrno(reason);
     }
     return true;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Files larger than this are copied in blocks with the stop test polled between them.
@@ -38,6 +39,17 @@ private:
     int FFd;
 };
 
+// What becomes of the entry that a copy replaces. Keep runs once the copy is
+// complete, just before it takes the entry's place: a reason it returns fails
+// the copy and leaves the entry as it was. PutBack runs when the copy then
+// could not take the place, so that the entry is where it was again.
+class TReplacedEntry {
+public:
+    virtual ~TReplacedEntry() = default;
+    virtual std::string Keep(int folderFd, const std::string& name) = 0;
+    virtual void PutBack(int folderFd, const std::string& name) = 0;
+};
+
 // Copies source to the entry name of the folder open as folderFd, so that the
 // entry ends up with the source's contents (holes kept), permission bits and
 // modification time. The copy is written to a temporary file in that folder,
@@ -51,7 +63,13 @@ private:
 // With verify the copy is read back from the disk and compared with what was
 // read from the source before the rename (CopyVerified).
 bool CopyOneFileAt(const std::string& source, int folderFd, const std::string& name, bool failIfExists,
-                   const TStopTest& stopRequested, std::string& reason, bool verify = false);
+                   const TStopTest& stopRequested, std::string& reason, bool verify = false,
+                   TReplacedEntry* replaced = nullptr);
+
+// CopyOneFileAt from a regular file already open (and measured) as sourceFd.
+bool CopyOpenFileAt(int sourceFd, const struct stat& sourceStat, int folderFd, const std::string& name,
+                    bool failIfExists, const TStopTest& stopRequested, std::string& reason,
+                    bool verify = false, TReplacedEntry* replaced = nullptr);
 
 // CopyOneFileAt into the folder of target, reached by its path.
 bool CopyOneFile(const std::string& source, const std::string& target, bool failIfExists,

@@ -2,6 +2,7 @@
 
 #include "JobRecord.h"
 #include "JobState.h"
+#include "engine/Versions.h"
 
 #include <algorithm>
 #include <chrono>
@@ -90,6 +91,7 @@ TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
     FRun.FParallelCopies = FControl.FParallelCopies;
     FStopSeen = false;
     const TDateTime beginTime = FWallClock();
+    FRun.FBeginTime = beginTime;
     const auto begin = FSteadyClock();
     bool completed = false;
     std::string exceptionText;
@@ -103,11 +105,17 @@ TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
     }
 
     FRun.FExceptionText = exceptionText;
+    if (FRun.FVersions) {
+        FRun.FVersions->Prune(); // after each run, also a stopped one
+    }
     TLogBuffer& log = FRun.FLogBuffer;
     log.WriteLogElement("Project", FRun.FProjectName);
     log.WriteLogElement("ProcessStatus", completed ? ProcessStatusCompleted : ProcessStatusStopped);
     if (!FRun.FErrorText.empty()) {
         log.WriteLogElement("Error", FRun.FErrorText);
+    }
+    if (FRun.FVersions) {
+        log.WriteLogElement("VersionCount", std::to_string(FRun.FVersions->Count()));
     }
     log.WriteLogElement("BeginTime", FormatTimeOfDay(beginTime));
     log.WriteLogElement("EndTime", FormatTimeOfDay(FWallClock()));

@@ -1,0 +1,166 @@
+// Versions through the real pairwell-cli: what sync replaces and deletes is
+// kept, listed by "versions" and brought back by "restore".
+
+#include "CliProgram.h"
+#include "TempDir.h"
+#include "config/DateTime.h"
+#include "config/Gb18030.h"
+#include "config/IniFile.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <regex>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct TRun {
+    int FStatus = -1;
+    std::string FOut;
+    std::string FErr;
+};
+
+class VersionsCliTest : public ::testing::Test {
+protected:
+    VersionsCliTest() : FIni(FConfig) {
+        FIni.WriteString("project_P", "source", FDir / "src");
+        FIni.WriteString("project_P", "target", FDir / "dst");
+        FIni.WriteString("project_P", "FileDelete", "True");
+        FIni.WriteString("project_P", "Versioning", "True");
+    }
+
+    TRun Run(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--config", FConfig});
+        const std::string outPath = FDir / "stdout", errPath = FDir / "stderr";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(out, STDOUT_FILENO);
+            dup2(err, STDERR_FILENO);
+            ExecCli(args);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadTextFile(outPath), ReadTextFile(errPath)};
+    }
+
+    // The lines of "versions", each split into its three fields.
+    std::vector<std::vector<std::string>> Versions(const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> args{"versions", "P"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const TRun run = Run(args);
+        EXPECT_EQ(run.FStatus, 0) << run.FErr;
+        std::vector<std::vector<std::string>> lines;
+        const std::regex line(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)\t([^\t\n]+)\t(\d+)\n)");
+        for (std::sregex_iterator it(run.FOut.begin(), run.FOut.end(), line), end; it != end; ++it) {
+            lines.push_back({(*it)[1], (*it)[2], (*it)[3]});
+        }
+        std::size_t length = 0;
+        for (const auto& fields : lines) {
+            length += fields[0].size() + fields[1].size() + fields[2].size() + 3;
+        }
+        EXPECT_EQ(length, run.FOut.size()) << "every line has the three fields: " << run.FOut;
+        return lines;
+    }
+
+    TTempDir FDir;
+    std::string FConfig = FDir / "pairwell.ini";
+    TIniFile FIni;
+};
+
+TEST_F(VersionsCliTest, AnUpdateAndADeleteAreKeptListedAndRestored) {
+    WriteTextFile(FDir / "src/a.txt", "old a");
+    WriteTextFile(FDir / "src/sub/b.txt", "b");
+    SetModifiedTime(FDir / "src/a.txt", 1'000'000'000);
+    ASSERT_EQ(Run({"sync", "P"}).FStatus, 0);
+    EXPECT_TRUE(Versions().empty()) << "copying new files replaces nothing";
+
+    WriteTextFile(FDir / "src/a.txt", "new a, longer");
+    SetModifiedTime(FDir / "src/a.txt", 1'000'000'100);
+    ASSERT_EQ(unlink((FDir / "src/sub/b.txt").c_str()), 0);
+    const TRun sync = Run({"sync", "P"});
+    ASSERT_EQ(sync.FStatus, 0) << sync.FErr;
+    EXPECT_EQ(sync.FOut, "new: 0 done, 0 failed\nupdate: 1 done, 0 failed\ndelete: 1 done, 0 failed\n");
+    EXPECT_EQ(ReadTextFile(FDir / "dst/a.txt"), "new a, longer");
+    EXPECT_FALSE(PathExists(FDir / "dst/sub/b.txt"));
+    const auto log = Gb18030ToUtf8(ReadTextFile(FDir / "log/" + FormatLogDate(Now()) + ".xml"));
+    ASSERT_TRUE(log.has_value());
+    EXPECT_NE(
+        log->find("<ProcessStatus>完成</ProcessStatus>\r\n<VersionCount>2</VersionCount>\r\n<BeginTime>"),
+        std::string::npos)
+        << *log;
+
+    // Listed by path, with the run's start and the size. The run is moved back
+    // in time: its versions are the newest of their paths, which pruning keeps.
+    const std::string versions = FDir / "dst/.pairwell-versions/";
+    const auto runs = std::filesystem::directory_iterator(versions);
+    ASSERT_EQ(std::distance(runs, std::filesystem::directory_iterator()), 1);
+    std::filesystem::rename(std::filesystem::directory_iterator(versions)->path(),
+                            versions + "2026-01-01 000000");
+    const auto kept = Versions();
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0][1], "a.txt");
+    EXPECT_EQ(kept[0][2], "5");
+    EXPECT_EQ(kept[1][1], "sub/b.txt");
+    EXPECT_EQ(kept[1][2], "1");
+    EXPECT_EQ(kept[0][0], "2026-01-01 00:00:00");
+    EXPECT_EQ(kept[1][0], "2026-01-01 00:00:00");
+    // A third sync keeps nothing and prunes nothing.
+    const auto runFolders = [&] {
+        int count = 0;
+        for (const auto& version : Versions()) {
+            count += version[1] == "a.txt" ? 1 : 0;
+        }
+        return count;
+    };
+    ASSERT_EQ(Run({"sync", "P"}).FStatus, 0);
+    EXPECT_EQ(runFolders(), 1);
+    EXPECT_EQ(Versions({"sub"}), (std::vector<std::vector<std::string>>{kept[1]}));
+    EXPECT_FALSE(PathExists(FDir / "src/.pairwell-versions")) << "the version folder is never copied";
+
+    // Restoring puts the old content back and keeps the file it replaces.
+    const TRun restore = Run({"restore", "P", "a.txt"});
+    ASSERT_EQ(restore.FStatus, 0) << restore.FErr;
+    EXPECT_EQ(ReadTextFile(FDir / "dst/a.txt"), "old a");
+    const auto afterRestore = Versions({"a.txt"});
+    ASSERT_EQ(afterRestore.size(), 2u);
+    EXPECT_EQ(afterRestore[0], kept[0]) << "the version stays";
+    EXPECT_EQ(afterRestore[1][2], "13") << "the replaced file is the newest version";
+    EXPECT_GE(afterRestore[1][0], afterRestore[0][0]);
+
+    // --at picks the newest at or before it; --to restores elsewhere.
+    ASSERT_EQ(Run({"restore", "P", "a.txt", "--at", kept[0][0], "--to", FDir / "out"}).FStatus, 0);
+    EXPECT_EQ(ReadTextFile(FDir / "out/a.txt"), "old a");
+    ASSERT_EQ(Run({"restore", "P", "sub/b.txt", "--to", FDir / "out"}).FStatus, 0);
+    EXPECT_EQ(ReadTextFile(FDir / "out/sub/b.txt"), "b");
+    EXPECT_FALSE(PathExists(FDir / "dst/sub/b.txt"));
+
+    // No such version: exit 2 with a message, nothing written.
+    const TRun early = Run({"restore", "P", "a.txt", "--at", "2000-01-01 00:00:00"});
+    EXPECT_EQ(early.FStatus, 2);
+    EXPECT_NE(early.FErr.find("no version of a.txt at or before 2000-01-01 00:00:00"), std::string::npos)
+        << early.FErr;
+    EXPECT_EQ(Run({"restore", "P", "never.txt"}).FStatus, 2);
+    EXPECT_EQ(ReadTextFile(FDir / "dst/a.txt"), "old a");
+    EXPECT_EQ(Run({"restore", "P"}).FStatus, 64);
+    EXPECT_EQ(Run({"versions", "P", "--to", "x"}).FStatus, 64);
+}
+
+TEST_F(VersionsCliTest, AVersionFolderThatIsOrHoldsARootRefusesTheProjectBeforeWriting) {
+    WriteTextFile(FDir / "src/a.txt", "a");
+    for (const std::string& folder : {FDir / "dst", FDir / "src", FDir.Path(), std::string("..")}) {
+        FIni.WriteString("project_P", "VersionFolder", folder);
+        const TRun run = Run({"sync", "P"});
+        EXPECT_EQ(run.FStatus, 2) << folder;
+        EXPECT_NE(run.FErr.find("版本文件夹无效"), std::string::npos) << run.FErr;
+        EXPECT_FALSE(PathExists(FDir / "dst/a.txt"));
+        EXPECT_EQ(Run({"check", "P"}).FStatus, 2);
+    }
+}
+
+} // namespace
