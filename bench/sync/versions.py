@@ -14,69 +14,18 @@ Usage: bench/sync/versions.py [--cli build/bin/pairwell-cli] [--baseline-cli OTH
 
 import argparse
 import os
-import random
 import shutil
 import subprocess
 import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-
-
-def generate_pair(base, files, folders):
-    """Source tree of `files` small files; the target lacks 10 %, has 10 % older and 5 % surplus."""
-    src, dst = os.path.join(base, "src"), os.path.join(base, "dst")
-    rng = random.Random(42)
-    stamp = 1_600_000_000
-    for i in range(files):
-        folder = "d%04d/e%02d" % (i % folders, (i // folders) % 4)
-        name = "file%06d.dat" % i
-        data = b"x" * rng.randint(10, 2000)
-        s = os.path.join(src, folder, name)
-        os.makedirs(os.path.dirname(s), exist_ok=True)
-        with open(s, "wb") as f:
-            f.write(data)
-        os.utime(s, (stamp, stamp))
-        kind = i % 20
-        if kind < 2:  # 10 % missing in the target
-            continue
-        d = os.path.join(dst, folder, name)
-        os.makedirs(os.path.dirname(d), exist_ok=True)
-        with open(d, "wb") as f:
-            f.write(data)
-        older = stamp - 3600 if kind < 4 else stamp  # 10 % older
-        os.utime(d, (older, older))
-    for i in range(files // 20):  # 5 % surplus
-        d = os.path.join(dst, "d%04d/surplus%06d.dat" % (i % folders, i))
-        os.makedirs(os.path.dirname(d), exist_ok=True)
-        with open(d, "wb") as f:
-            f.write(b"surplus")
-    return src, dst
-
-
-def write_config(path, src, dst, extra=""):
-    with open(path, "wb") as f:
-        f.write(("[project_bench]\r\nsource=%s\r\ntarget=%s\r\nFileDelete=True\r\n%s" % (src, dst, extra)).encode())
-
-
-def timed(cmd, durable=False):
-    """Seconds a command takes from a clean page cache state; with durable, until its writes reach the disk."""
-    subprocess.run(["sync"], check=True)
-    start = time.perf_counter()
-    subprocess.run(cmd, check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    if durable:
-        subprocess.run(["sync"], check=True)
-    return time.perf_counter() - start
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from run import fresh_copy, generate_pair, timed, write_config  # noqa: E402  the same tree, config and timing as the sync benchmark
 
 
 def best(samples):
     return min(samples)
-
-
-def fresh_copy(pristine, work):
-    shutil.rmtree(work, ignore_errors=True)
-    subprocess.run(["cp", "-a", pristine, work], check=True)
-    subprocess.run(["sync"], check=True)
 
 
 def ensure_rsync():

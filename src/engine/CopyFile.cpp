@@ -1,5 +1,6 @@
 #include "CopyFile.h"
 
+#include "BlockIo.h"
 #include "FileSystemKind.h"
 #include "RenameNoReplace.h"
 #include "VerifiedCopy.h"
@@ -91,22 +92,6 @@ private:
 
 bool IsKernelCopyUnsupported(int error) {
     return error == EXDEV || error == ENOSYS || error == EINVAL || error == EOPNOTSUPP;
-}
-
-bool WriteAllAt(int fd, const char* data, std::size_t size, off_t offset) {
-    while (size > 0) {
-        const ssize_t n = pwrite(fd, data, size, offset);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += n;
-        offset += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // Blocks per kernel copy call: the stop test still runs every few milliseconds.

@@ -1,5 +1,6 @@
 #include "VerifiedCopy.h"
 
+#include "BlockIo.h"
 #include "config/FileFacts.h"
 
 #include <cerrno>
@@ -41,31 +42,6 @@ private:
     std::size_t FLength = 0;
 };
 
-ssize_t ReadAt(int fd, char* data, std::size_t size, off_t offset) {
-    for (;;) {
-        const ssize_t n = pread(fd, data, size, offset);
-        if (n >= 0 || errno != EINTR) {
-            return n;
-        }
-    }
-}
-
-bool WriteAt(int fd, const char* data, std::size_t size, off_t offset) {
-    while (size > 0) {
-        const ssize_t n = pwrite(fd, data, size, offset);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += n;
-        offset += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 bool IsAllZero(const char* data, std::size_t size) {
     return size > 0 && data[0] == 0 && std::memcmp(data, data + 1, size - 1) == 0;
 }
@@ -81,7 +57,7 @@ bool CopyOnce(int sourceFd, int targetFd, bool polled, const TStopTest& stopRequ
             errno = ECANCELED;
             return false;
         }
-        const ssize_t n = ReadAt(sourceFd, buffer.data(), buffer.size(), offset);
+        const ssize_t n = ReadBlockAt(sourceFd, buffer.data(), buffer.size(), offset);
         if (n < 0) {
             return false;
         }
@@ -91,7 +67,7 @@ bool CopyOnce(int sourceFd, int targetFd, bool polled, const TStopTest& stopRequ
         read.Add(buffer.data(), static_cast<std::size_t>(n));
         // A block of zeros is left as a hole: sparse files stay sparse.
         if (!IsAllZero(buffer.data(), static_cast<std::size_t>(n)) &&
-            !WriteAt(targetFd, buffer.data(), static_cast<std::size_t>(n), offset)) {
+            !WriteAllAt(targetFd, buffer.data(), static_cast<std::size_t>(n), offset)) {
             return false;
         }
         offset += n;
@@ -113,7 +89,7 @@ bool CopyOnce(int sourceFd, int targetFd, bool polled, const TStopTest& stopRequ
             errno = ECANCELED;
             return false;
         }
-        const ssize_t n = ReadAt(targetFd, buffer.data(), buffer.size(), offset);
+        const ssize_t n = ReadBlockAt(targetFd, buffer.data(), buffer.size(), offset);
         if (n < 0) {
             return false;
         }
