@@ -9,6 +9,7 @@
 #include "config/PathText.h"
 #include "config/ProgramFolders.h"
 #include "jobs/JobDaemon.h"
+#include "runlog/FirstStart.h"
 
 #include <climits>
 #include <cstdio>
@@ -219,12 +220,22 @@ int main(int argc, char** argv) {
     if (forceDelete && command != "sync" && command != "run-job") {
         return Usage("--force-delete applies to sync and run-job only");
     }
-    if (configFile.empty()) {
+    const bool defaultConfig = configFile.empty();
+    if (defaultConfig) {
         configFile = DefaultConfigFileName();
+    }
+    // A service started before anything was set up waits for its default
+    // configuration to be written, as the window's first start does, rather
+    // than failing and being restarted over and over.
+    const bool daemonAwaitsConfig =
+        command == "daemon" && defaultConfig && access(configFile.c_str(), F_OK) != 0;
+    if (daemonAwaitsConfig) {
+        PrepareProgramFolders(ProgramFolders());
+        std::cerr << "pairwell-cli: no configuration at " << configFile << " yet; waiting for it\n";
     }
     // Reading a missing file as an empty one suits the window's first start,
     // not a command: a mistyped path would look like "no such project".
-    if (const std::string problem = RegularFileProblem(configFile); !problem.empty()) {
+    if (const std::string problem = RegularFileProblem(configFile); !daemonAwaitsConfig && !problem.empty()) {
         std::cerr << "pairwell-cli: configuration file " << configFile << ": " << problem << '\n';
         return ExitNotCompleted;
     }

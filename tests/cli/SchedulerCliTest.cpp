@@ -181,6 +181,36 @@ TEST_F(SchedulerCliTest, DaemonRunsChangedJobsAndStopsMidRunOnSigterm) {
     EXPECT_NE(ended.FErr.find("job Mirror ended: not completed"), std::string::npos) << ended.FErr;
 }
 
+// A daemon on the default configuration, started before anything was set up
+// (a service enabled at once), waits for the file instead of failing, and
+// takes up its jobs when it is written.
+TEST_F(SchedulerCliTest, ADaemonWaitsForItsDefaultConfigurationToBeWritten) {
+    const std::string program = FDir / "bin/pairwell-cli";
+    MakeFolder(FDir / "bin");
+    std::filesystem::copy_file(CliPath(), program);
+    const std::string errPath = FDir / "waiting.err";
+    WriteTextFile(errPath, "");
+    const pid_t daemon = fork();
+    if (daemon == 0) {
+        dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+        execl(program.c_str(), program.c_str(), "daemon", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_TRUE(
+        Eventually([&] { return ReadTextFile(errPath).find("waiting for it") != std::string::npos; }));
+    TIniFile ini(FDir / "bin/pairwell.ini");
+    TJobRecord record;
+    record.FCbJobValid = true;
+    record.FRbDay = true;
+    WriteJob(ini, "Late", record);
+    EXPECT_TRUE(
+        Eventually([&] { return ReadTextFile(errPath).find("job Late scheduled") != std::string::npos; }));
+    kill(daemon, SIGTERM);
+    int status = -1;
+    waitpid(daemon, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadTextFile(errPath);
+}
+
 // "--json": one object on standard output with the project or job, times,
 // status, the counts of every phase, the failures and the log file.
 TEST_F(SchedulerCliTest, JsonReportFollowsItsSchema) {
