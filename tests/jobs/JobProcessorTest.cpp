@@ -187,6 +187,7 @@ TEST_F(JobProcessorTest, ThePausePointIsNeverReachedInsideACopy) {
     WriteTextFile(FDir / "src/big.bin", std::string(SingleCallCopyLimit + 3 * CopyBlockSize, 'b'));
     WriteTextFile(FDir / "src/small.txt", "s");
     StoreProject("P", FDir / "src", FDir / "dst");
+    FIni.WriteString("system", "ParallelCopies", "1"); // the copy's block tests then come through here
     int pausePoints = 0, stopTests = 0, pausedInsideACopy = 0;
     TRunControl control;
     control.FPausePoint = [&] {
