@@ -14,11 +14,7 @@
 
 namespace {
 
-struct TRun {
-    int FStatus = -1;
-    std::string FOut;
-    std::string FErr;
-};
+using TRun = TCliResult;
 
 class BackupSafetyCliTest : public ::testing::Test {
 protected:
@@ -26,16 +22,7 @@ protected:
 
     TRun Run(std::vector<std::string> args) {
         args.insert(args.begin(), {"--config", FConfig});
-        const std::string outPath = FDir / "stdout", errPath = FDir / "stderr";
-        const pid_t pid = fork();
-        if (pid == 0) {
-            dup2(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
-            dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
-            ExecCli(args);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadTextFile(outPath), ReadTextFile(errPath)};
+        return RunCliTo(FDir / "stdout", FDir / "stderr", std::move(args));
     }
 
     // A project "name" from src-name to dst-name with deletion on; the target

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "TempDir.h"
+
 #include <climits>
+#include <fcntl.h>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -23,4 +27,24 @@ inline std::string CliPath() {
     argv.push_back(nullptr);
     execv(program.c_str(), argv.data());
     _exit(127);
+}
+
+struct TCliResult {
+    int FStatus = -1;
+    std::string FOut;
+    std::string FErr;
+};
+
+// Runs pairwell-cli to its end with its standard output and error in the two files.
+inline TCliResult RunCliTo(const std::string& outPath, const std::string& errPath,
+                           std::vector<std::string> args) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
+        dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+        ExecCli(std::move(args));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadTextFile(outPath), ReadTextFile(errPath)};
 }

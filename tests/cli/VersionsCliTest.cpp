@@ -18,11 +18,7 @@
 
 namespace {
 
-struct TRun {
-    int FStatus = -1;
-    std::string FOut;
-    std::string FErr;
-};
+using TRun = TCliResult;
 
 class VersionsCliTest : public ::testing::Test {
 protected:
@@ -35,18 +31,7 @@ protected:
 
     TRun Run(std::vector<std::string> args) {
         args.insert(args.begin(), {"--config", FConfig});
-        const std::string outPath = FDir / "stdout", errPath = FDir / "stderr";
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(out, STDOUT_FILENO);
-            dup2(err, STDERR_FILENO);
-            ExecCli(args);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadTextFile(outPath), ReadTextFile(errPath)};
+        return RunCliTo(FDir / "stdout", FDir / "stderr", std::move(args));
     }
 
     // The lines of "versions", each split into its three fields.
