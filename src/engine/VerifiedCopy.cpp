@@ -3,6 +3,7 @@
 #include "BlockIo.h"
 #include "config/FileFacts.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -46,60 +47,139 @@ bool IsAllZero(const char* data, std::size_t size) {
     return size > 0 && data[0] == 0 && std::memcmp(data, data + 1, size - 1) == 0;
 }
 
-// One attempt: the copy with the hash of the source, then the hash of the copy read back.
-bool CopyOnce(int sourceFd, int targetFd, bool polled, const TStopTest& stopRequested, THash& read,
-              THash& written) {
-    static thread_local std::vector<char> buffer;
-    buffer.resize(VerifyBlockSize);
-    off_t offset = 0;
-    for (;;) {
-        if (polled && StopRequestedBy(stopRequested)) {
+// Bytes are written back and read back a window at a time: while the disk
+// takes one window, the one before it is read back, so that reading back
+// overlaps writing instead of following it.
+constexpr off_t VerifyWindowSize = 8 * 1024 * 1024;
+
+// One attempt: the copy with the hash of the source, and the hash of the copy
+// as read back from the disk.
+class TVerifiedAttempt {
+public:
+    TVerifiedAttempt(int sourceFd, int targetFd, bool polled, const TStopTest& stopRequested)
+        : FSourceFd(sourceFd), FTargetFd(targetFd), FPolled(polled), FStopRequested(stopRequested) {}
+
+    bool Run(THash& read, THash& written) {
+        static thread_local std::vector<char> buffer;
+        buffer.resize(VerifyBlockSize);
+        off_t offset = 0;
+        off_t windowStart = 0;
+        for (;;) {
+            if (Stopped()) {
+                return false;
+            }
+            const ssize_t n = ReadBlockAt(FSourceFd, buffer.data(), buffer.size(), offset);
+            if (n < 0) {
+                return false;
+            }
+            if (n == 0) {
+                break;
+            }
+            read.Add(buffer.data(), static_cast<std::size_t>(n));
+            // A block of zeros is left as a hole: sparse files stay sparse.
+            if (!IsAllZero(buffer.data(), static_cast<std::size_t>(n))) {
+                if (!WriteAllAt(FTargetFd, buffer.data(), static_cast<std::size_t>(n), offset)) {
+                    return false;
+                }
+                FSize = std::max(FSize, offset + n);
+            }
+            offset += n;
+            if (offset - windowStart >= VerifyWindowSize) {
+                if (!CloseWindow(windowStart, offset, written)) {
+                    return false;
+                }
+                windowStart = offset;
+            }
+        }
+        if (ftruncate(FTargetFd, offset) != 0) {
+            return false;
+        }
+        FSize = offset;
+        if (offset > windowStart && !CloseWindow(windowStart, offset, written)) {
+            return false;
+        }
+        // The last window, then the flush that puts it all on the device.
+        if (FPendingEnd > FPendingStart && !ReadBack(written)) {
+            return false;
+        }
+        return fdatasync(FTargetFd) == 0;
+    }
+
+private:
+    bool Stopped() const {
+        if (FPolled && StopRequestedBy(FStopRequested)) {
             errno = ECANCELED;
-            return false;
-        }
-        const ssize_t n = ReadBlockAt(sourceFd, buffer.data(), buffer.size(), offset);
-        if (n < 0) {
-            return false;
-        }
-        if (n == 0) {
-            break;
-        }
-        read.Add(buffer.data(), static_cast<std::size_t>(n));
-        // A block of zeros is left as a hole: sparse files stay sparse.
-        if (!IsAllZero(buffer.data(), static_cast<std::size_t>(n)) &&
-            !WriteAllAt(targetFd, buffer.data(), static_cast<std::size_t>(n), offset)) {
-            return false;
-        }
-        offset += n;
-    }
-    if (ftruncate(targetFd, offset) != 0) {
-        return false;
-    }
-    if (const TVerifyWriteHook& hook = WriteHook()) {
-        hook(targetFd);
-    }
-    // What is read back must come from the disk, not from the copy's pages in memory.
-    if (fdatasync(targetFd) != 0) {
-        return false;
-    }
-    posix_fadvise(targetFd, 0, 0, POSIX_FADV_DONTNEED);
-    offset = 0;
-    for (;;) {
-        if (polled && StopRequestedBy(stopRequested)) {
-            errno = ECANCELED;
-            return false;
-        }
-        const ssize_t n = ReadBlockAt(targetFd, buffer.data(), buffer.size(), offset);
-        if (n < 0) {
-            return false;
-        }
-        if (n == 0) {
             return true;
         }
-        written.Add(buffer.data(), static_cast<std::size_t>(n));
-        offset += n;
+        return false;
     }
-}
+
+    // The window [start, end) is written: its writing back starts, and the
+    // window before it, whose writing back started earlier, is read back.
+    bool CloseWindow(off_t start, off_t end, THash& written) {
+        // A window that ends in a hole reads back as the zeros it stands for.
+        if (FSize < end) {
+            if (ftruncate(FTargetFd, end) != 0) {
+                return false;
+            }
+            FSize = end;
+        }
+        if (const TVerifyWriteHook& hook = WriteHook()) {
+            hook(FTargetFd, start, end - start);
+        }
+        sync_file_range(FTargetFd, start, end - start, SYNC_FILE_RANGE_WRITE);
+        if (FPendingEnd > FPendingStart && !ReadBack(written)) {
+            return false;
+        }
+        FPendingStart = start;
+        FPendingEnd = end;
+        return true;
+    }
+
+    // Reads the pending window back from the disk: once its pages are
+    // written, they leave the page cache, so the read reaches the device.
+    bool ReadBack(THash& written) {
+        const off_t start = FPendingStart;
+        const off_t size = FPendingEnd - FPendingStart;
+        FPendingStart = FPendingEnd;
+        if (sync_file_range(FTargetFd, start, size,
+                            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
+            // Where the range cannot be waited for, the whole file is flushed.
+            if (fdatasync(FTargetFd) != 0) {
+                return false;
+            }
+        }
+        posix_fadvise(FTargetFd, start, size, POSIX_FADV_DONTNEED);
+        static thread_local std::vector<char> buffer;
+        buffer.resize(VerifyBlockSize);
+        for (off_t offset = start; offset < start + size;) {
+            if (Stopped()) {
+                return false;
+            }
+            const auto want =
+                static_cast<std::size_t>(std::min<off_t>(VerifyBlockSize, start + size - offset));
+            const ssize_t n = ReadBlockAt(FTargetFd, buffer.data(), want, offset);
+            if (n < 0) {
+                return false;
+            }
+            if (n == 0) {
+                return true; // shorter than written: the lengths differ
+            }
+            written.Add(buffer.data(), static_cast<std::size_t>(n));
+            offset += n;
+        }
+        return true;
+    }
+
+    int FSourceFd;
+    int FTargetFd;
+    bool FPolled;
+    const TStopTest& FStopRequested;
+    off_t FSize = 0; // the target's size as written so far
+    off_t FPendingStart = 0;
+    off_t FPendingEnd = 0; // the window written but not yet read back
+};
 
 } // namespace
 
@@ -112,7 +192,7 @@ bool CopyVerified(int sourceFd, int targetFd, bool polled, const TStopTest& stop
             return false;
         }
         THash read, written;
-        if (!CopyOnce(sourceFd, targetFd, polled, stopRequested, read, written)) {
+        if (!TVerifiedAttempt(sourceFd, targetFd, polled, stopRequested).Run(read, written)) {
             reason = errno == ECANCELED ? "stopped" : ErrorText(errno);
             return false;
         }

@@ -4,13 +4,15 @@
 
 #include <functional>
 #include <string>
+#include <sys/types.h>
 
 // The reason of a copy whose read-back never matched what was read from the source.
 inline const std::string ReasonVerifyFailed = "校验失败";
 
 // Copies the open source into the open, empty target (opened for reading and
-// writing) while hashing what is read (blocks of zeros become holes); then flushes the target to the disk,
-// drops it from the page cache, reads it back and hashes that. On a mismatch
+// writing) while hashing what is read (blocks of zeros become holes); each
+// written stretch is flushed to the disk, dropped from the page cache, read
+// back and hashed, while the next one is written; the file is flushed at the end. On a mismatch
 // the copy is made once more; when that one differs too, false with
 // ReasonVerifyFailed. With polled, the stop test runs before every block;
 // a stop returns false with errno ECANCELED. Any other failure returns false
@@ -18,8 +20,8 @@ inline const std::string ReasonVerifyFailed = "校验失败";
 bool CopyVerified(int sourceFd, int targetFd, bool polled, const TStopTest& stopRequested,
                   std::string& reason);
 
-// Fault injection for tests: called with the target's descriptor after each
-// copy is written, before it is flushed and read back. Set it only while no
-// copy runs.
-using TVerifyWriteHook = std::function<void(int targetFd)>;
+// Fault injection for tests: called with the target's descriptor and a
+// stretch of the copy once it is written, before it is flushed and read back.
+// Set it only while no copy runs.
+using TVerifyWriteHook = std::function<void(int targetFd, off_t offset, off_t size)>;
 void SetVerifyWriteHookForTests(TVerifyWriteHook hook);

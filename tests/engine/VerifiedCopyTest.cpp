@@ -12,16 +12,16 @@ namespace {
 
 using Lines = TStringList;
 
-// Flips one byte of the written copy, for the first `times` copies.
-void CorruptCopies(int times) {
+// Flips the byte at `at` of the written copy, for the first `times` copies.
+void CorruptCopies(int times, off_t at = 5) {
     auto left = std::make_shared<int>(times);
-    SetVerifyWriteHookForTests([left](int fd) {
-        if (*left > 0) {
+    SetVerifyWriteHookForTests([left, at](int fd, off_t offset, off_t size) {
+        if (*left > 0 && offset <= at && at < offset + size) {
             --*left;
             char c = 0;
-            ASSERT_EQ(pread(fd, &c, 1, 5), 1);
+            ASSERT_EQ(pread(fd, &c, 1, at), 1);
             c = static_cast<char>(c ^ 0x20);
-            ASSERT_EQ(pwrite(fd, &c, 1, 5), 1);
+            ASSERT_EQ(pwrite(fd, &c, 1, at), 1);
         }
     });
 }
@@ -56,6 +56,12 @@ TEST(VerifiedCopyTest, ACorruptedCopyIsRetriedOnceThenFailsAndLeavesTheOldTarget
     result = ApplyPhase(TApplyPhase::Update, {"a.txt"}, t.FOptions, t.FLog, SilentProgress());
     EXPECT_EQ(result.FDone, 1);
     EXPECT_EQ(ReadTextFile(t.FTarget + "/a.txt"), "source text a");
+
+    // A flipped byte far into a big copy, in a stretch read back while the next is written.
+    CorruptCopies(2, 17 * 1024 * 1024 + 1);
+    result = ApplyPhase(TApplyPhase::New, {"big.bin"}, t.FOptions, t.FLog, SilentProgress());
+    EXPECT_EQ(result.FFailed, 1);
+    EXPECT_EQ(EntriesIn(t.FTarget), 1u);
 
     CorruptCopies(0);
     // A sparse source stays sparse.
