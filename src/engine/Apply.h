@@ -12,6 +12,7 @@
 #include <vector>
 
 class TVersionStore;
+class TDeferredRelease;
 
 enum class TApplyPhase { New, Update, Delete };
 
@@ -33,6 +34,8 @@ struct TApplyOptions {
     bool FVerifyCopy = false;
     // How many copies the new and update phases run at once (1: one after the other).
     int FParallelCopies = 1;
+    // Where replaced and deleted files are let go of; null: at once.
+    TDeferredRelease* FRelease = nullptr;
 };
 
 struct TPhaseResult {

@@ -1,6 +1,7 @@
 #include "ApplyItems.h"
 
 #include "ApplyRootedPath.h"
+#include "DeferredRelease.h"
 #include "Links.h"
 #include "Versions.h"
 #include "config/CustomPublic.h"
@@ -217,6 +218,10 @@ std::string TPhaseItems::Update(const std::string& line) {
         TVersionKeeper keeper(*FOptions.FVersions, line);
         return Copy(parent, line, name, false, &keeper);
     }
+    if (FOptions.FRelease != nullptr) {
+        TReleasedLater released(*FOptions.FRelease);
+        return Copy(parent, line, name, false, &released);
+    }
     return Copy(parent, line, name, false);
 }
 
@@ -245,8 +250,11 @@ std::string TPhaseItems::Delete(const std::string& line) {
     if (FOptions.FVersions) {
         return FOptions.FVersions->DeleteByKeeping(parent, name, line);
     }
-    if (unlinkat(parent, name.c_str(), 0) != 0) {
-        return WalkErrorText(errno);
+    const int held = FOptions.FRelease != nullptr ? FOptions.FRelease->Hold(parent, name) : -1;
+    const bool removed = unlinkat(parent, name.c_str(), 0) == 0;
+    const int error = errno;
+    if (held >= 0) {
+        FOptions.FRelease->Release(held);
     }
-    return {};
+    return removed ? std::string() : WalkErrorText(error);
 }
