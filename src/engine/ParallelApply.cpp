@@ -2,11 +2,13 @@
 
 #include "ApplyItems.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -15,6 +17,26 @@ namespace {
 
 // Results waiting for their turn in plan order, at most this many.
 constexpr std::size_t ResultWindow = 1024;
+// Lines of one folder that a worker takes at once: creating entries in a
+// folder locks it, so workers in folders of their own do not wait for each other.
+constexpr std::size_t MostLinesTakenAtOnce = 64;
+
+std::string_view FolderOf(const std::string& line) {
+    std::string_view path(line);
+    while (!path.empty() && path.back() == '/') {
+        path.remove_suffix(1);
+    }
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+}
+
+// The outcome of a line: its failure reason (empty: done), or that it was
+// taken but never started because the run stopped first.
+struct TLineResult {
+    bool FReady = false;
+    bool FSkipped = false;
+    std::string FReason;
+};
 
 class TParallelPhase {
 public:
@@ -56,22 +78,24 @@ public:
         std::unique_lock lock(FMutex);
         for (;;) {
             bool progressed = false;
-            while (shown < FNext) {
+            while (shown < FStarted) {
                 const std::size_t i = shown++;
                 lock.unlock();
                 show(i);
                 lock.lock();
                 progressed = true;
             }
-            while (FCommitted < FNext && FResults[FCommitted % ResultWindow].has_value()) {
+            while (FCommitted < FNext && FResults[FCommitted % ResultWindow].FReady) {
                 const std::size_t i = FCommitted;
-                const std::string reason = std::move(*FResults[i % ResultWindow]);
-                FResults[i % ResultWindow].reset();
+                TLineResult result = std::move(FResults[i % ResultWindow]);
+                FResults[i % ResultWindow] = TLineResult{};
                 ++FCommitted;
                 FChanged.notify_all(); // the window moved on
-                lock.unlock();
-                done(i, reason);
-                lock.lock();
+                if (!result.FSkipped) {
+                    lock.unlock();
+                    done(i, result.FReason);
+                    lock.lock();
+                }
                 progressed = true;
             }
             if (FCommitted == FLines.size() || (FStop && FCommitted == FNext)) {
@@ -82,7 +106,7 @@ public:
                 // copies are under way, a stop test that would hold (a paused
                 // job) asks for them to end first: no line starts until they
                 // have, and the test is then asked again, outside every copy.
-                const bool inFlight = FCommitted < FNext;
+                const bool inFlight = FRunning > 0;
                 if (!draining || !inFlight) {
                     FHold = true;
                     lock.unlock();
@@ -106,8 +130,8 @@ public:
                     FChanged.notify_all();
                 }
             }
-            if (!progressed && shown == FNext &&
-                !(FCommitted < FNext && FResults[FCommitted % ResultWindow].has_value())) {
+            if (!progressed && shown == FStarted &&
+                !(FCommitted < FNext && FResults[FCommitted % ResultWindow].FReady)) {
                 FResultReady.wait_for(lock, std::chrono::milliseconds(5));
             }
         }
@@ -126,14 +150,43 @@ private:
             if (FStop || FNext >= FLines.size()) {
                 return;
             }
-            const std::size_t i = FNext++;
-            FResultReady.notify_one();
-            lock.unlock();
-            std::string reason = items.RunLine(FLines[i]);
-            lock.lock();
-            FResults[i % ResultWindow] = std::move(reason);
-            FResultReady.notify_one();
+            const std::size_t first = FNext;
+            const std::size_t end = TakeLines(first);
+            FNext = end;
+            for (std::size_t i = first; i < end; ++i) {
+                if (i > first) {
+                    FChanged.wait(lock, [this] { return FStop || !FHold; });
+                    if (FStop) {
+                        for (std::size_t k = i; k < end; ++k) {
+                            FResults[k % ResultWindow] = TLineResult{true, true, {}};
+                        }
+                        FResultReady.notify_one();
+                        break;
+                    }
+                }
+                ++FRunning;
+                FStarted = std::max(FStarted, i + 1);
+                FResultReady.notify_one();
+                lock.unlock();
+                std::string reason = items.RunLine(FLines[i]);
+                lock.lock();
+                --FRunning;
+                FResults[i % ResultWindow] = TLineResult{true, false, std::move(reason)};
+                FResultReady.notify_one();
+            }
         }
+    }
+
+    // The end of the lines taken from first: those that follow it in its folder.
+    std::size_t TakeLines(std::size_t first) const {
+        const std::size_t limit =
+            std::min({FLines.size(), FCommitted + ResultWindow, first + MostLinesTakenAtOnce});
+        const std::string_view folder = FolderOf(FLines[first]);
+        std::size_t end = first + 1;
+        while (end < limit && FolderOf(FLines[end]) == folder) {
+            ++end;
+        }
+        return end;
     }
 
     const TApplyPhase FPhase;
@@ -143,8 +196,10 @@ private:
     std::mutex FMutex;
     std::condition_variable FChanged;     // workers wait here
     std::condition_variable FResultReady; // the calling thread waits here
-    std::vector<std::optional<std::string>> FResults;
-    std::size_t FNext = 0;      // the next line to start
+    std::vector<TLineResult> FResults;
+    std::size_t FNext = 0;      // the next line to take
+    std::size_t FStarted = 0;   // past the last line started
+    std::size_t FRunning = 0;   // lines being run now
     std::size_t FCommitted = 0; // the lines whose result was taken
     bool FHold = false;
     bool FStop = false;
