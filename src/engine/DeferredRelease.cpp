@@ -8,12 +8,16 @@ namespace {
 
 // Descriptors held at once: far below the usual limit of 1,024 per process.
 constexpr std::size_t MostHeld = 256;
+// Releases wait for the device, mostly: two overlap those waits as well.
+constexpr std::size_t ReleasingThreads = 2;
 
 } // namespace
 
 TDeferredRelease::TDeferredRelease() {
     try {
-        FThread = std::thread([this] { Run(); });
+        for (std::size_t i = 0; i < ReleasingThreads; ++i) {
+            FThreads.emplace_back([this] { Run(); });
+        }
     } catch (const std::system_error&) {
         // No thread: Hold holds nothing, and every release stays where it was.
     }
@@ -25,15 +29,15 @@ TDeferredRelease::~TDeferredRelease() {
         FEnding = true;
     }
     FChanged.notify_all();
-    if (FThread.joinable()) {
-        FThread.join();
+    for (std::thread& thread : FThreads) {
+        thread.join();
     }
 }
 
 int TDeferredRelease::Hold(int folderFd, const std::string& name) {
     {
         const std::lock_guard lock(FMutex);
-        if (!FThread.joinable() || FHeld >= MostHeld) {
+        if (FThreads.empty() || FHeld >= MostHeld) {
             return -1;
         }
         ++FHeld;

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 // Drops the last reference to replaced and deleted files on a thread of its
 // own. Freeing a file's blocks (and, on a disk mounted with discard, waiting
@@ -35,7 +36,7 @@ private:
     std::deque<int> FPending;
     std::size_t FHeld = 0; // held or pending, within a bound on open descriptors
     bool FEnding = false;
-    std::thread FThread;
+    std::vector<std::thread> FThreads;
 };
 
 // The entry a copy replaces, held through the rename and released later.
