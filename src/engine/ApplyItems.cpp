@@ -237,6 +237,9 @@ std::string TPhaseItems::Delete(const std::string& line) {
         return ReasonReadOnly;
     }
     if (TFmCustomPublic::IsFolderEntry(line)) {
+        if (FOptions.FRelease != nullptr) {
+            FOptions.FRelease->WaitUntilAllReleased();
+        }
         // Only an empty folder goes; leftovers of killed copies do not count.
         const TFd folder(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (folder.Get() >= 0) {

@@ -46,6 +46,7 @@ int TDeferredRelease::Hold(int folderFd, const std::string& name) {
     if (fd < 0) {
         const std::lock_guard lock(FMutex);
         --FHeld;
+        FReleased.notify_all();
     }
     return fd;
 }
@@ -61,6 +62,11 @@ void TDeferredRelease::Release(int fd) {
     FChanged.notify_one();
 }
 
+void TDeferredRelease::WaitUntilAllReleased() {
+    std::unique_lock lock(FMutex);
+    FReleased.wait(lock, [this] { return FHeld == 0; });
+}
+
 void TDeferredRelease::Run() {
     std::unique_lock lock(FMutex);
     for (;;) {
@@ -74,5 +80,6 @@ void TDeferredRelease::Run() {
         close(fd);
         lock.lock();
         --FHeld;
+        FReleased.notify_all();
     }
 }

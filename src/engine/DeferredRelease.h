@@ -27,12 +27,17 @@ public:
     int Hold(int folderFd, const std::string& name);
     // Releases a descriptor from Hold (-1 is ignored) on the releasing thread.
     void Release(int fd);
+    // Returns once nothing handed over is still held: on NFS a held file
+    // that was removed stays behind as a hidden name until then, and its
+    // folder could not be removed.
+    void WaitUntilAllReleased();
 
 private:
     void Run();
 
     std::mutex FMutex;
     std::condition_variable FChanged;
+    std::condition_variable FReleased;
     std::deque<int> FPending;
     std::size_t FHeld = 0; // held or pending, within a bound on open descriptors
     bool FEnding = false;
