@@ -100,6 +100,16 @@ def random_file(path, mib):
             f.write(chunk)
 
 
+def interleaved(repeat, first, second, before=lambda: None, durable=False):
+    """Seconds of two commands, timed in turn `repeat` times; `before` runs ahead of each."""
+    firsts, seconds = [], []
+    for _ in range(repeat):
+        for cmd, samples in ((first, firsts), (second, seconds)):
+            before()
+            samples.append(timed(cmd, durable))
+    return firsts, seconds
+
+
 def peak_rss_mib(cmd):
     """Peak resident memory of a command in MiB, from /usr/bin/time -v."""
     out = subprocess.run(["/usr/bin/time", "-v"] + cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
@@ -181,10 +191,7 @@ class Bench:
             check_rsync = ["rsync", "-rtn", "--delete", src + "/", dst + "/"]
             timed(ours + ["check", "bench"])
             timed(check_rsync)
-            c_ours, c_rsync = [], []
-            for _ in range(a.repeat):
-                c_ours.append(timed(ours + ["check", "bench"]))
-                c_rsync.append(timed(check_rsync))
+            c_ours, c_rsync = interleaved(a.repeat, ours + ["check", "bench"], check_rsync)
             ratio = statistics.median(o / r for o, r in zip(c_ours, c_rsync))
             self.report("check %d: pairwell %.3f s, rsync -rtn %.3f s, ratio %.2f (target <= 0.34)"
                         % (files, statistics.median(c_ours), statistics.median(c_rsync), ratio))
@@ -207,22 +214,15 @@ class Bench:
             os.makedirs(dst)
 
         if "copy" in a.only:
-            ours, cp = [], []
-            for _ in range(a.repeat):
-                fresh_target()
-                ours.append(timed([self.cli, "--config", plain, "sync", "bench"], durable=True))
-                fresh_target()
-                cp.append(timed(["cp", big_file, os.path.join(dst, "big.bin")], durable=True))
+            ours, cp = interleaved(a.repeat, [self.cli, "--config", plain, "sync", "bench"],
+                                   ["cp", big_file, os.path.join(dst, "big.bin")], fresh_target, durable=True)
             ratio = statistics.median(c / o for o, c in zip(ours, cp))
             self.report("copy %d MiB: pairwell %.0f MiB/s, cp %.0f MiB/s, throughput ratio %.2f (target >= 0.95)"
                         % (mib, mib / statistics.median(ours), mib / statistics.median(cp), ratio))
         if "verify" in a.only:
-            plain_t, verify_t = [], []
-            for _ in range(a.repeat):
-                fresh_target()
-                plain_t.append(timed([self.cli, "--config", plain, "sync", "bench"], durable=True))
-                fresh_target()
-                verify_t.append(timed([self.cli, "--config", verified, "sync", "bench"], durable=True))
+            plain_t, verify_t = interleaved(a.repeat, [self.cli, "--config", plain, "sync", "bench"],
+                                            [self.cli, "--config", verified, "sync", "bench"], fresh_target,
+                                            durable=True)
             ratio = statistics.median(v / p for p, v in zip(plain_t, verify_t))
             self.report("VerifyCopy %d MiB: %.3f s, without %.3f s, ratio %.2f (target <= 2.2)"
                         % (mib, statistics.median(verify_t), statistics.median(plain_t), ratio))

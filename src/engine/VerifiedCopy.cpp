@@ -57,28 +57,28 @@ constexpr off_t VerifyWindowSize = 8 * 1024 * 1024;
 class TVerifiedAttempt {
 public:
     TVerifiedAttempt(int sourceFd, int targetFd, bool polled, const TStopTest& stopRequested)
-        : FSourceFd(sourceFd), FTargetFd(targetFd), FPolled(polled), FStopRequested(stopRequested) {}
+        : FSourceFd(sourceFd), FTargetFd(targetFd), FPolled(polled), FStopRequested(stopRequested) {
+        FBuffer.resize(VerifyBlockSize);
+    }
 
     bool Run(THash& read, THash& written) {
-        static thread_local std::vector<char> buffer;
-        buffer.resize(VerifyBlockSize);
         off_t offset = 0;
         off_t windowStart = 0;
         for (;;) {
             if (Stopped()) {
                 return false;
             }
-            const ssize_t n = ReadBlockAt(FSourceFd, buffer.data(), buffer.size(), offset);
+            const ssize_t n = ReadBlockAt(FSourceFd, FBuffer.data(), FBuffer.size(), offset);
             if (n < 0) {
                 return false;
             }
             if (n == 0) {
                 break;
             }
-            read.Add(buffer.data(), static_cast<std::size_t>(n));
+            read.Add(FBuffer.data(), static_cast<std::size_t>(n));
             // A block of zeros is left as a hole: sparse files stay sparse.
-            if (!IsAllZero(buffer.data(), static_cast<std::size_t>(n))) {
-                if (!WriteAllAt(FTargetFd, buffer.data(), static_cast<std::size_t>(n), offset)) {
+            if (!IsAllZero(FBuffer.data(), static_cast<std::size_t>(n))) {
+                if (!WriteAllAt(FTargetFd, FBuffer.data(), static_cast<std::size_t>(n), offset)) {
                     return false;
                 }
                 FSize = std::max(FSize, offset + n);
@@ -151,22 +151,20 @@ private:
             }
         }
         posix_fadvise(FTargetFd, start, size, POSIX_FADV_DONTNEED);
-        static thread_local std::vector<char> buffer;
-        buffer.resize(VerifyBlockSize);
         for (off_t offset = start; offset < start + size;) {
             if (Stopped()) {
                 return false;
             }
             const auto want =
                 static_cast<std::size_t>(std::min<off_t>(VerifyBlockSize, start + size - offset));
-            const ssize_t n = ReadBlockAt(FTargetFd, buffer.data(), want, offset);
+            const ssize_t n = ReadBlockAt(FTargetFd, FBuffer.data(), want, offset);
             if (n < 0) {
                 return false;
             }
             if (n == 0) {
                 return true; // shorter than written: the lengths differ
             }
-            written.Add(buffer.data(), static_cast<std::size_t>(n));
+            written.Add(FBuffer.data(), static_cast<std::size_t>(n));
             offset += n;
         }
         return true;
@@ -176,6 +174,8 @@ private:
     int FTargetFd;
     bool FPolled;
     const TStopTest& FStopRequested;
+    // One block for reading the source and reading back: a block is written before a stretch is read back.
+    static thread_local inline std::vector<char> FBuffer;
     off_t FSize = 0; // the target's size as written so far
     off_t FPendingStart = 0;
     off_t FPendingEnd = 0; // the window written but not yet read back
