@@ -23,6 +23,9 @@ packages=(
     libxxhash-dev
     # scripts/package.sh: CPack reads the package's dependencies from the programs.
     dpkg-dev file
+    # The manual pages, compressed and read as a user would (groff, man), the
+    # package checked by lintian and the user unit by systemd-analyze.
+    gzip groff-base man-db lintian systemd
 )
 missing=()
 for p in "${packages[@]}"; do
