@@ -58,11 +58,12 @@ done
 grep -qx 'ExecStart=/usr/bin/pairwell-cli daemon' "$usr/share/systemd/user/pairwell.service" ||
     fail "the service does not start /usr/bin/pairwell-cli"
 
-"$cli" --help | grep -q '^Usage: pairwell-cli' || fail "pairwell-cli --help"
+help=$("$cli" --help) && [[ $help == "Usage: pairwell-cli"* ]] || fail "pairwell-cli --help"
 
-# Every error and warning of lintian fails, but for those the package's own
-# override file explains.
-lintian --fail-on error,warning --no-tag-display-limit "$deb" >"$scratch/lintian.out" 2>&1 ||
+# Every error and warning of lintian fails. None needs excusing now; one that
+# must stay gets its reason in the package's override file
+# (/usr/share/lintian/overrides/pairwell), which lintian reads by itself.
+lintian --fail-on error,warning --tag-display-limit 0 "$deb" >"$scratch/lintian.out" 2>&1 ||
     fail "lintian: $(cat "$scratch/lintian.out")"
 
 # The manual pages read whole in a new account's POSIX locale: groff warns of
