@@ -29,8 +29,11 @@ std::string LineProblem(const TCommandLine& line) {
     }
     const std::size_t given = line.FWords.size() - 1;
     if (given < required || given > command->FArguments.size()) {
-        return name + " takes " +
-               (command->FArguments.empty() ? std::string("no name") : JoinedWithAnd(command->FArguments));
+        std::string arguments;
+        for (const std::string& argument : command->FArguments) {
+            arguments += " " + argument;
+        }
+        return name + " takes" + (arguments.empty() ? std::string(" no name") : arguments);
     }
     for (const auto& [optionName, value] : line.FOptions) {
         const TCliOption& option = *FindCliOption(optionName);
