@@ -3,6 +3,7 @@
 
 #include "Commands.h"
 #include "NextRunCommand.h"
+#include "RestoreCommand.h"
 #include "StaleCommand.h"
 #include "StopSignal.h"
 #include "VersionsCommand.h"
@@ -56,7 +57,8 @@ const char* const UsageText =
     "                    copy back the newest version of PATH (of each file below\n"
     "                    it, for a folder) kept at or before --at (default: the\n"
     "                    newest) to its place in the receiving folder, or to\n"
-    "                    DIR/PATH; a file it replaces is kept as a version first\n"
+    "                    DIR/PATH; a file it replaces is kept as a version first;\n"
+    "                    the restore is logged as a run of its own\n"
     "\n"
     "Options:\n"
     "  --config FILE     the configuration file; runs are logged in the folder \"log\"\n"
@@ -72,7 +74,7 @@ const char* const UsageText =
     "                    [system] key ParallelCopies, auto = the cores, at most 8, 1 on a\n"
     "                    rotating disk)\n"
     "  --json            print one JSON object on standard output when the run\n"
-    "                    ends (sync and run-job; schema in the README)\n"
+    "                    ends (sync, run-job and restore; schema in the README)\n"
     "  --force-delete    sync and run-job: go ahead with deletions that the deletion\n"
     "                    guard refuses (an empty source, or more than the project's\n"
     "                    DeleteGuardPercent of the target and at least DeleteGuardCount)\n"
@@ -211,8 +213,8 @@ int main(int argc, char** argv) {
     if (lastRunText && !lastRun) {
         return Usage("--last-run needs a date and time such as \"2026-03-10 17:45:00\"");
     }
-    if (json && command != "sync" && command != "run-job") {
-        return Usage("--json applies to sync and run-job only");
+    if (json && command != "sync" && command != "run-job" && !isRestore) {
+        return Usage("--json applies to sync, run-job and restore only");
     }
     if (nulLineEnds && command != "check") {
         return Usage("-0 applies to check only");
@@ -269,7 +271,8 @@ int main(int argc, char** argv) {
                                    words.size() > 2 ? std::optional<std::string>(words[2]) : std::nullopt);
         }
         if (isRestore) {
-            return CommandRestore(ini, words[1], words[2], atText ? at : std::nullopt, toFolder);
+            return CommandRestore(ini, runLog, words[1], words[2], atText ? at : std::nullopt, toFolder,
+                                  json);
         }
         if (command == "next-run") {
             return CommandNextRun(ini, words[1], *at, lastRun);
