@@ -95,7 +95,7 @@ const std::vector<TCliCommand>& CliCommands() {
          {"PROJECT", "PATH"},
          "copy back the newest version of PATH (of each file below it, for a folder) kept at or before --at "
          "(default: the newest) to its place in the receiving folder, or to DIR/PATH; a file it replaces is "
-         "kept as a version first"},
+         "kept as a version first; the restore is logged as a run of its own"},
     };
     return commands;
 }
@@ -131,7 +131,7 @@ const std::vector<TCliOption>& CliOptions() {
         {"--json",
          "",
          "",
-         {"sync", "run-job"},
+         {"sync", "run-job", "restore"},
          "print one JSON object on standard output when the run ends (schema in the README)"},
         {"--force-delete",
          "",

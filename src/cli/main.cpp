@@ -5,6 +5,7 @@
 #include "CommandTable.h"
 #include "Commands.h"
 #include "NextRunCommand.h"
+#include "RestoreCommand.h"
 #include "StaleCommand.h"
 #include "StopSignal.h"
 #include "VersionsCommand.h"
@@ -117,7 +118,8 @@ int main(int argc, char** argv) {
                                    words.size() > 2 ? std::optional<std::string>(words[2]) : std::nullopt);
         }
         if (isRestore) {
-            return CommandRestore(ini, words[1], words[2], atText ? at : std::nullopt, toFolder);
+            return CommandRestore(ini, runLog, words[1], words[2], atText ? at : std::nullopt, toFolder,
+                                  json);
         }
         if (command == "next-run") {
             return CommandNextRun(ini, words[1], *at, lastRun);

@@ -172,7 +172,7 @@ std::string RestoreVersion(const std::string& versionRoot, const TVersionFile& v
     const TFd targetFolder(
         rootFd.Get() < 0 ? -1 : OpenParentBelowRoot(rootFd.Get(), version.FPath, true, targetName));
     if (targetFolder.Get() < 0) {
-        return root + version.FPath + ": " + WalkErrorText(errno);
+        return WalkErrorText(errno);
     }
     struct stat st {};
     if (fstatat(sourceFolder.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -184,16 +184,16 @@ std::string RestoreVersion(const std::string& versionRoot, const TVersionFile& v
         std::vector<char> target(static_cast<std::size_t>(st.st_size) + 2);
         const ssize_t length = readlinkat(sourceFolder.Get(), name.c_str(), target.data(), target.size() - 1);
         if (length < 0) {
-            return ErrorText(errno);
+            return runPath + PathDelim + version.FPath + ": " + ErrorText(errno);
         }
         target[static_cast<std::size_t>(length)] = '\0';
         if (std::string why = keeper.Keep(targetFolder.Get(), targetName); !why.empty()) {
-            return root + version.FPath + ": " + why;
+            return why;
         }
         if (symlinkat(target.data(), targetFolder.Get(), targetName.c_str()) != 0) {
             const int error = errno;
             keeper.PutBack(targetFolder.Get(), targetName);
-            return root + version.FPath + ": " + ErrorText(error);
+            return ErrorText(error);
         }
         return {};
     }
@@ -208,7 +208,7 @@ std::string RestoreVersion(const std::string& versionRoot, const TVersionFile& v
     std::string reason;
     if (!CopyOpenFileAt(source.Get(), opened, targetFolder.Get(), targetName, false, {}, reason, false,
                         &keeper)) {
-        return root + version.FPath + ": " + (reason.empty() ? "copy failed" : reason);
+        return (reason.empty() ? "copy failed" : reason);
     }
     return {};
 }
