@@ -2,6 +2,7 @@
 
 #include "ApplyRootedPath.h"
 #include "DeferredRelease.h"
+#include "LinkOverFolder.h"
 #include "Links.h"
 #include "Versions.h"
 #include "config/CustomPublic.h"
@@ -129,7 +130,8 @@ int TPhaseItems::OpenParent(const std::string& line, bool create, std::string& n
     const int fd =
         OpenParentBelowRoot(rootFd, line, create, name, create && FOptions.FLinks == TLinkMode::Link);
     if (fd < 0) {
-        reason = WalkErrorText(errno);
+        FParentError = errno;
+        reason = WalkErrorText(FParentError);
         return -1;
     }
     FParentFd.Reset(fd);
@@ -204,7 +206,7 @@ std::string TPhaseItems::Update(const std::string& line) {
         return reason;
     }
     if (FOptions.FLinks == TLinkMode::Link && IsLinkPath(FOptions.FSourceRoot + line)) {
-        return CopyLinkAt(FOptions.FSourceRoot + line, parent, name, false);
+        return CopyLinkOverFolder(parent, line, name);
     }
     if (!FOptions.FDeployMode && FOptions.FUpdateReadOnly) {
         AllowOwnerWriteAt(parent, name);
@@ -225,11 +227,39 @@ std::string TPhaseItems::Update(const std::string& line) {
     return Copy(parent, line, name, false);
 }
 
+// The source's link replaces whatever the target has; a folder with contents
+// only when surplus entries are deleted, and then its contents go first, each
+// as the delete phase deletes it (kept as a version with versioning on).
+std::string TPhaseItems::CopyLinkOverFolder(int folderFd, const std::string& line, const std::string& name) {
+    const std::string sourceLink = FOptions.FSourceRoot + line;
+    if (std::string reason = CopyLinkAt(sourceLink, folderFd, name, false);
+        reason != ReasonFolderStandsThere || !FOptions.FDeleteSurplus) {
+        return reason;
+    }
+    std::string reason;
+    const TStringList surplus = DeleteLinesBelowFolder(FOptions, line, reason);
+    if (!reason.empty()) {
+        return reason;
+    }
+    TPhaseItems deletions(TApplyPhase::Delete, FOptions, FStopRequested);
+    for (const std::string& entry : surplus) {
+        if (StopRequestedBy(FStopRequested)) {
+            return "stopped before the folder was emptied";
+        }
+        if (const std::string failed = deletions.Run(entry); !failed.empty()) {
+            return FOptions.FTargetRoot + entry + ": " + failed;
+        }
+    }
+    return CopyLinkAt(sourceLink, folderFd, name, false);
+}
+
 std::string TPhaseItems::Delete(const std::string& line) {
     std::string name, reason;
     const int parent(OpenParent(line, false, name, reason));
     if (parent < 0) {
-        return reason;
+        // With links kept as links, a link on the way is one that took the
+        // place of a surplus folder earlier in this run: what lay in it is gone.
+        return FOptions.FLinks == TLinkMode::Link && FParentError == ELOOP ? std::string() : reason;
     }
     if (FOptions.FUpdateReadOnly) {
         AllowOwnerWriteAt(parent, name);
@@ -237,6 +267,9 @@ std::string TPhaseItems::Delete(const std::string& line) {
         return ReasonReadOnly;
     }
     if (TFmCustomPublic::IsFolderEntry(line)) {
+        if (FOptions.FLinks == TLinkMode::Link && IsLinkAt(parent, name)) {
+            return {}; // the folder gave way to the source's link earlier in this run
+        }
         if (FOptions.FRelease != nullptr) {
             FOptions.FRelease->WaitUntilAllReleased();
         }

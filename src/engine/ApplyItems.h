@@ -46,6 +46,7 @@ private:
     std::string Create(const std::string& line);
     std::string Update(const std::string& line);
     std::string Delete(const std::string& line);
+    std::string CopyLinkOverFolder(int folderFd, const std::string& line, const std::string& name);
 
     const TApplyPhase FPhase;
     const TApplyOptions& FOptions;
@@ -55,6 +56,7 @@ private:
     // The folder of the last line, kept open while the following lines share it.
     TFd FParentFd;
     std::string FParentPath;
+    int FParentError = 0; // the errno of the last walk that failed
     bool FParentSwept = false;
     TSweptFolders FOwnSwept;
     TSweptFolders& FSwept;

@@ -30,14 +30,18 @@ bool IsFolder(const TFileFacts& facts) {
     return facts.FExists && facts.FIsFolder;
 }
 
-bool PassesTimeMode(const TCheckSettings& settings, TDateTime target, TDateTime source) {
+bool PassesTimeMode(const TCheckSettings& settings, const TFileFacts& target, const TFileFacts& source) {
+    if (target.FSize != source.FSize &&
+        EqualOnlyWithinTolerance(target.FModified, source.FModified, settings.FTimeTolerance)) {
+        return true; // an edit within the clock's precision, whatever the time mode
+    }
     switch (settings.FTimeMode) {
     case TimeModeTargetOlder:
-        return CompareModifiedTimes(target, source, settings.FTimeTolerance) < 0;
+        return CompareModifiedTimes(target.FModified, source.FModified, settings.FTimeTolerance) < 0;
     case TimeModeTargetNewer:
-        return CompareModifiedTimes(target, source, settings.FTimeTolerance) > 0;
+        return CompareModifiedTimes(target.FModified, source.FModified, settings.FTimeTolerance) > 0;
     case TimeModeDifferent:
-        return CompareModifiedTimes(target, source, settings.FTimeTolerance) != 0;
+        return CompareModifiedTimes(target.FModified, source.FModified, settings.FTimeTolerance) != 0;
     default:
         return true;
     }
@@ -175,7 +179,7 @@ TEntryFacts ReadEntryFacts(const std::string& entry, const TCheckSettings& setti
             return facts;
         }
         if (settings.FCheckSize && !settings.FCompareContent && IsFile(facts.FCounterpart) &&
-            PassesTimeMode(settings, facts.FCounterpart.FModified, facts.FSource.FModified)) {
+            PassesTimeMode(settings, facts.FCounterpart, facts.FSource)) {
             ReadSizesByOpening(entry, counterpart, facts);
         }
     }
@@ -227,7 +231,7 @@ TSourceVerdict Classify(bool isFolder, const TEntryFacts& facts, const TCheckSet
                    ? TSourceVerdict::Update
                    : TSourceVerdict::Skip;
     }
-    if (!PassesTimeMode(settings, facts.FCounterpart.FModified, facts.FSource.FModified)) {
+    if (!PassesTimeMode(settings, facts.FCounterpart, facts.FSource)) {
         return TSourceVerdict::Skip;
     }
     if (settings.FCheckSize && facts.FCounterpart.FSize != facts.FSource.FSize) {

@@ -23,7 +23,8 @@ struct TCheckSettings {
     bool FCheckEditTime = false;
     TDateTime FThreshold; // midnight of the threshold date
     bool FCheckSize = false;
-    // Within it two modification times count as equal, in every time mode.
+    // Within it two modification times count as equal, in every time mode,
+    // unless the sizes differ: then the pair is updated in every time mode.
     TTimeTolerance FTimeTolerance;
     // In deploy mode the deploy folder (with trailing delimiter), else empty:
     // a deploy folder inside the source is left out of the source index.

@@ -185,9 +185,7 @@ std::string CopyLinkAt(const std::string& sourceLink, int folderFd, const std::s
     utimensat(folderFd, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW); // the time is not compared
     const auto fail = [&](int error) {
         unlinkat(folderFd, temporary.c_str(), 0);
-        return error == EISDIR || error == ENOTEMPTY
-                   ? std::string("a folder with contents stands where the link is to go")
-                   : ErrorText(error);
+        return error == EISDIR || error == ENOTEMPTY ? ReasonFolderStandsThere : ErrorText(error);
     };
     if (failIfExists) {
         if (renameat2(folderFd, temporary.c_str(), folderFd, name.c_str(), RENAME_NOREPLACE) == 0) {

@@ -45,11 +45,14 @@ bool LinkAwareCounterpartIsMissing(const std::string& targetEntry, std::string_v
 bool IsLinkAt(int folderFd, const std::string& name);
 bool IsLinkPath(const std::string& path);
 
+// Why a link cannot take the place of a folder with contents.
+inline const std::string ReasonFolderStandsThere = "a folder with contents stands where the link is to go";
+
 // Makes the entry name of the folder open as folderFd a link with the text of
 // the source link: a temporary link is made beside it with the source's time
 // and renamed over the entry, so the entry is never missing half-way. An
 // existing link or file is replaced, an empty folder too; a folder with
-// contents fails the item. With failIfExists anything there fails the item
+// contents fails the item with ReasonFolderStandsThere. With failIfExists anything there fails the item
 // untouched. Returns the reason of a failure, or an empty text.
 std::string CopyLinkAt(const std::string& sourceLink, int folderFd, const std::string& name,
                        bool failIfExists);
