@@ -178,8 +178,9 @@ bool TFolderWatcher::ReadChanges() {
                 }
                 continue;
             }
-            const std::string path =
-                found != FPaths.end() && event->len > 0 ? found->second + "/" + event->name : std::string();
+            const std::string path = found != FPaths.end() && event->len > 0
+                                         ? (found->second == "/" ? "" : found->second) + "/" + event->name
+                                         : std::string();
             if (!path.empty() && LeftOut(path)) {
                 continue; // a left-out folder made, removed or touched
             }
