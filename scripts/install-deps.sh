@@ -15,8 +15,8 @@ packages=(
     xvfb xauth
     # The accessibility test drives the window over the accessibility bus.
     dbus-daemon at-spi2-core python3-pyatspi
-    # pairwell-cli daemon sends its notices with gdbus.
-    libglib2.0-bin
+    # pairwell-cli daemon sends its notices, and takes their actions, over D-Bus.
+    libdbus-1-dev
     # ... and sends Esc to the progress window as a person would.
     xdotool
     # Verified copies hash with xxHash.

@@ -68,12 +68,17 @@ TEST_F(VersionsCliTest, AnUpdateAndADeleteAreKeptListedAndRestored) {
     WriteTextFile(FDir / "src/a.txt", "new a, longer");
     SetModifiedTime(FDir / "src/a.txt", 1'000'000'100);
     ASSERT_EQ(unlink((FDir / "src/sub/b.txt").c_str()), 0);
+    const TDateTime before = Now();
     const TRun sync = Run({"sync", "P"});
     ASSERT_EQ(sync.FStatus, 0) << sync.FErr;
     EXPECT_EQ(sync.FOut, "new: 0 done, 0 failed\nupdate: 1 done, 0 failed\ndelete: 1 done, 0 failed\n");
     EXPECT_EQ(ReadTextFile(FDir / "dst/a.txt"), "new a, longer");
     EXPECT_FALSE(PathExists(FDir / "dst/sub/b.txt"));
-    const auto log = Gb18030ToUtf8(ReadTextFile(FDir / "log/" + FormatLogDate(Now()) + ".xml"));
+    // The day file of the run's start or end: a run may cross midnight.
+    const std::string firstDay = FDir / "log/" + FormatLogDate(before) + ".xml";
+    const std::string lastDay = FDir / "log/" + FormatLogDate(Now()) + ".xml";
+    const auto log =
+        Gb18030ToUtf8(ReadTextFile(firstDay) + (lastDay == firstDay ? "" : ReadTextFile(lastDay)));
     ASSERT_TRUE(log.has_value());
     EXPECT_NE(
         log->find("<ProcessStatus>完成</ProcessStatus>\r\n<VersionCount>2</VersionCount>\r\n<BeginTime>"),
