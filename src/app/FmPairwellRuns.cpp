@@ -29,6 +29,7 @@
 #include <QScreen>
 #include <chrono>
 #include <exception>
+#include <iostream>
 #include <optional>
 
 namespace {
@@ -69,7 +70,11 @@ void TFmPairwell::EndRun(std::exception_ptr failure) {
         try {
             std::rethrow_exception(failure);
         } catch (const std::exception& error) {
-            ShowErrorBox(this, error);
+            if (FTerminating) {
+                std::cerr << "pairwell: " << error.what() << '\n';
+            } else {
+                ShowErrorBox(this, error);
+            }
         }
     }
     if (FCloseAfterRun) {
