@@ -28,14 +28,9 @@ extern "C" void OnTerminationSignal(int signalNumber) {
     errno = savedErrno;
 }
 
-void SetHandler(void (*handler)(int)) {
-    struct sigaction action {};
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-}
+// What the signals did before: given back when the object goes.
+struct sigaction FormerTerm {};
+struct sigaction FormerInt {};
 
 } // namespace
 
@@ -51,14 +46,20 @@ TTerminationSignal::TTerminationSignal(QObject* parent) : QObject(parent) {
         }
         emit Received();
     });
-    SetHandler(OnTerminationSignal);
+    struct sigaction action {};
+    action.sa_handler = OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, &FormerTerm);
+    sigaction(SIGINT, &action, &FormerInt);
 }
 
 TTerminationSignal::~TTerminationSignal() {
     if (FNotifier == nullptr) {
         return;
     }
-    SetHandler(SIG_DFL);
+    sigaction(SIGTERM, &FormerTerm, nullptr);
+    sigaction(SIGINT, &FormerInt, nullptr);
     delete FNotifier;
     close(SignalPipe[0]);
     close(SignalPipe[1]);

@@ -12,7 +12,7 @@ class TTerminationSignal : public QObject {
     Q_OBJECT
 public:
     explicit TTerminationSignal(QObject* parent = nullptr);
-    // Gives the signals their default action back.
+    // Gives the signals back what they did before.
     ~TTerminationSignal() override;
 
 signals:
