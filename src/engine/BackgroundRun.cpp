@@ -2,16 +2,13 @@
 
 #include "Check.h"
 #include "CheckSettings.h"
-#include "DeferredRelease.h"
 #include "DeleteGuard.h"
-#include "FlushFileSystem.h"
 #include "FolderIndex.h"
 #include "ParallelCopies.h"
+#include "RunRelease.h"
 #include "Versions.h"
 #include "config/FileFacts.h"
 #include "config/PathText.h"
-
-#include <optional>
 
 namespace {
 
@@ -105,8 +102,7 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
 
     // A stop during the copy of a phase's last item ends that phase without
     // marking it stopped: the stop test itself is asked once more.
-    std::optional<TDeferredRelease> release(std::in_place);
-    options.FRelease = &*release;
+    TRunRelease release(options);
     const auto stopped = [&](const TPhaseResult& result) {
         return result.FStopped || StopRequestedBy(stopRequested);
     };
@@ -133,9 +129,7 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
         run.FLogBuffer.WriteLogElement("DeleteCount", "0");
         run.FLogBuffer.WriteLogElement("DeleteFailCount", "0");
     }
-    release.reset(); // every replaced file is let go of before the flush
-    // Done means on the device.
-    if (std::string reason; !FlushFileSystem(options.FWriteRoot, reason)) {
+    if (std::string reason; !release.ReleaseAndFlush(options.FWriteRoot, reason)) {
         return Reject(run, ErrorFlushFailed + ": " + reason, options.FWriteRoot);
     }
     return true;
