@@ -2,6 +2,7 @@
 
 #include "ApplyItems.h"
 #include "ParallelApply.h"
+#include "volume/Volume.h"
 
 #include "Plan.h"
 #include <algorithm>
@@ -23,8 +24,24 @@ const TPhaseNames& NamesOf(TApplyPhase phase) {
 
 } // namespace
 
-TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& lines, const TApplyOptions& options,
+TApplyOptions WithVolumes(const TApplyOptions& options) {
+    TApplyOptions opened = options;
+    if (!opened.FSourceVolume) {
+        opened.FSourceVolume = OpenVolume(opened.FSourceRoot);
+    }
+    if (!opened.FTargetVolume) {
+        opened.FTargetVolume = OpenVolume(opened.FTargetRoot);
+    }
+    if (!opened.FWriteVolume) {
+        opened.FWriteVolume =
+            opened.FWriteRoot == opened.FTargetRoot ? opened.FTargetVolume : OpenVolume(opened.FWriteRoot);
+    }
+    return opened;
+}
+
+TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& lines, const TApplyOptions& givenOptions,
                         TLogBuffer& log, TProgressSink& progress, const TStopTest& stopRequested) {
+    const TApplyOptions options = WithVolumes(givenOptions);
     const TPhaseNames& names = NamesOf(phase);
     TPhaseResult result;
     const auto writeCounts = [&] {

@@ -13,6 +13,7 @@
 
 class TVersionStore;
 class TDeferredRelease;
+class TVolume;
 
 enum class TApplyPhase { New, Update, Delete };
 
@@ -36,7 +37,15 @@ struct TApplyOptions {
     int FParallelCopies = 1;
     // Where replaced and deleted files are let go of; null: at once.
     TDeferredRelease* FRelease = nullptr;
+    // The volumes of the source, target and write roots; null: opened on the roots.
+    std::shared_ptr<TVolume> FSourceVolume;
+    std::shared_ptr<TVolume> FTargetVolume;
+    std::shared_ptr<TVolume> FWriteVolume;
 };
+
+// The options with every volume opened on its root (the same volume where the
+// write root is the target root).
+TApplyOptions WithVolumes(const TApplyOptions& options);
 
 struct TPhaseResult {
     int FDone = 0;

@@ -2,80 +2,25 @@
 
 #include "ApplyRootedPath.h"
 #include "DeferredRelease.h"
-#include "Links.h"
 #include "Versions.h"
 #include "config/CustomPublic.h"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-std::string WithoutTrailingDelimiter(const std::string& path) {
-    std::string result = path;
-    while (result.size() > 1 && result.back() == PathDelim) {
-        result.pop_back();
-    }
-    return result;
-}
-
-bool IsFolder(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Creates a root folder and all its missing parents; true when it exists
-// afterwards. Roots are the user's own paths, links on the way included.
-bool ForceFolders(const std::string& folder) {
-    const std::string path = WithoutTrailingDelimiter(folder);
-    if (path.empty() || IsFolder(path)) {
-        return !path.empty();
-    }
-    const auto slash = path.find_last_of(PathDelim);
-    if (slash != std::string::npos && slash > 0) {
-        ForceFolders(path.substr(0, slash));
-    }
-    return mkdir(path.c_str(), 0777) == 0 || IsFolder(path);
-}
-
 // Something exists at the entry that its owner may not write (a link counts as writable).
-bool IsWriteProtectedAt(int folderFd, const std::string& name) {
-    struct stat st {};
-    return fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(st.st_mode) &&
-           (st.st_mode & S_IWUSR) == 0;
-}
-
-// Clearing the read-only attribute: the owner may write again. Links are left alone.
-void AllowOwnerWriteAt(int folderFd, const std::string& name) {
-    struct stat st {};
-    if (fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(st.st_mode) &&
-        (st.st_mode & S_IWUSR) == 0) {
-        fchmodat(folderFd, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
-    }
+bool IsWriteProtected(const TEntryFacts& facts) {
+    return facts.FExists && !facts.FIsLink && (facts.FMode & 0200) == 0;
 }
 
 const std::string ReasonReadOnly = "the target is read-only";
 
 } // namespace
 
-void TSweptFolders::SweepOnce(int folderFd) {
-    struct stat st {};
-    if (fstat(folderFd, &st) != 0) {
-        return;
-    }
-    const std::lock_guard lock(FMutex);
-    if (FSwept.insert({st.st_dev, st.st_ino}).second) {
-        RemoveLeftoverTemporaries(folderFd);
-    }
-}
-
-TPhaseItems::TPhaseItems(TApplyPhase phase, const TApplyOptions& options, const TStopTest& stopRequested,
-                         TSweptFolders* shared)
-    : FPhase(phase), FOptions(options), FStopRequested(stopRequested),
-      FRoot(phase == TApplyPhase::Delete ? options.FTargetRoot : options.FWriteRoot),
-      FSwept(shared != nullptr ? *shared : FOwnSwept) {}
+TPhaseItems::TPhaseItems(TApplyPhase phase, const TApplyOptions& options, const TStopTest& stopRequested)
+    : FPhase(phase), FOptions(options), FStopRequested(stopRequested), FSource(*options.FSourceVolume),
+      FVolume(phase == TApplyPhase::Delete ? *options.FTargetVolume : *options.FWriteVolume) {}
 
 std::string TPhaseItems::RunLine(const std::string& line) {
     if (!IsSafePlanLine(line)) {
@@ -101,139 +46,157 @@ std::string TPhaseItems::Run(const std::string& line) {
     return "unknown phase";
 }
 
-// The root's descriptor, opened once; with create a missing root is made first.
-int TPhaseItems::RootFd(bool create) {
-    if (FRootFd.Get() < 0) {
-        if (create) {
-            ForceFolders(FRoot);
-        }
-        FRootFd.Reset(open(FRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    }
-    return FRootFd.Get();
-}
-
-// Opens the folder of the line's last name, or sets reason. The descriptor
+// Opens the folder of the line's last name, or sets reason. The folder
 // belongs to this object: plans list a folder's entries together, so the
 // next lines mostly need the same folder.
-int TPhaseItems::OpenParent(const std::string& line, bool create, std::string& name, std::string& reason) {
+const TVolumeFolder* TPhaseItems::OpenParent(const std::string& line, bool create, std::string& name,
+                                             std::string& reason) {
     std::string folder;
-    if (SplitPlanLine(line, folder, name) && FParentFd.Get() >= 0 && folder == FParentPath) {
-        return FParentFd.Get();
+    if (SplitPlanLine(line, folder, name) && FParent && folder == FParentPath) {
+        return FParent.get();
     }
-    FParentFd.Close();
-    const int rootFd = RootFd(create);
-    if (rootFd < 0) {
-        reason = WalkErrorText(errno);
-        return -1;
+    FParent = nullptr;
+    const TFolderWalk walk = !create                              ? TFolderWalk::Existing
+                             : FOptions.FLinks == TLinkMode::Link ? TFolderWalk::CreateOverLinks
+                                                                  : TFolderWalk::Create;
+    int error = 0;
+    FParent = FVolume.OpenParent(line, walk, name, error);
+    if (!FParent) {
+        reason = WalkErrorText(error);
+        return nullptr;
     }
-    const int fd =
-        OpenParentBelowRoot(rootFd, line, create, name, create && FOptions.FLinks == TLinkMode::Link);
-    if (fd < 0) {
-        reason = WalkErrorText(errno);
-        return -1;
-    }
-    FParentFd.Reset(fd);
     FParentPath = folder;
     FParentSwept = false;
-    return fd;
+    return FParent.get();
 }
 
-// Before the first copy into a folder, the leftovers of killed copies go.
-void TPhaseItems::SweepOnce(int folderFd) {
-    if (FParentSwept) {
-        return;
-    }
-    FParentSwept = true;
-    FSwept.SweepOnce(folderFd);
-}
-
-std::string TPhaseItems::Copy(int folderFd, const std::string& line, const std::string& name,
+std::string TPhaseItems::Copy(const TVolumeFolder& folder, const std::string& line, const std::string& name,
                               bool failIfExists, TReplacedEntry* replaced) {
-    SweepOnce(folderFd);
+    // Before the first copy into a folder, the leftovers of killed copies go.
+    if (!FParentSwept) {
+        FParentSwept = true;
+        FVolume.SweepTemporaries(folder);
+    }
+    int error = 0;
+    bool notRegular = false;
+    const std::unique_ptr<TReadableFile> source = FSource.OpenFile(line, error, notRegular);
+    if (!source) {
+        // A source that cannot be read fails its item only.
+        return notRegular ? std::string("not a regular file")
+                          : "Cannot open " + FOptions.FSourceRoot + line + ": " + ErrorText(error);
+    }
+    TWriteOptions options;
+    options.FReplace = !failIfExists;
+    options.FVerify = FOptions.FVerifyCopy;
+    options.FStopRequested = &FStopRequested;
+    options.FReplaced = replaced;
     std::string reason;
-    try {
-        if (CopyOneFileAt(FOptions.FSourceRoot + line, folderFd, name, failIfExists, FStopRequested, reason,
-                          FOptions.FVerifyCopy, replaced)) {
-            return {};
-        }
-    } catch (const EInOutError& error) {
-        return error.what(); // a source that cannot be read fails its item only
+    if (FVolume.WriteFile(folder, name, *source, options, reason)) {
+        return {};
     }
     return reason.empty() ? "copy failed" : reason;
 }
 
+namespace {
+
+// Makes name of folder a link with the text of the source link at line.
+std::string CopyLink(TVolume& source, const std::string& line, TVolume& target, const TVolumeFolder& folder,
+                     const std::string& name, bool failIfExists) {
+    const TEntryFacts facts = source.Facts(line, false);
+    if (!facts.FExists) {
+        return ErrorText(facts.FError != 0 ? facts.FError : ENOENT);
+    }
+    if (!facts.FIsLink) {
+        return "the source is no longer a symbolic link";
+    }
+    std::string text;
+    if (const int error = source.ReadLink(line, text); error != 0) {
+        return ErrorText(error);
+    }
+    const int error = target.MakeLink(folder, name, text, facts.FModifiedNs, !failIfExists);
+    if (error == 0) {
+        return {};
+    }
+    return error == EISDIR || error == ENOTEMPTY ? "a folder with contents stands where the link is to go"
+                                                 : ErrorText(error);
+}
+
+} // namespace
+
 std::string TPhaseItems::Create(const std::string& line) {
     std::string name, reason;
-    const int parent(OpenParent(line, true, name, reason));
-    if (parent < 0) {
+    const TVolumeFolder* parent = OpenParent(line, true, name, reason);
+    if (parent == nullptr) {
         return reason;
     }
     const bool links = FOptions.FLinks == TLinkMode::Link;
     if (!TFmCustomPublic::IsFolderEntry(line)) {
-        if (links && IsLinkPath(FOptions.FSourceRoot + line)) {
-            return CopyLinkAt(FOptions.FSourceRoot + line, parent, name, true);
+        if (links && FSource.Facts(line, false).FIsLink) {
+            return CopyLink(FSource, line, FVolume, *parent, name, true);
         }
         // A link where the source has a file is replaced by the copy, never followed.
-        return Copy(parent, line, name, !(links && IsLinkAt(parent, name)));
+        return Copy(*parent, line, name, !(links && FVolume.FactsAt(*parent, name).FIsLink));
     }
-    if (mkdirat(parent, name.c_str(), 0777) == 0) {
+    int error = FVolume.MakeFolder(*parent, name);
+    if (error == 0) {
         return {};
     }
-    int error = errno;
-    if (links && error == EEXIST && IsLinkAt(parent, name)) {
-        unlinkat(parent, name.c_str(), 0); // the link gives way to the folder
-        if (mkdirat(parent, name.c_str(), 0777) == 0) {
+    if (links && error == EEXIST && FVolume.FactsAt(*parent, name).FIsLink) {
+        FVolume.RemoveFile(*parent, name); // the link gives way to the folder
+        error = FVolume.MakeFolder(*parent, name);
+        if (error == 0) {
             return {};
         }
-        error = errno;
     }
-    struct stat st {};
-    if (error == EEXIST && fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (S_ISDIR(st.st_mode)) {
-            return {};
+    if (error == EEXIST) {
+        const TEntryFacts existing = FVolume.FactsAt(*parent, name);
+        if (existing.FExists) {
+            if (existing.FIsFolder) {
+                return {};
+            }
+            return WalkErrorText(existing.FIsLink ? ELOOP : EEXIST);
         }
-        return WalkErrorText(S_ISLNK(st.st_mode) ? ELOOP : EEXIST);
     }
     return WalkErrorText(error);
 }
 
 std::string TPhaseItems::Update(const std::string& line) {
     std::string name, reason;
-    const int parent(OpenParent(line, FOptions.FDeployMode, name, reason));
-    if (parent < 0) {
+    const TVolumeFolder* parent = OpenParent(line, FOptions.FDeployMode, name, reason);
+    if (parent == nullptr) {
         return reason;
     }
-    if (FOptions.FLinks == TLinkMode::Link && IsLinkPath(FOptions.FSourceRoot + line)) {
-        return CopyLinkAt(FOptions.FSourceRoot + line, parent, name, false);
+    if (FOptions.FLinks == TLinkMode::Link && FSource.Facts(line, false).FIsLink) {
+        return CopyLink(FSource, line, FVolume, *parent, name, false);
     }
     if (!FOptions.FDeployMode && FOptions.FUpdateReadOnly) {
-        AllowOwnerWriteAt(parent, name);
+        FVolume.AllowOwnerWrite(*parent, name);
     }
     // Renaming over a file would replace it even where writing is refused.
-    if (IsWriteProtectedAt(parent, name)) {
+    if (IsWriteProtected(FVolume.FactsAt(*parent, name))) {
         return ReasonReadOnly;
     }
     if (FOptions.FVersions) {
         // The old file is kept once the new copy is complete, just before the copy takes its place.
-        TVersionKeeper keeper(*FOptions.FVersions, line);
-        return Copy(parent, line, name, false, &keeper);
+        TVersionKeeper keeper(*FOptions.FVersions, FVolume, line);
+        return Copy(*parent, line, name, false, &keeper);
     }
     if (FOptions.FRelease != nullptr) {
-        TReleasedLater released(*FOptions.FRelease);
-        return Copy(parent, line, name, false, &released);
+        TReleasedLater released(*FOptions.FRelease, FVolume);
+        return Copy(*parent, line, name, false, &released);
     }
-    return Copy(parent, line, name, false);
+    return Copy(*parent, line, name, false);
 }
 
 std::string TPhaseItems::Delete(const std::string& line) {
     std::string name, reason;
-    const int parent(OpenParent(line, false, name, reason));
-    if (parent < 0) {
+    const TVolumeFolder* parent = OpenParent(line, false, name, reason);
+    if (parent == nullptr) {
         return reason;
     }
     if (FOptions.FUpdateReadOnly) {
-        AllowOwnerWriteAt(parent, name);
-    } else if (IsWriteProtectedAt(parent, name)) {
+        FVolume.AllowOwnerWrite(*parent, name);
+    } else if (IsWriteProtected(FVolume.FactsAt(*parent, name))) {
         return ReasonReadOnly;
     }
     if (TFmCustomPublic::IsFolderEntry(line)) {
@@ -241,23 +204,17 @@ std::string TPhaseItems::Delete(const std::string& line) {
             FOptions.FRelease->WaitUntilAllReleased();
         }
         // Only an empty folder goes; leftovers of killed copies do not count.
-        const TFd folder(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (folder.Get() >= 0) {
-            RemoveLeftoverTemporaries(folder.Get());
-        }
-        if (unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0) {
-            return WalkErrorText(errno);
-        }
-        return {};
+        const int error = FVolume.RemoveFolder(*parent, name);
+        return error == 0 ? std::string() : WalkErrorText(error);
     }
     if (FOptions.FVersions) {
-        return FOptions.FVersions->DeleteByKeeping(parent, name, line);
+        return FOptions.FVersions->DeleteByKeeping(FVolume, *parent, name, line);
     }
-    const int held = FOptions.FRelease != nullptr ? FOptions.FRelease->Hold(parent, name) : -1;
-    const bool removed = unlinkat(parent, name.c_str(), 0) == 0;
-    const int error = errno;
-    if (held >= 0) {
-        FOptions.FRelease->Release(held);
+    std::unique_ptr<THeldEntry> held =
+        FOptions.FRelease != nullptr ? FOptions.FRelease->Hold(FVolume, *parent, name) : nullptr;
+    const int error = FVolume.RemoveFile(*parent, name);
+    if (held) {
+        FOptions.FRelease->Release(std::move(held));
     }
-    return removed ? std::string() : WalkErrorText(error);
+    return error == 0 ? std::string() : WalkErrorText(error);
 }

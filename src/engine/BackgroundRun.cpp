@@ -4,12 +4,12 @@
 #include "CheckSettings.h"
 #include "DeferredRelease.h"
 #include "DeleteGuard.h"
-#include "FlushFileSystem.h"
 #include "FolderIndex.h"
 #include "ParallelCopies.h"
 #include "Versions.h"
 #include "config/FileFacts.h"
 #include "config/PathText.h"
+#include "volume/Volume.h"
 
 #include <optional>
 
@@ -96,6 +96,8 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     if (DeleteGuardRefuses(run)) {
         return false;
     }
+    // One volume per folder for the whole run: the phases share its open folders and sweeps.
+    options = WithVolumes(options);
     options.FVersions = VersionStoreFor(project, ini.FileName(), options.FWriteRoot, run.FBeginTime);
     run.FVersions = options.FVersions;
 
@@ -134,7 +136,7 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     }
     release.reset(); // every replaced file is let go of before the flush
     // Done means on the device.
-    if (std::string reason; !FlushFileSystem(options.FWriteRoot, reason)) {
+    if (std::string reason; !options.FWriteVolume->Flush(reason)) {
         return Reject(run, ErrorFlushFailed + ": " + reason, options.FWriteRoot);
     }
     return true;

@@ -8,6 +8,7 @@
 #include "Versions.h"
 #include "config/CustomPublic.h"
 #include "config/FileFacts.h"
+#include "volume/Volume.h"
 
 #include <atomic>
 #include <cerrno>
@@ -16,7 +17,6 @@
 #include <exception>
 #include <functional>
 #include <string_view>
-#include <sys/stat.h>
 #include <thread>
 #include <unordered_set>
 #include <vector>
@@ -104,7 +104,7 @@ private:
 
 // What a source entry's comparison needs to know about both sides. FError is
 // the errno of the look-up that failed (of the source when FErrorOnSource).
-struct TEntryFacts {
+struct TPairFacts {
     TFileFacts FSource;
     TFileFacts FCounterpart;
     int FError = 0;
@@ -113,13 +113,26 @@ struct TEntryFacts {
     bool FContentDiffers = false; // only with the content comparison
 };
 
+// The size of a file by opening it for reading: 0, or the errno of the failure.
+int ReadSizeByOpening(TVolume& volume, std::string_view relative, std::int64_t& size) {
+    int error = 0;
+    bool notRegular = false;
+    const std::unique_ptr<TReadableFile> file = volume.OpenFile(relative, error, notRegular);
+    if (file) {
+        size = file->Facts().FSize;
+    }
+    return error;
+}
+
 // With the equal-size rule the sizes are read by opening both files, so that
 // a file that cannot be read is an error here rather than a failed update.
-void ReadSizesByOpening(const std::string& entry, const std::string& counterpart, TEntryFacts& facts) {
-    if (const int error = ReadFileSizeByOpening(entry, facts.FSource.FSize); error != 0) {
+void ReadSizesByOpening(std::string_view relative, const TCheckSettings& settings, TPairFacts& facts) {
+    if (const int error = ReadSizeByOpening(*settings.FSourceVolume, relative, facts.FSource.FSize);
+        error != 0) {
         facts.FError = error;
         facts.FErrorOnSource = true;
-    } else if (const int targetError = ReadFileSizeByOpening(counterpart, facts.FCounterpart.FSize);
+    } else if (const int targetError =
+                   ReadSizeByOpening(*settings.FTargetVolume, relative, facts.FCounterpart.FSize);
                targetError != 0) {
         facts.FError = targetError;
     }
@@ -129,27 +142,32 @@ bool PassesThreshold(const TFileFacts& source, const TCheckSettings& settings) {
     return !(settings.FCheckEditTime && source.FModified < settings.FThreshold);
 }
 
-TEntryFacts ReadEntryFacts(const std::string& entry, const TCheckSettings& settings) {
-    TEntryFacts facts;
-    const std::string counterpart = settings.FTargetRoot + entry.substr(settings.FSourceRoot.size());
+// The facts of one side: links followed, or (with links listed or skipped) not.
+TFileFacts SideFacts(TVolume& volume, std::string_view relative, bool linkAware, bool& isLink) {
+    TEntryFacts facts = volume.Facts(relative, !linkAware);
+    isLink = linkAware && facts.FIsLink;
+    return static_cast<TFileFacts&>(facts);
+}
+
+TPairFacts ReadEntryFacts(std::string_view relative, const TCheckSettings& settings) {
+    TPairFacts facts;
+    TVolume& source = *settings.FSourceVolume;
+    TVolume& target = *settings.FTargetVolume;
     // With links listed or skipped, no link is followed on either side.
     const bool linkAware = settings.FLinks != TLinkMode::File;
     const auto readCounterpart = [&] {
-        if (linkAware && !NoLinkOnTheWay(settings.FTargetRoot,
-                                         std::string_view(entry).substr(settings.FSourceRoot.size()))) {
+        if (linkAware && !NoLinkOnTheWay(target, relative)) {
             facts.FLinks.FBehindLink = true;
             return;
         }
-        facts.FCounterpart = linkAware ? ReadFileFactsNoFollow(counterpart, facts.FLinks.FTargetIsLink)
-                                       : ReadFileFacts(counterpart);
+        facts.FCounterpart = SideFacts(target, relative, linkAware, facts.FLinks.FTargetIsLink);
         facts.FError = facts.FCounterpart.FError;
     };
-    if (TFmCustomPublic::IsFolderEntry(entry)) {
+    if (!relative.empty() && relative.back() == PathDelim) {
         readCounterpart();
         return facts;
     }
-    facts.FSource =
-        linkAware ? ReadFileFactsNoFollow(entry, facts.FLinks.FSourceIsLink) : ReadFileFacts(entry);
+    facts.FSource = SideFacts(source, relative, linkAware, facts.FLinks.FSourceIsLink);
     if (facts.FSource.FError != 0) {
         facts.FError = facts.FSource.FError;
         facts.FErrorOnSource = true;
@@ -164,10 +182,10 @@ TEntryFacts ReadEntryFacts(const std::string& entry, const TCheckSettings& setti
         if (facts.FLinks.FSourceIsLink || facts.FLinks.FTargetIsLink) {
             std::string sourceText, targetText;
             if (facts.FLinks.FSourceIsLink && facts.FLinks.FTargetIsLink) {
-                if (const int error = ReadLinkText(entry, sourceText); error != 0) {
+                if (const int error = source.ReadLink(relative, sourceText); error != 0) {
                     facts.FError = error;
                     facts.FErrorOnSource = true;
-                } else if (const int targetError = ReadLinkText(counterpart, targetText); targetError != 0) {
+                } else if (const int targetError = target.ReadLink(relative, targetText); targetError != 0) {
                     facts.FError = targetError;
                 }
                 facts.FLinks.FSameText = facts.FError == 0 && sourceText == targetText;
@@ -176,7 +194,7 @@ TEntryFacts ReadEntryFacts(const std::string& entry, const TCheckSettings& setti
         }
         if (settings.FCheckSize && !settings.FCompareContent && IsFile(facts.FCounterpart) &&
             PassesTimeMode(settings, facts.FCounterpart.FModified, facts.FSource.FModified)) {
-            ReadSizesByOpening(entry, counterpart, facts);
+            ReadSizesByOpening(relative, settings, facts);
         }
     }
     return facts;
@@ -186,7 +204,7 @@ TEntryFacts ReadEntryFacts(const std::string& entry, const TCheckSettings& setti
 // target alone, and what lies behind it; links = link replaces it with the
 // source's entry. A source link is new where the target has nothing, and
 // updated where the target holds another text or something else.
-TSourceVerdict ClassifyLinked(bool isFolder, const TEntryFacts& facts, const TCheckSettings& settings) {
+TSourceVerdict ClassifyLinked(bool isFolder, const TPairFacts& facts, const TCheckSettings& settings) {
     if (settings.FLinks == TLinkMode::Skip) {
         return TSourceVerdict::Skip;
     }
@@ -203,7 +221,7 @@ TSourceVerdict ClassifyLinked(bool isFolder, const TEntryFacts& facts, const TCh
                                                                 : TSourceVerdict::Update;
 }
 
-TSourceVerdict Classify(bool isFolder, const TEntryFacts& facts, const TCheckSettings& settings) {
+TSourceVerdict Classify(bool isFolder, const TPairFacts& facts, const TCheckSettings& settings) {
     if (facts.FError != 0) {
         return TSourceVerdict::Error;
     }
@@ -242,11 +260,11 @@ constexpr std::size_t FactsBlock = 32768;
 // The content comparison: pairs of existing files whose sizes agree are read
 // and compared on several threads; every other entry is decided without it.
 bool CompareCandidateContents(const TStringList& sourceIndex, std::size_t begin,
-                              std::vector<TEntryFacts>& facts, const TCheckSettings& settings,
+                              std::vector<TPairFacts>& facts, const TCheckSettings& settings,
                               const TStopTest& stop) {
     std::vector<std::size_t> candidates; // indexes into facts; entry begin + k
     for (std::size_t i = 0; i < facts.size(); ++i) {
-        const TEntryFacts& f = facts[i];
+        const TPairFacts& f = facts[i];
         if (f.FError == 0 && !f.FLinks.FSourceIsLink && !f.FLinks.FTargetIsLink && !f.FLinks.FBehindLink &&
             !TFmCustomPublic::IsFolderEntry(sourceIndex[begin + i]) && IsFile(f.FSource) &&
             IsFile(f.FCounterpart) && PassesThreshold(f.FSource, settings) &&
@@ -255,15 +273,15 @@ bool CompareCandidateContents(const TStringList& sourceIndex, std::size_t begin,
         }
     }
     std::vector<TContentResult> results;
-    const auto pathsOf = [&](std::size_t k, std::string& source, std::string& target) {
-        source = settings.FSourceRoot + sourceIndex[begin + candidates[k]];
-        target = settings.FTargetRoot + source.substr(settings.FSourceRoot.size());
+    const auto pathOf = [&](std::size_t k, std::string& relative) {
+        relative = sourceIndex[begin + candidates[k]];
     };
-    if (!CompareFilePairs(candidates.size(), pathsOf, results, stop)) {
+    if (!CompareFilePairs(*settings.FSourceVolume, *settings.FTargetVolume, candidates.size(), pathOf,
+                          results, stop)) {
         return false;
     }
     for (std::size_t k = 0; k < candidates.size(); ++k) {
-        TEntryFacts& f = facts[candidates[k]];
+        TPairFacts& f = facts[candidates[k]];
         f.FContentDiffers = results[k].FDiffers;
         f.FError = results[k].FError;
         f.FErrorOnSource = results[k].FErrorOnSource;
@@ -271,21 +289,22 @@ bool CompareCandidateContents(const TStringList& sourceIndex, std::size_t begin,
     return true;
 }
 
-// Whether the source counterpart of a target entry is missing (or of the
-// other kind); error gets the errno of a look-up that could not tell.
-bool CounterpartIsMissing(const std::string& entry, const TCheckSettings& settings, int& error) {
+// Whether the source counterpart of a target entry (relative below both
+// roots) is missing (or of the other kind); error gets the errno of a look-up
+// that could not tell.
+bool CounterpartIsMissing(std::string_view relative, const TCheckSettings& settings, int& error) {
     if (settings.FLinks == TLinkMode::Link) {
-        return LinkAwareCounterpartIsMissing(
-            entry, std::string_view(entry).substr(settings.FTargetRoot.size()), settings.FSourceRoot, error);
+        return LinkAwareCounterpartIsMissing(*settings.FSourceVolume, *settings.FTargetVolume, relative,
+                                             error);
     }
-    const std::string counterpart = settings.FSourceRoot + entry.substr(settings.FTargetRoot.size());
-    struct stat st {};
-    if (stat(counterpart.c_str(), &st) != 0) {
-        error = MeansAbsent(errno) ? 0 : errno;
+    const TEntryFacts counterpart = settings.FSourceVolume->Facts(relative, true);
+    if (!counterpart.FExists) {
+        error = counterpart.FError;
         return error == 0;
     }
     error = 0;
-    return TFmCustomPublic::IsFolderEntry(entry) != S_ISDIR(st.st_mode);
+    const bool folderEntry = !relative.empty() && relative.back() == PathDelim;
+    return folderEntry != counterpart.FIsFolder;
 }
 
 // The delete pass: walks the target tree and decides, entry by entry, what
@@ -339,7 +358,7 @@ private:
     void Run() {
         try {
             const TStopTest abandoned = [this] { return Abandoned(); };
-            BuildFolderIndex(FSettings.FTargetRoot, FSettings.FIncludeTypes, FSettings.FExcludeTypes,
+            BuildFolderIndex(*FSettings.FTargetVolume, FSettings.FIncludeTypes, FSettings.FExcludeTypes,
                              FSettings.FIncludePaths, FSettings.FExcludePaths, FIndex,
                              FSettings.FIncludeFolders, true, true, abandoned, &FErrors, FSettings.FLinks);
             LeaveOutVersionFolder(FIndex, FSettings.FTargetRoot, FSettings.FTargetRoot,
@@ -369,7 +388,7 @@ private:
                     continue;
                 }
                 int error = 0;
-                FSurplus[i] = CounterpartIsMissing(FIndex[i], FSettings, error);
+                FSurplus[i] = CounterpartIsMissing(relative, FSettings, error);
                 if (error != 0) {
                     FErrors.push_back({FSettings.FSourceRoot + std::string(relative), ErrorText(error)});
                 }
@@ -463,17 +482,32 @@ private:
 
 } // namespace
 
-TSourceVerdict ClassifySourceEntry(const std::string& entry, const TCheckSettings& settings) {
-    return Classify(TFmCustomPublic::IsFolderEntry(entry), ReadEntryFacts(entry, settings), settings);
+TCheckSettings WithVolumes(const TCheckSettings& settings) {
+    TCheckSettings opened = settings;
+    if (!opened.FSourceVolume) {
+        opened.FSourceVolume = OpenVolume(opened.FSourceRoot);
+    }
+    if (!opened.FTargetVolume) {
+        opened.FTargetVolume = OpenVolume(opened.FTargetRoot);
+    }
+    return opened;
 }
 
-bool IsSurplusTargetEntry(const std::string& entry, const TCheckSettings& settings) {
+TSourceVerdict ClassifySourceEntry(const std::string& entry, const TCheckSettings& givenSettings) {
+    const TCheckSettings settings = WithVolumes(givenSettings);
+    const std::string_view relative = std::string_view(entry).substr(settings.FSourceRoot.size());
+    return Classify(TFmCustomPublic::IsFolderEntry(entry), ReadEntryFacts(relative, settings), settings);
+}
+
+bool IsSurplusTargetEntry(const std::string& entry, const TCheckSettings& givenSettings) {
+    const TCheckSettings settings = WithVolumes(givenSettings);
     int error = 0;
-    return CounterpartIsMissing(entry, settings, error);
+    return CounterpartIsMissing(std::string_view(entry).substr(settings.FTargetRoot.size()), settings, error);
 }
 
-bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progress,
+bool RunCheck(const TCheckSettings& givenSettings, TPlan& plan, TProgressSink& progress,
               const TStopTest& stopRequested) {
+    const TCheckSettings settings = WithVolumes(givenSettings);
     plan.Clear();
     ForgetLinkLookups();
     TLatchedStop latch(stopRequested);
@@ -485,7 +519,7 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
     TTargetPass targetPass(settings);
 
     progress.ShowStatus(CheckStatusSourceIndex);
-    BuildFolderIndex(settings.FSourceRoot, settings.FIncludeTypes, settings.FExcludeTypes,
+    BuildFolderIndex(*settings.FSourceVolume, settings.FIncludeTypes, settings.FExcludeTypes,
                      settings.FIncludePaths, settings.FExcludePaths, sourceIndex, settings.FIncludeFolders,
                      false, true, stop, &sourceErrors, settings.FLinks, true);
     if (latch.Stopped()) {
@@ -507,16 +541,13 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
     // core first, and the entries are then classified in order.
     // A block at a time: the facts of a big tree never pile up.
     progress.ResetProgress(sourceIndex.size());
-    std::vector<TEntryFacts> facts;
+    std::vector<TPairFacts> facts;
     for (std::size_t begin = 0; begin < sourceIndex.size(); begin += FactsBlock) {
         const std::size_t end = std::min(begin + FactsBlock, sourceIndex.size());
-        facts.assign(end - begin, TEntryFacts{});
+        facts.assign(end - begin, TPairFacts{});
         if (!ParallelFor(
                 end - begin,
-                [&](std::size_t k) {
-                    facts[k] = ReadEntryFacts(settings.FSourceRoot + sourceIndex[begin + k], settings);
-                },
-                stop)) {
+                [&](std::size_t k) { facts[k] = ReadEntryFacts(sourceIndex[begin + k], settings); }, stop)) {
             return false;
         }
         if (settings.FCompareContent &&
@@ -528,7 +559,7 @@ bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progre
                 return false;
             }
             const std::string& relative = sourceIndex[i];
-            const TEntryFacts& f = facts[i - begin];
+            const TPairFacts& f = facts[i - begin];
             const std::string entry = settings.FSourceRoot + relative;
             progress.ShowItem(CheckItemPrefix, entry);
             switch (Classify(TFmCustomPublic::IsFolderEntry(relative), f, settings)) {

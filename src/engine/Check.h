@@ -6,7 +6,9 @@
 #include "StopTest.h"
 #include "TimeTolerance.h"
 #include "config/DateTime.h"
+#include "volume/Volume.h"
 
+#include <memory>
 #include <string>
 
 // Everything a check compares by; the roots end with the path delimiter.
@@ -36,7 +38,13 @@ struct TCheckSettings {
     // An existing target file is updated exactly when its size or its bytes
     // differ; the time mode and the equal-size rule then do not apply.
     bool FCompareContent = false;
+    // The volumes on the two roots; null: opened on the roots when the check starts.
+    std::shared_ptr<TVolume> FSourceVolume;
+    std::shared_ptr<TVolume> FTargetVolume;
 };
+
+// The settings with both volumes opened on their roots.
+TCheckSettings WithVolumes(const TCheckSettings& settings);
 
 // Error: the entry or its counterpart could not be examined, so it is in no list.
 enum class TSourceVerdict { Skip, New, Update, Error };

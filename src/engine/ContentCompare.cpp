@@ -1,33 +1,27 @@
 #include "ContentCompare.h"
 
-#include "CopyFile.h"
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
 constexpr std::size_t CompareBlockSize = 1024 * 1024;
 constexpr unsigned MaxReaders = 4;
 
-// Reads up to size bytes, fewer only at the end of the file; -1 on an error.
-ssize_t ReadFull(int fd, char* data, std::size_t size) {
+// Reads up to size bytes at offset, fewer only at the end of the file; -1 on an error.
+long ReadFull(TReadableFile& file, char* data, std::size_t size, std::int64_t offset) {
     std::size_t total = 0;
     while (total < size) {
-        const ssize_t n = read(fd, data + total, size - total);
+        const long n = file.ReadAt(data + total, size - total, offset + static_cast<std::int64_t>(total));
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return -1;
         }
         if (n == 0) {
@@ -35,47 +29,44 @@ ssize_t ReadFull(int fd, char* data, std::size_t size) {
         }
         total += static_cast<std::size_t>(n);
     }
-    return static_cast<ssize_t>(total);
+    return static_cast<long>(total);
 }
 
-// Opens without waiting on a pipe; -1 with errno set when it cannot.
-int OpenForReading(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd >= 0) {
-        fcntl(fd, F_SETFL, O_RDONLY);
-        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+std::unique_ptr<TReadableFile> OpenForReading(TVolume& volume, const std::string& relative, int& error) {
+    bool notRegular = false;
+    std::unique_ptr<TReadableFile> file = volume.OpenFile(relative, error, notRegular);
+    if (file) {
+        file->ExpectSequentialReads();
     }
-    return fd;
+    return file;
 }
 
-TContentResult Compare(const std::string& source, const std::string& target,
+TContentResult Compare(TVolume& sourceVolume, TVolume& targetVolume, const std::string& relative,
                        const std::atomic<bool>* abandon) {
     TContentResult result;
-    const TFd sourceFd(OpenForReading(source));
-    if (sourceFd.Get() < 0) {
-        result.FError = errno;
+    const std::unique_ptr<TReadableFile> source = OpenForReading(sourceVolume, relative, result.FError);
+    if (!source) {
         result.FErrorOnSource = true;
         return result;
     }
-    const TFd targetFd(OpenForReading(target));
-    if (targetFd.Get() < 0) {
-        result.FError = errno;
+    const std::unique_ptr<TReadableFile> target = OpenForReading(targetVolume, relative, result.FError);
+    if (!target) {
         return result;
     }
     static thread_local std::vector<char> sourceBlock, targetBlock;
     sourceBlock.resize(CompareBlockSize);
     targetBlock.resize(CompareBlockSize);
-    for (;;) {
+    for (std::int64_t offset = 0;; offset += static_cast<std::int64_t>(CompareBlockSize)) {
         if (abandon != nullptr && abandon->load(std::memory_order_relaxed)) {
             return result;
         }
-        const ssize_t s = ReadFull(sourceFd.Get(), sourceBlock.data(), CompareBlockSize);
+        const long s = ReadFull(*source, sourceBlock.data(), CompareBlockSize, offset);
         if (s < 0) {
             result.FError = errno;
             result.FErrorOnSource = true;
             return result;
         }
-        const ssize_t t = ReadFull(targetFd.Get(), targetBlock.data(), CompareBlockSize);
+        const long t = ReadFull(*target, targetBlock.data(), CompareBlockSize, offset);
         if (t < 0) {
             result.FError = errno;
             return result;
@@ -92,11 +83,8 @@ TContentResult Compare(const std::string& source, const std::string& target,
 
 } // namespace
 
-TContentResult CompareFileContents(const std::string& source, const std::string& target) {
-    return Compare(source, target, nullptr);
-}
-
-bool CompareFilePairs(std::size_t count, const TPairPaths& pathsOf, std::vector<TContentResult>& results,
+bool CompareFilePairs(TVolume& sourceVolume, TVolume& targetVolume, std::size_t count,
+                      const TPairPath& pathOf, std::vector<TContentResult>& results,
                       const TStopTest& stopRequested) {
     results.assign(count, TContentResult{});
     if (count == 0) {
@@ -108,14 +96,14 @@ bool CompareFilePairs(std::size_t count, const TPairPaths& pathsOf, std::vector<
     std::mutex mutex;
     std::condition_variable finished;
     const auto work = [&] {
-        std::string source, target;
+        std::string relative;
         for (;;) {
             const std::size_t k = next.fetch_add(1, std::memory_order_relaxed);
             if (k >= count || abandon.load(std::memory_order_relaxed)) {
                 break;
             }
-            pathsOf(k, source, target);
-            results[k] = Compare(source, target, &abandon);
+            pathOf(k, relative);
+            results[k] = Compare(sourceVolume, targetVolume, relative, &abandon);
         }
         const std::lock_guard lock(mutex);
         --running;
@@ -143,9 +131,9 @@ bool CompareFilePairs(std::size_t count, const TPairPaths& pathsOf, std::vector<
             if (StopRequestedBy(stopRequested)) {
                 return false;
             }
-            std::string source, target;
-            pathsOf(k, source, target);
-            results[k] = Compare(source, target, nullptr);
+            std::string relative;
+            pathOf(k, relative);
+            results[k] = Compare(sourceVolume, targetVolume, relative, nullptr);
         }
         return true;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "StopTest.h"
+#include "volume/Volume.h"
 
 #include <cstddef>
 #include <functional>
@@ -14,16 +15,12 @@ struct TContentResult {
     bool FErrorOnSource = false;
 };
 
-// The paths of pair k: the source file and the target file.
-using TPairPaths = std::function<void(std::size_t k, std::string& source, std::string& target)>;
+// The path of pair k below both roots.
+using TPairPath = std::function<void(std::size_t k, std::string& relative)>;
 
-// Compares count pairs of files byte for byte, several pairs at a time on
-// their own threads, each pair in large blocks until its first difference (a
-// file that ends before the other differs). The stop test runs on the calling
-// thread only, every few milliseconds; after a stop the readers leave their
-// files at the next block and false is returned. results[k] belongs to pair k.
-bool CompareFilePairs(std::size_t count, const TPairPaths& pathsOf, std::vector<TContentResult>& results,
-                      const TStopTest& stopRequested = {});
-
-// Compares one pair on the calling thread.
-TContentResult CompareFileContents(const std::string& source, const std::string& target);
+// Compares count pairs of files (the source volume's and the target's) byte for byte, several pairs at a time
+// on their own threads, each pair in large blocks until its first difference (a file that ends before the
+// other differs). The stop test runs on the calling thread only, every few milliseconds; after a stop the
+// readers leave their files at the next block and false is returned. results[k] belongs to pair k.
+bool CompareFilePairs(TVolume& source, TVolume& target, std::size_t count, const TPairPath& pathOf,
+                      std::vector<TContentResult>& results, const TStopTest& stopRequested = {});

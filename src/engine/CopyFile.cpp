@@ -71,12 +71,10 @@ public:
     int Fd() const { return FFd.Get(); }
     bool CloseFile() { return FFd.Close(); }
     // Renames the finished copy over the entry (or only where nothing is, with noReplace).
-    bool Commit(const std::string& name, bool noReplace) {
-        if (!noReplace) {
-            if (renameat(FFolderFd, FName.c_str(), FFolderFd, name.c_str()) != 0) {
-                return false;
-            }
-        } else if (!RenameWithoutReplacing(FFolderFd, FName.c_str(), name.c_str())) {
+    bool Commit(const std::string& name, bool noReplace, TLocalWriteSteps& steps) {
+        if (const int error = steps.RenameIntoPlace(FFolderFd, FName.c_str(), name.c_str(), !noReplace);
+            error != 0) {
+            errno = error;
             return false;
         }
         FName.clear();
@@ -218,6 +216,17 @@ bool FailWithErrno(std::string& reason) {
 
 } // namespace
 
+long TLocalWriteSteps::ReadBackAt(int fd, char* data, std::size_t size, off_t offset) {
+    return static_cast<long>(ReadBlockAt(fd, data, size, offset));
+}
+
+int TLocalWriteSteps::RenameIntoPlace(int folderFd, const char* temporary, const char* name, bool replace) {
+    if (replace) {
+        return renameat(folderFd, temporary, folderFd, name) == 0 ? 0 : errno;
+    }
+    return RenameWithoutReplacing(folderFd, temporary, folderFd, name) ? 0 : errno;
+}
+
 bool IsCopyTemporaryName(std::string_view name) {
     if (name.size() != CopyTemporaryPrefix.size() + TemporarySuffixLength ||
         name.substr(0, CopyTemporaryPrefix.size()) != CopyTemporaryPrefix) {
@@ -236,8 +245,8 @@ bool CopyFileInBlocks(int sourceFd, int targetFd, const TStopTest& stopRequested
 }
 
 bool CopyOneFileAt(const std::string& source, int folderFd, const std::string& name, bool failIfExists,
-                   const TStopTest& stopRequested, std::string& reason, bool verify,
-                   TReplacedEntry* replaced) {
+                   const TStopTest& stopRequested, std::string& reason, bool verify, TReplacedEntry* replaced,
+                   const TVolumeFolder* folder, TLocalWriteSteps* steps) {
     struct stat existing {};
     if (failIfExists && fstatat(folderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
         return Fail(reason, ErrorText(EEXIST));
@@ -253,27 +262,23 @@ bool CopyOneFileAt(const std::string& source, int folderFd, const std::string& n
     }
     fcntl(sourceFd.Get(), F_SETFL, O_RDONLY); // reads of a regular file may block as usual
     return CopyOpenFileAt(sourceFd.Get(), sourceStat, folderFd, name, failIfExists, stopRequested, reason,
-                          verify, replaced);
+                          verify, replaced, folder, steps);
 }
 
-bool CopyOpenFileAt(int sourceFd, const struct stat& sourceStat, int folderFd, const std::string& name,
-                    bool failIfExists, const TStopTest& stopRequested, std::string& reason, bool verify,
-                    TReplacedEntry* replaced) {
-    TTemporaryTarget temporary(folderFd);
-    if (temporary.Fd() < 0) {
-        return FailWithErrno(reason);
-    }
-    const bool polled = sourceStat.st_size > SingleCallCopyLimit;
-    if (verify) {
-        if (!CopyVerified(sourceFd, temporary.Fd(), polled, stopRequested, reason)) {
-            return false;
-        }
-    } else if (!CopyContents(sourceFd, temporary.Fd(), polled, stopRequested)) {
-        return errno == ECANCELED ? Fail(reason, "stopped") : FailWithErrno(reason);
-    }
-    const timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
+namespace {
+
+// Sets the source's permission bits and times on the finished temporary,
+// closes it and renames it into place; replaced is asked first.
+TLocalWriteSteps& StepsOr(TLocalWriteSteps* steps) {
+    static TLocalWriteSteps plain;
+    return steps != nullptr ? *steps : plain;
+}
+
+bool CommitCopy(TTemporaryTarget& temporary, mode_t mode, const timespec (&times)[2], const std::string& name,
+                bool failIfExists, std::string& reason, TReplacedEntry* replaced, const TVolumeFolder* folder,
+                TLocalWriteSteps* steps) {
     // FAT and exFAT keep no permissions and refuse modes they cannot store.
-    if ((fchmod(temporary.Fd(), sourceStat.st_mode & 0777) != 0 &&
+    if ((fchmod(temporary.Fd(), mode & 0777) != 0 &&
          !(errno == EPERM && KeepsNoPermissions(temporary.Fd()))) ||
         futimens(temporary.Fd(), times) != 0) {
         return FailWithErrno(reason);
@@ -282,20 +287,84 @@ bool CopyOpenFileAt(int sourceFd, const struct stat& sourceStat, int folderFd, c
         return FailWithErrno(reason);
     }
     if (replaced != nullptr) {
-        if (std::string why = replaced->Keep(folderFd, name); !why.empty()) {
+        if (std::string why = replaced->Keep(*folder, name); !why.empty()) {
             return Fail(reason, why);
         }
     }
     // The rename is the commit point: until it, the old entry stays whole.
-    if (!temporary.Commit(name, failIfExists)) {
+    if (!temporary.Commit(name, failIfExists, StepsOr(steps))) {
         const int error = errno;
         if (replaced != nullptr) {
-            replaced->PutBack(folderFd, name);
+            replaced->PutBack(*folder, name);
         }
         errno = error;
         return FailWithErrno(reason);
     }
     return true;
+}
+
+timespec TimeOf(std::int64_t ns) {
+    timespec time{};
+    time.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    time.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    if (time.tv_nsec < 0) {
+        time.tv_nsec += 1'000'000'000;
+        --time.tv_sec;
+    }
+    return time;
+}
+
+} // namespace
+
+bool CopyOpenFileAt(int sourceFd, const struct stat& sourceStat, int folderFd, const std::string& name,
+                    bool failIfExists, const TStopTest& stopRequested, std::string& reason, bool verify,
+                    TReplacedEntry* replaced, const TVolumeFolder* folder, TLocalWriteSteps* steps) {
+    TTemporaryTarget temporary(folderFd);
+    if (temporary.Fd() < 0) {
+        return FailWithErrno(reason);
+    }
+    const bool polled = sourceStat.st_size > SingleCallCopyLimit;
+    if (verify) {
+        if (!CopyVerified(sourceFd, temporary.Fd(), polled, stopRequested, reason, StepsOr(steps))) {
+            return false;
+        }
+    } else if (!CopyContents(sourceFd, temporary.Fd(), polled, stopRequested)) {
+        return errno == ECANCELED ? Fail(reason, "stopped") : FailWithErrno(reason);
+    }
+    const timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
+    return CommitCopy(temporary, sourceStat.st_mode, times, name, failIfExists, reason, replaced, folder,
+                      steps);
+}
+
+bool CopyReadableAt(TReadableFile& source, int folderFd, const std::string& name, bool failIfExists,
+                    const TStopTest& stopRequested, std::string& reason, TReplacedEntry* replaced,
+                    const TVolumeFolder* folder, TLocalWriteSteps* steps) {
+    TTemporaryTarget temporary(folderFd);
+    if (temporary.Fd() < 0) {
+        return FailWithErrno(reason);
+    }
+    static thread_local std::vector<char> buffer;
+    buffer.resize(CopyBlockSize);
+    std::int64_t offset = 0;
+    for (;;) {
+        if (StopRequestedBy(stopRequested)) {
+            return Fail(reason, "stopped");
+        }
+        const long n = source.ReadAt(buffer.data(), buffer.size(), offset);
+        if (n < 0) {
+            return FailWithErrno(reason);
+        }
+        if (n == 0) {
+            break;
+        }
+        if (!WriteAllAt(temporary.Fd(), buffer.data(), static_cast<std::size_t>(n), offset)) {
+            return FailWithErrno(reason);
+        }
+        offset += n;
+    }
+    const TEntryFacts& facts = source.Facts();
+    const timespec times[2] = {TimeOf(facts.FAccessedNs), TimeOf(facts.FModifiedNs)};
+    return CommitCopy(temporary, facts.FMode, times, name, failIfExists, reason, replaced, folder, steps);
 }
 
 bool CopyOneFile(const std::string& source, const std::string& target, bool failIfExists,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "StopTest.h"
+#include "volume/Volume.h"
 
 #include <cstdint>
 #include <string>
@@ -39,15 +40,15 @@ private:
     int FFd;
 };
 
-// What becomes of the entry that a copy replaces. Keep runs once the copy is
-// complete, just before it takes the entry's place: a reason it returns fails
-// the copy and leaves the entry as it was. PutBack runs when the copy then
-// could not take the place, so that the entry is where it was again.
-class TReplacedEntry {
+// The steps of a local write that a volume may take over: a test volume
+// fails them on cue, as a device or a file system would.
+class TLocalWriteSteps {
 public:
-    virtual ~TReplacedEntry() = default;
-    virtual std::string Keep(int folderFd, const std::string& name) = 0;
-    virtual void PutBack(int folderFd, const std::string& name) = 0;
+    virtual ~TLocalWriteSteps() = default;
+    // Reads back part of a written copy from the device, as ReadBlockAt.
+    virtual long ReadBackAt(int fd, char* data, std::size_t size, off_t offset);
+    // Renames the finished temporary file into place: 0 or the errno.
+    virtual int RenameIntoPlace(int folderFd, const char* temporary, const char* name, bool replace);
 };
 
 // Copies source to the entry name of the folder open as folderFd, so that the
@@ -60,16 +61,25 @@ public:
 // source is copied; opening it never waits (a pipe is refused). Raises
 // EInOutError only when the source cannot be opened or measured; every other
 // failure returns false with the reason (the system's message) in reason.
-// With verify the copy is read back from the disk and compared with what was
+// replaced (with the folder that folderFd belongs to) decides what becomes of
+// the entry replaced. With verify the copy is read back from the disk and compared with what was
 // read from the source before the rename (CopyVerified).
 bool CopyOneFileAt(const std::string& source, int folderFd, const std::string& name, bool failIfExists,
                    const TStopTest& stopRequested, std::string& reason, bool verify = false,
-                   TReplacedEntry* replaced = nullptr);
+                   TReplacedEntry* replaced = nullptr, const TVolumeFolder* folder = nullptr,
+                   TLocalWriteSteps* steps = nullptr);
 
 // CopyOneFileAt from a regular file already open (and measured) as sourceFd.
 bool CopyOpenFileAt(int sourceFd, const struct stat& sourceStat, int folderFd, const std::string& name,
                     bool failIfExists, const TStopTest& stopRequested, std::string& reason,
-                    bool verify = false, TReplacedEntry* replaced = nullptr);
+                    bool verify = false, TReplacedEntry* replaced = nullptr,
+                    const TVolumeFolder* folder = nullptr, TLocalWriteSteps* steps = nullptr);
+
+// CopyOpenFileAt from a file of any volume, read a block at a time (no
+// verification: that needs the source's descriptor).
+bool CopyReadableAt(TReadableFile& source, int folderFd, const std::string& name, bool failIfExists,
+                    const TStopTest& stopRequested, std::string& reason, TReplacedEntry* replaced,
+                    const TVolumeFolder* folder, TLocalWriteSteps* steps = nullptr);
 
 // CopyOneFileAt into the folder of target, reached by its path.
 bool CopyOneFile(const std::string& source, const std::string& target, bool failIfExists,

@@ -1,8 +1,6 @@
 #include "DeferredRelease.h"
 
-#include <fcntl.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace {
 
@@ -34,30 +32,31 @@ TDeferredRelease::~TDeferredRelease() {
     }
 }
 
-int TDeferredRelease::Hold(int folderFd, const std::string& name) {
+std::unique_ptr<THeldEntry> TDeferredRelease::Hold(TVolume& volume, const TVolumeFolder& folder,
+                                                   const std::string& name) {
     {
         const std::lock_guard lock(FMutex);
         if (FThreads.empty() || FHeld >= MostHeld) {
-            return -1;
+            return nullptr;
         }
         ++FHeld;
     }
-    const int fd = openat(folderFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
+    std::unique_ptr<THeldEntry> held = volume.Hold(folder, name);
+    if (!held) {
         const std::lock_guard lock(FMutex);
         --FHeld;
         FReleased.notify_all();
     }
-    return fd;
+    return held;
 }
 
-void TDeferredRelease::Release(int fd) {
-    if (fd < 0) {
+void TDeferredRelease::Release(std::unique_ptr<THeldEntry> held) {
+    if (!held) {
         return;
     }
     {
         const std::lock_guard lock(FMutex);
-        FPending.push_back(fd);
+        FPending.push_back(std::move(held));
     }
     FChanged.notify_one();
 }
@@ -74,10 +73,10 @@ void TDeferredRelease::Run() {
         if (FPending.empty()) {
             return; // ending, and every file released
         }
-        const int fd = FPending.front();
+        std::unique_ptr<THeldEntry> held = std::move(FPending.front());
         FPending.pop_front();
         lock.unlock();
-        close(fd);
+        held.reset();
         lock.lock();
         --FHeld;
         FReleased.notify_all();

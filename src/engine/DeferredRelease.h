@@ -1,9 +1,10 @@
 #pragma once
 
-#include "CopyFile.h"
+#include "volume/Volume.h"
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,11 +23,11 @@ public:
     TDeferredRelease(const TDeferredRelease&) = delete;
     TDeferredRelease& operator=(const TDeferredRelease&) = delete;
 
-    // A reference to the entry as it is now, never through a link; -1 when
+    // A reference to the entry as it is now, never through a link; null when
     // there is nothing to hold or too many are held already.
-    int Hold(int folderFd, const std::string& name);
-    // Releases a descriptor from Hold (-1 is ignored) on the releasing thread.
-    void Release(int fd);
+    std::unique_ptr<THeldEntry> Hold(TVolume& volume, const TVolumeFolder& folder, const std::string& name);
+    // Releases a reference from Hold (null is ignored) on the releasing thread.
+    void Release(std::unique_ptr<THeldEntry> held);
     // Returns once nothing handed over is still held: on NFS a held file
     // that was removed stays behind as a hidden name until then, and its
     // folder could not be removed.
@@ -38,7 +39,7 @@ private:
     std::mutex FMutex;
     std::condition_variable FChanged;
     std::condition_variable FReleased;
-    std::deque<int> FPending;
+    std::deque<std::unique_ptr<THeldEntry>> FPending;
     std::size_t FHeld = 0; // held or pending, within a bound on open descriptors
     bool FEnding = false;
     std::vector<std::thread> FThreads;
@@ -47,18 +48,19 @@ private:
 // The entry a copy replaces, held through the rename and released later.
 class TReleasedLater : public TReplacedEntry {
 public:
-    explicit TReleasedLater(TDeferredRelease& release) : FRelease(release) {}
-    ~TReleasedLater() override { FRelease.Release(FFd); }
+    TReleasedLater(TDeferredRelease& release, TVolume& volume) : FRelease(release), FVolume(volume) {}
+    ~TReleasedLater() override { FRelease.Release(std::move(FHeld)); }
     TReleasedLater(const TReleasedLater&) = delete;
     TReleasedLater& operator=(const TReleasedLater&) = delete;
 
-    std::string Keep(int folderFd, const std::string& name) override {
-        FFd = FRelease.Hold(folderFd, name);
+    std::string Keep(const TVolumeFolder& folder, const std::string& name) override {
+        FHeld = FRelease.Hold(FVolume, folder, name);
         return {};
     }
-    void PutBack(int, const std::string&) override {}
+    void PutBack(const TVolumeFolder&, const std::string&) override {}
 
 private:
     TDeferredRelease& FRelease;
-    int FFd = -1;
+    TVolume& FVolume;
+    std::unique_ptr<THeldEntry> FHeld;
 };

@@ -3,7 +3,7 @@
 #include "BackgroundRun.h"
 #include "config/FileFacts.h"
 
-#include <sys/stat.h>
+#include "volume/Volume.h"
 
 namespace {
 const std::string GuardTextStart = "删除保护: ";
@@ -62,11 +62,10 @@ std::string SourceMarkerProblem(const TProjectRecord& project, const std::string
     if (project.FSourceMarker.empty()) {
         return {};
     }
-    const std::string path = sourceRoot + project.FSourceMarker;
     const std::string start = sourceRoot + ": the marker file \"" + project.FSourceMarker + "\" is ";
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        return start + (MeansAbsent(errno) ? std::string("missing") : ErrorText(errno));
+    const TEntryFacts marker = OpenVolume(sourceRoot)->Facts(project.FSourceMarker, true);
+    if (!marker.FExists) {
+        return start + (marker.FError == 0 ? std::string("missing") : ErrorText(marker.FError));
     }
-    return S_ISDIR(st.st_mode) ? start + "a folder" : std::string();
+    return marker.FIsFolder ? start + "a folder" : std::string();
 }

@@ -4,8 +4,7 @@
 #include "config/FileFacts.h"
 #include "config/PathText.h"
 
-#include <cerrno>
-#include <sys/stat.h>
+#include "volume/Volume.h"
 
 namespace {
 
@@ -23,17 +22,14 @@ bool DeployFolderAcceptable(const std::string& typed, const std::string& resolve
         return false;
     }
     const std::string folder = WithoutTrailingDelimiters(resolved);
-    const TFileFacts facts = ReadFileFacts(folder);
+    const TEntryFacts facts = OpenVolume(folder)->Facts("", true);
     if (facts.FExists) {
         return facts.FIsFolder;
     }
-    return facts.FError == 0 && FolderExists(ExtractFileDir(folder));
+    return facts.FError == 0 && OpenVolume(ExtractFileDir(folder))->Facts("", true).FIsFolder;
 }
 
 bool PrepareDeployFolder(const std::string& resolved) {
-    const std::string folder = WithoutTrailingDelimiters(resolved);
-    if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
-        return false;
-    }
-    return FolderExists(folder);
+    const std::shared_ptr<TVolume> volume = OpenVolume(WithoutTrailingDelimiters(resolved));
+    return volume->MakeRoot(false) == 0 && volume->Facts("", true).FIsFolder;
 }

@@ -1,20 +1,14 @@
 #include "FolderIndex.h"
 
-#include "CopyFile.h"
 #include "config/AsciiCase.h"
 #include "config/CustomPublic.h"
 #include "config/FileFacts.h"
+#include "volume/Volume.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <memory>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -33,37 +27,6 @@ std::string TrimBlanksAndControls(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-struct TDirCloser {
-    void operator()(DIR* dir) const { closedir(dir); }
-};
-using TDirHandle = std::unique_ptr<DIR, TDirCloser>;
-
-TFolderListingHook& ListingHook() {
-    static TFolderListingHook hook;
-    return hook;
-}
-
-// Opens a folder for listing; -1 with errno set when it cannot be.
-int OpenFolderForListing(const std::string& folder, bool followLink) {
-    const TFolderListingHook& hook = ListingHook();
-    if (hook) {
-        if (const int injected = hook(folder); injected != 0) {
-            errno = injected;
-            return -1;
-        }
-    }
-    if (followLink) {
-        return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    }
-    // O_NOFOLLOW holds only for a last name without a trailing delimiter:
-    // "sub/" would be resolved through a link named sub.
-    std::string plain = folder;
-    while (plain.size() > 1 && plain.back() == PathDelim) {
-        plain.pop_back();
-    }
-    return open(plain.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-}
-
 // How a listed name is walked. A symbolic link to a folder is skipped: it is
 // neither listed nor entered, so links cannot lead the walk into a loop or out
 // of the tree. Pipes, sockets and devices are skipped too: only regular files
@@ -72,26 +35,23 @@ int OpenFolderForListing(const std::string& folder, bool followLink) {
 // copy would read it). Unknown means the entry could not be examined.
 enum class EEntryKind : char { File = 'f', Folder = 'd', Skipped = 's', Unknown = 'u' };
 
-EEntryKind KindOfMode(mode_t mode) {
-    if (S_ISREG(mode)) {
+EEntryKind KindOfListed(TListedKind kind) {
+    switch (kind) {
+    case TListedKind::File:
         return EEntryKind::File;
-    }
-    return S_ISDIR(mode) ? EEntryKind::Folder : EEntryKind::Skipped;
-}
-
-EEntryKind KindOfLinkTarget(int folderFd, const char* name, int& error) {
-    struct stat target {};
-    if (fstatat(folderFd, name, &target, 0) != 0) {
-        if (errno == ENOENT) {
-            return EEntryKind::File; // dangling
-        }
-        error = errno;
+    case TListedKind::Folder:
+        return EEntryKind::Folder;
+    case TListedKind::Unknown:
         return EEntryKind::Unknown;
+    default:
+        return EEntryKind::Skipped;
     }
-    return KindOfMode(target.st_mode) == EEntryKind::File ? EEntryKind::File : EEntryKind::Skipped;
 }
 
-EEntryKind KindOfLink(int folderFd, const char* name, TLinkMode links, int& error) {
+EEntryKind KindOfEntry(const TListedEntry& entry, TLinkMode links) {
+    if (entry.FKind != TListedKind::Link) {
+        return KindOfListed(entry.FKind);
+    }
     switch (links) {
     case TLinkMode::Link:
         return EEntryKind::File; // an entry of its own, never followed
@@ -100,32 +60,14 @@ EEntryKind KindOfLink(int folderFd, const char* name, TLinkMode links, int& erro
     case TLinkMode::File:
         break;
     }
-    return KindOfLinkTarget(folderFd, name, error);
-}
-
-EEntryKind KindOfEntry(int folderFd, const dirent& entry, TLinkMode links, int& error) {
-    switch (entry.d_type) {
-    case DT_DIR:
-        return EEntryKind::Folder;
-    case DT_REG:
-        return EEntryKind::File;
-    case DT_LNK:
-        return KindOfLink(folderFd, entry.d_name, links, error);
-    case DT_UNKNOWN: {
-        // Some file systems leave the type out of the listing.
-        struct stat st {};
-        if (fstatat(folderFd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno == ENOENT) {
-                return EEntryKind::Skipped; // gone meanwhile
-            }
-            error = errno;
-            return EEntryKind::Unknown;
-        }
-        return S_ISLNK(st.st_mode) ? KindOfLink(folderFd, entry.d_name, links, error)
-                                   : KindOfMode(st.st_mode);
-    }
+    switch (entry.FTarget) {
+    case TListedKind::File:
+    case TListedKind::Missing:
+        return EEntryKind::File; // a dangling link counts as a file
+    case TListedKind::Unknown:
+        return EEntryKind::Unknown;
     default:
-        return EEntryKind::Skipped; // pipe, socket, device
+        return EEntryKind::Skipped;
     }
 }
 
@@ -142,13 +84,14 @@ struct TListedName {
 // being listed. Everything lives here, so concurrent runs share nothing.
 class TFolderIndexWalk {
 public:
-    TFolderIndexWalk(const std::string& includeTypes, const std::string& excludeTypes,
+    TFolderIndexWalk(TVolume& volume, const std::string& includeTypes, const std::string& excludeTypes,
                      const std::string& includePaths, const std::string& excludePaths, TStringList& index,
                      bool includeFolders, bool targetPass, bool recurse, const TStopTest& stopRequested,
                      std::vector<TItemFailure>* errors, TLinkMode links, bool relative)
-        : FIncludeTypes(LowerAscii(includeTypes)), FExcludeTypes(TrimBlanksAndControls(excludeTypes)),
-          FIndex(index), FIncludeFolders(includeFolders), FTargetPass(targetPass), FRecurse(recurse),
-          FStopRequested(stopRequested), FErrors(errors), FLinks(links), FRelative(relative) {
+        : FVolume(volume), FIncludeTypes(LowerAscii(includeTypes)),
+          FExcludeTypes(TrimBlanksAndControls(excludeTypes)), FIndex(index), FIncludeFolders(includeFolders),
+          FTargetPass(targetPass), FRecurse(recurse), FStopRequested(stopRequested), FErrors(errors),
+          FLinks(links), FRelative(relative) {
         FExcludeTypes = LowerAscii(FExcludeTypes);
         TFmCustomPublic::SplitKeywords(includePaths, FIncludePaths, "|");
         TFmCustomPublic::SplitKeywords(excludePaths, FExcludePaths, "|");
@@ -168,6 +111,7 @@ public:
             FFolder.push_back(PathDelim);
         }
         FEntryStart = FRelative ? FFolder.size() : 0;
+        FVolumeStart = FFolder.size();
         ScanFolder(true);
         return !FStopped;
     }
@@ -188,53 +132,33 @@ private:
         }
         // The whole listing is read and the folder closed before its entries
         // are handled, so one folder is open at a time however deep the tree.
-        std::string listing; // the names one after the other
+        // A subfolder that has become a link since its parent was listed is not followed.
+        TFolderListing& listing = FListing;
+        const int error = FVolume.ListFolder(nullptr, std::string_view(FFolder).substr(FVolumeStart), false,
+                                             FLinks == TLinkMode::File, listing);
+        if (error != 0 && listing.FEntries.empty()) {
+            // A missing folder has no entries; a subfolder that has become a
+            // link or a file since its parent was listed is no folder any more.
+            if (error != ENOENT && (isRoot || (error != ENOTDIR && error != ELOOP))) {
+                AddError(FFolder, error);
+            }
+            return;
+        }
+        if (error != 0) {
+            AddError(FFolder, error); // the listing broke off: the folder is not fully known
+        }
+        std::string nameText; // the names one after the other, kept while the subfolders are walked
+        nameText.swap(listing.FNames);
         std::vector<TListedName> names;
-        {
-            // A subfolder that has become a link since its parent was listed is not followed.
-            const int fd = OpenFolderForListing(FFolder, isRoot);
-            if (fd < 0) {
-                // A missing folder has no entries; a subfolder that has become a
-                // link or a file since its parent was listed is no folder any more.
-                if (errno != ENOENT && (isRoot || (errno != ENOTDIR && errno != ELOOP))) {
-                    AddError(FFolder, errno);
-                }
-                return;
-            }
-            TDirHandle dir(fdopendir(fd));
-            if (!dir) {
-                AddError(FFolder, errno);
-                close(fd);
-                return;
-            }
-            for (;;) {
-                errno = 0;
-                const dirent* entry = readdir(dir.get());
-                if (entry == nullptr) {
-                    if (errno != 0) {
-                        AddError(FFolder, errno); // the listing broke off: the folder is not fully known
-                    }
-                    break;
-                }
-                const char* name = entry->d_name;
-                if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
-                    continue;
-                }
-                if (IsCopyTemporaryName(name)) {
-                    continue; // left by an interrupted copy; the next write here removes it
-                }
-                int error = 0;
-                const EEntryKind kind = KindOfEntry(fd, *entry, FLinks, error);
-                if (kind == EEntryKind::Skipped) {
-                    continue;
-                }
-                const std::size_t length = std::strlen(name);
-                names.push_back({listing.size(), length, kind, error});
-                listing.append(name, length);
+        names.reserve(listing.FEntries.size());
+        for (const TListedEntry& entry : listing.FEntries) {
+            const EEntryKind kind = KindOfEntry(entry, FLinks);
+            if (kind != EEntryKind::Skipped) {
+                names.push_back({entry.FOffset, entry.FLength, kind, entry.FError});
             }
         }
-        const auto nameOf = [&listing](const TListedName& listed) {
-            return std::string_view(listing.data() + listed.FOffset, listed.FLength);
+        const auto nameOf = [&nameText](const TListedName& listed) {
+            return std::string_view(nameText.data() + listed.FOffset, listed.FLength);
         };
         // Byte order of the names: the listing order differs between file systems and runs.
         std::sort(names.begin(), names.end(),
@@ -322,6 +246,9 @@ private:
         return FExcludePaths.empty() || !TFmCustomPublic::ContainsAnyKeyword(relative, &FExcludePaths);
     }
 
+    TVolume& FVolume;
+    TFolderListing FListing;      // reused from folder to folder
+    std::size_t FVolumeStart = 0; // where the path below the volume's root starts in FFolder
     const std::string FIncludeTypes;
     std::string FExcludeTypes;
     TStringList FIncludePaths;
@@ -343,32 +270,31 @@ private:
 
 } // namespace
 
+bool BuildFolderIndex(TVolume& volume, const std::string& includeTypes, const std::string& excludeTypes,
+                      const std::string& includePaths, const std::string& excludePaths, TStringList& index,
+                      bool includeFolders, bool targetPass, bool recurse, const TStopTest& stopRequested,
+                      std::vector<TItemFailure>* errors, TLinkMode links, bool relative) {
+    index.clear();
+    TFolderIndexWalk walk(volume, includeTypes, excludeTypes, includePaths, excludePaths, index,
+                          includeFolders, targetPass, recurse, stopRequested, errors, links, relative);
+    return walk.Run(volume.Root());
+}
+
 bool BuildFolderIndex(const std::string& root, const std::string& includeTypes,
                       const std::string& excludeTypes, const std::string& includePaths,
                       const std::string& excludePaths, TStringList& index, bool includeFolders,
                       bool targetPass, bool recurse, const TStopTest& stopRequested,
                       std::vector<TItemFailure>* errors, TLinkMode links, bool relative) {
-    index.clear();
-    TFolderIndexWalk walk(includeTypes, excludeTypes, includePaths, excludePaths, index, includeFolders,
-                          targetPass, recurse, stopRequested, errors, links, relative);
-    return walk.Run(root);
+    if (root.empty()) {
+        index.clear();
+        return true; // no folder is named
+    }
+    const std::shared_ptr<TVolume> volume = OpenVolume(root);
+    return BuildFolderIndex(*volume, includeTypes, excludeTypes, includePaths, excludePaths, index,
+                            includeFolders, targetPass, recurse, stopRequested, errors, links, relative);
 }
 
 int FolderListingError(const std::string& folder) {
-    const int fd = OpenFolderForListing(folder, true);
-    if (fd < 0) {
-        return errno;
-    }
-    TDirHandle dir(fdopendir(fd));
-    if (!dir) {
-        const int error = errno;
-        close(fd);
-        return error;
-    }
-    errno = 0;
-    return readdir(dir.get()) != nullptr ? 0 : errno;
-}
-
-void SetFolderListingHookForTests(TFolderListingHook hook) {
-    ListingHook() = std::move(hook);
+    TFolderListing listing;
+    return OpenVolume(folder)->ListFolder(nullptr, "", false, false, listing);
 }

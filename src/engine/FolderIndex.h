@@ -4,8 +4,8 @@
 #include "ProjectRecord.h"
 #include "StopTest.h"
 #include "config/StringList.h"
+#include "volume/Volume.h"
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,11 +38,12 @@ bool BuildFolderIndex(const std::string& root, const std::string& includeTypes,
                       std::vector<TItemFailure>* errors = nullptr, TLinkMode links = TLinkMode::File,
                       bool relative = false);
 
+// The same over a volume: the entries' full paths start with its root.
+bool BuildFolderIndex(TVolume& volume, const std::string& includeTypes, const std::string& excludeTypes,
+                      const std::string& includePaths, const std::string& excludePaths, TStringList& index,
+                      bool includeFolders, bool targetPass, bool recurse, const TStopTest& stopRequested = {},
+                      std::vector<TItemFailure>* errors = nullptr, TLinkMode links = TLinkMode::File,
+                      bool relative = false);
+
 // 0 when the folder can be opened and listed, else the errno that prevents it.
 int FolderListingError(const std::string& folder);
-
-// Fault injection for tests: called with each folder's path before it is
-// opened for listing; a non-zero result makes that listing fail with that
-// errno. Set it only while no index is being built.
-using TFolderListingHook = std::function<int(const std::string& folder)>;
-void SetFolderListingHookForTests(TFolderListingHook hook);

@@ -140,7 +140,7 @@ public:
 private:
     void Work() {
         const TStopTest abandoned = [this] { return FAbandon.load(std::memory_order_relaxed); };
-        TPhaseItems items(FPhase, FOptions, abandoned, &FSwept);
+        TPhaseItems items(FPhase, FOptions, abandoned);
         std::unique_lock lock(FMutex);
         for (;;) {
             // Between two lines: where a held run waits.
@@ -192,7 +192,6 @@ private:
     const TApplyPhase FPhase;
     const TStringList& FLines;
     const TApplyOptions& FOptions;
-    TSweptFolders FSwept;
     std::mutex FMutex;
     std::condition_variable FChanged;     // workers wait here
     std::condition_variable FResultReady; // the calling thread waits here
@@ -209,10 +208,11 @@ private:
 
 } // namespace
 
-bool RunPhaseItemsInParallel(TApplyPhase phase, const TStringList& lines, const TApplyOptions& options,
+bool RunPhaseItemsInParallel(TApplyPhase phase, const TStringList& lines, const TApplyOptions& givenOptions,
                              unsigned workers, const std::function<void(std::size_t)>& show,
                              const std::function<void(std::size_t, const std::string&)>& done,
                              const TStopTest& stopRequested) {
+    const TApplyOptions options = WithVolumes(givenOptions);
     TParallelPhase run(phase, lines, options);
     run.Start(workers);
     if (!run.Started()) {

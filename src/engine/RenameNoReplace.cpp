@@ -14,8 +14,8 @@ bool IsUnsupported(int error) {
 
 } // namespace
 
-bool RenameWithoutReplacing(int folderFd, const char* from, const char* to) {
-    if (renameat2(folderFd, from, folderFd, to, RENAME_NOREPLACE) == 0) {
+bool RenameWithoutReplacing(int fromFd, const char* from, int toFd, const char* to) {
+    if (renameat2(fromFd, from, toFd, to, RENAME_NOREPLACE) == 0) {
         return true;
     }
     // EPERM is not taken as "unsupported" here: a rename refused is refused.
@@ -23,20 +23,20 @@ bool RenameWithoutReplacing(int folderFd, const char* from, const char* to) {
         return false;
     }
     // A hard link cannot replace either.
-    if (linkat(folderFd, from, folderFd, to, 0) == 0) {
-        unlinkat(folderFd, from, 0);
+    if (linkat(fromFd, from, toFd, to, 0) == 0) {
+        unlinkat(fromFd, from, 0);
         return true;
     }
     if (!IsUnsupported(errno)) {
         return false;
     }
     struct stat st {};
-    if (fstatat(folderFd, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (fstatat(toFd, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         errno = EEXIST;
         return false;
     }
     if (errno != ENOENT) {
         return false;
     }
-    return renameat(folderFd, from, folderFd, to) == 0;
+    return renameat(fromFd, from, toFd, to) == 0;
 }

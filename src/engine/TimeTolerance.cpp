@@ -1,7 +1,7 @@
 #include "TimeTolerance.h"
 
-#include "FileSystemKind.h"
 #include "ProjectRecord.h"
+#include "volume/Volume.h"
 
 #include "config/IniFile.h"
 
@@ -53,7 +53,7 @@ std::vector<std::int64_t> ParseIgnoredShifts(const std::string& text) {
 int AutomaticToleranceSeconds(const std::string& sourceRoot, const std::string& targetRoot,
                               const std::string& deployRoot) {
     for (const std::string* root : {&sourceRoot, &targetRoot, &deployRoot}) {
-        if (!root->empty() && IsOnFatFamily(*root)) {
+        if (!root->empty() && OpenVolume(*root)->FileSystem().FTimeStepMs >= FatToleranceSeconds * 1000) {
             return FatToleranceSeconds;
         }
     }

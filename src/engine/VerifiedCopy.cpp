@@ -1,6 +1,7 @@
 #include "VerifiedCopy.h"
 
 #include "BlockIo.h"
+#include "CopyFile.h"
 #include "config/FileFacts.h"
 
 #include <algorithm>
@@ -15,11 +16,6 @@
 namespace {
 
 constexpr std::size_t VerifyBlockSize = 1024 * 1024;
-
-TVerifyWriteHook& WriteHook() {
-    static TVerifyWriteHook hook;
-    return hook;
-}
 
 struct TStateFree {
     void operator()(XXH3_state_t* state) const { XXH3_freeState(state); }
@@ -56,8 +52,10 @@ constexpr off_t VerifyWindowSize = 8 * 1024 * 1024;
 // as read back from the disk.
 class TVerifiedAttempt {
 public:
-    TVerifiedAttempt(int sourceFd, int targetFd, bool polled, const TStopTest& stopRequested)
-        : FSourceFd(sourceFd), FTargetFd(targetFd), FPolled(polled), FStopRequested(stopRequested) {
+    TVerifiedAttempt(int sourceFd, int targetFd, bool polled, const TStopTest& stopRequested,
+                     TLocalWriteSteps& steps)
+        : FSourceFd(sourceFd), FTargetFd(targetFd), FPolled(polled), FStopRequested(stopRequested),
+          FSteps(steps) {
         FBuffer.resize(VerifyBlockSize);
     }
 
@@ -124,9 +122,6 @@ private:
             }
             FSize = end;
         }
-        if (const TVerifyWriteHook& hook = WriteHook()) {
-            hook(FTargetFd, start, end - start);
-        }
         sync_file_range(FTargetFd, start, end - start, SYNC_FILE_RANGE_WRITE);
         if (FPendingEnd > FPendingStart && !ReadBack(written)) {
             return false;
@@ -157,7 +152,7 @@ private:
             }
             const auto want =
                 static_cast<std::size_t>(std::min<off_t>(VerifyBlockSize, start + size - offset));
-            const ssize_t n = ReadBlockAt(FTargetFd, FBuffer.data(), want, offset);
+            const ssize_t n = FSteps.ReadBackAt(FTargetFd, FBuffer.data(), want, offset);
             if (n < 0) {
                 return false;
             }
@@ -174,6 +169,7 @@ private:
     int FTargetFd;
     bool FPolled;
     const TStopTest& FStopRequested;
+    TLocalWriteSteps& FSteps;
     // One block for reading the source and reading back: a block is written before a stretch is read back.
     static thread_local inline std::vector<char> FBuffer;
     off_t FSize = 0; // the target's size as written so far
@@ -184,7 +180,7 @@ private:
 } // namespace
 
 bool CopyVerified(int sourceFd, int targetFd, bool polled, const TStopTest& stopRequested,
-                  std::string& reason) {
+                  std::string& reason, TLocalWriteSteps& steps) {
     posix_fadvise(sourceFd, 0, 0, POSIX_FADV_SEQUENTIAL);
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (attempt > 0 && ftruncate(targetFd, 0) != 0) {
@@ -192,7 +188,7 @@ bool CopyVerified(int sourceFd, int targetFd, bool polled, const TStopTest& stop
             return false;
         }
         THash read, written;
-        if (!TVerifiedAttempt(sourceFd, targetFd, polled, stopRequested).Run(read, written)) {
+        if (!TVerifiedAttempt(sourceFd, targetFd, polled, stopRequested, steps).Run(read, written)) {
             reason = errno == ECANCELED ? "stopped" : ErrorText(errno);
             return false;
         }
@@ -202,8 +198,4 @@ bool CopyVerified(int sourceFd, int targetFd, bool polled, const TStopTest& stop
     }
     reason = ReasonVerifyFailed;
     return false;
-}
-
-void SetVerifyWriteHookForTests(TVerifyWriteHook hook) {
-    WriteHook() = std::move(hook);
 }

@@ -2,9 +2,10 @@
 
 #include "StopTest.h"
 
-#include <functional>
 #include <string>
 #include <sys/types.h>
+
+class TLocalWriteSteps;
 
 // The reason of a copy whose read-back never matched what was read from the source.
 inline const std::string ReasonVerifyFailed = "校验失败";
@@ -17,11 +18,6 @@ inline const std::string ReasonVerifyFailed = "校验失败";
 // ReasonVerifyFailed. With polled, the stop test runs before every block;
 // a stop returns false with errno ECANCELED. Any other failure returns false
 // with the system's message in reason.
+// The copy is read back through steps (ReadBackAt).
 bool CopyVerified(int sourceFd, int targetFd, bool polled, const TStopTest& stopRequested,
-                  std::string& reason);
-
-// Fault injection for tests: called with the target's descriptor and a
-// stretch of the copy once it is written, before it is flushed and read back.
-// Set it only while no copy runs.
-using TVerifyWriteHook = std::function<void(int targetFd, off_t offset, off_t size)>;
-void SetVerifyWriteHookForTests(TVerifyWriteHook hook);
+                  std::string& reason, TLocalWriteSteps& steps);

@@ -1,75 +1,46 @@
 #include "VersionList.h"
 
 #include "ApplyRootedPath.h"
-#include "CopyFile.h"
 #include "config/CustomPublic.h"
 #include "config/FileFacts.h"
+#include "volume/Volume.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-// Lists the names of the folder open as fd (which it takes over), without "." and "..".
-bool ListNames(int fd, std::vector<std::string>& names) {
-    DIR* dir = fdopendir(fd);
-    if (dir == nullptr) {
-        close(fd);
-        return false;
-    }
-    bool complete = true;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = readdir(dir);
-        if (entry == nullptr) {
-            complete = errno == 0;
-            break;
-        }
-        const std::string name = entry->d_name;
-        if (name != "." && name != ".." && !IsCopyTemporaryName(name)) {
-            names.push_back(name);
-        }
-    }
-    const int error = errno;
-    closedir(dir);
-    errno = error;
-    return complete;
-}
-
-// Adds every file below the folder open as folderFd, at relative path prefix.
-void CollectFiles(int folderFd, const std::string& folderPath, const std::string& prefix, TVersionFile& model,
-                  std::vector<TVersionFile>& versions, std::vector<TItemFailure>* errors) {
-    std::vector<std::string> names;
-    const int listingFd = openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listingFd < 0 || !ListNames(listingFd, names)) {
+// Adds every file below folder, at relative path prefix.
+void CollectFiles(TVolume& volume, const TVolumeFolder& folder, const std::string& folderPath,
+                  const std::string& prefix, TVersionFile& model, std::vector<TVersionFile>& versions,
+                  std::vector<TItemFailure>* errors) {
+    TFolderListing listing;
+    if (const int error = volume.ListFolder(&folder, "", true, false, listing); error != 0) {
         if (errors != nullptr) {
-            errors->push_back({folderPath, ErrorText(errno)});
+            errors->push_back({folderPath, ErrorText(error)});
         }
         return;
     }
-    for (const std::string& name : names) {
-        struct stat st {};
-        if (fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            continue; // gone meanwhile
+    for (const TListedEntry& entry : listing.FEntries) {
+        if (entry.FError != 0) {
+            continue; // gone meanwhile, or not to be examined
         }
-        if (S_ISDIR(st.st_mode)) {
-            const TFd child(openat(folderFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (child.Get() < 0) {
+        const std::string name(listing.NameOf(entry));
+        if (entry.FKind == TListedKind::Folder) {
+            int error = 0;
+            const TFolderRef child = volume.OpenFolderAt(&folder, name, error);
+            if (!child) {
                 if (errors != nullptr) {
-                    errors->push_back({folderPath + name + PathDelim, ErrorText(errno)});
+                    errors->push_back({folderPath + name + PathDelim, ErrorText(error)});
                 }
                 continue;
             }
-            CollectFiles(child.Get(), folderPath + name + PathDelim, prefix + name + PathDelim, model,
+            CollectFiles(volume, *child, folderPath + name + PathDelim, prefix + name + PathDelim, model,
                          versions, errors);
-        } else if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
+        } else if (entry.FKind == TListedKind::File || entry.FKind == TListedKind::Link) {
             model.FPath = prefix + name;
-            model.FSize = st.st_size;
+            model.FSize = entry.FSize;
             versions.push_back(model);
         }
     }
@@ -83,27 +54,27 @@ bool RunIsEarlier(const TVersionFile& a, const TVersionFile& b) {
 
 std::vector<TVersionFile> ListVersions(const std::string& versionRoot, std::vector<TItemFailure>* errors) {
     std::vector<TVersionFile> versions;
-    const TFd rootFd(open(versionRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    std::vector<std::string> runs;
-    if (rootFd.Get() < 0) {
-        if (errno != ENOENT && errors != nullptr) {
-            errors->push_back({versionRoot, ErrorText(errno)});
+    const std::shared_ptr<TVolume> volume = OpenVolume(WithTrailingDelimiter(versionRoot));
+    TFolderListing runs;
+    if (const int error = volume->ListFolder(nullptr, "", false, false, runs); error != 0) {
+        if (error != ENOENT && errors != nullptr) {
+            errors->push_back({versionRoot, ErrorText(error)});
         }
-        return versions;
+        if (runs.FEntries.empty()) {
+            return versions;
+        }
     }
-    if (!ListNames(openat(rootFd.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC), runs) &&
-        errors != nullptr) {
-        errors->push_back({versionRoot, ErrorText(errno)});
-    }
-    for (const std::string& run : runs) {
+    for (const TListedEntry& entry : runs.FEntries) {
+        const std::string run(runs.NameOf(entry));
         const std::optional<TRunFolderName> parsed = ParseRunFolderName(run);
         if (!parsed) {
             continue;
         }
-        const TFd runFd(openat(rootFd.Get(), run.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (runFd.Get() < 0) {
-            if (errno != ENOTDIR && errno != ELOOP && errors != nullptr) {
-                errors->push_back({versionRoot + run + PathDelim, ErrorText(errno)});
+        int error = 0;
+        const TFolderRef runFolder = volume->OpenFolderAt(nullptr, run, error);
+        if (!runFolder) {
+            if (error != ENOTDIR && error != ELOOP && errors != nullptr) {
+                errors->push_back({versionRoot + run + PathDelim, ErrorText(error)});
             }
             continue;
         }
@@ -111,7 +82,7 @@ std::vector<TVersionFile> ListVersions(const std::string& versionRoot, std::vect
         model.FRunFolder = run;
         model.FStart = parsed->FStart;
         model.FSequence = parsed->FSequence;
-        CollectFiles(runFd.Get(), versionRoot + run + PathDelim, "", model, versions, errors);
+        CollectFiles(*volume, *runFolder, versionRoot + run + PathDelim, "", model, versions, errors);
     }
     std::sort(versions.begin(), versions.end(), [](const TVersionFile& a, const TVersionFile& b) {
         return a.FPath != b.FPath ? a.FPath < b.FPath : RunIsEarlier(a, b);
@@ -154,60 +125,59 @@ std::string FormatVersionTime(TDateTime start) {
 std::string RestoreVersion(const std::string& versionRoot, const TVersionFile& version,
                            const std::string& destinationRoot, TVersionStore& store) {
     const std::string runPath = WithTrailingDelimiter(versionRoot) + version.FRunFolder;
-    const TFd runFd(open(runPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const std::shared_ptr<TVolume> versions = OpenVolume(WithTrailingDelimiter(versionRoot));
     std::string name;
-    const TFd sourceFolder(runFd.Get() < 0 ? -1
-                                           : OpenParentBelowRoot(runFd.Get(), version.FPath, false, name));
-    if (sourceFolder.Get() < 0) {
-        return runPath + PathDelim + version.FPath + ": " + WalkErrorText(errno);
+    int error = 0;
+    const TFolderRef sourceFolder = versions->OpenParent(version.FRunFolder + PathDelim + version.FPath,
+                                                         TFolderWalk::Existing, name, error);
+    if (!sourceFolder) {
+        return runPath + PathDelim + version.FPath + ": " + WalkErrorText(error);
     }
     const std::string root = WithTrailingDelimiter(destinationRoot);
-    std::string folder = root;
-    while (folder.size() > 1 && folder.back() == PathDelim) {
-        folder.pop_back();
-    }
-    mkdir(folder.c_str(), 0777); // the last folder of --to may be new
-    const TFd rootFd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const std::shared_ptr<TVolume> destination = OpenVolume(root);
     std::string targetName;
-    const TFd targetFolder(
-        rootFd.Get() < 0 ? -1 : OpenParentBelowRoot(rootFd.Get(), version.FPath, true, targetName));
-    if (targetFolder.Get() < 0) {
-        return root + version.FPath + ": " + WalkErrorText(errno);
+    TFolderRef targetFolder;
+    error = destination->MakeRoot(false); // the last folder of --to may be new
+    if (error == 0) {
+        targetFolder = destination->OpenParent(version.FPath, TFolderWalk::Create, targetName, error);
     }
-    struct stat st {};
-    if (fstatat(sourceFolder.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return runPath + PathDelim + version.FPath + ": " + ErrorText(errno);
+    if (!targetFolder) {
+        return root + version.FPath + ": " + WalkErrorText(error);
     }
-    TVersionKeeper keeper(store, version.FPath);
-    if (S_ISLNK(st.st_mode)) {
+    const TEntryFacts facts = versions->FactsAt(*sourceFolder, name);
+    if (!facts.FExists) {
+        return runPath + PathDelim + version.FPath + ": " +
+               ErrorText(facts.FError != 0 ? facts.FError : ENOENT);
+    }
+    TVersionKeeper keeper(store, *destination, version.FPath);
+    if (facts.FIsLink) {
         // A link is put back as a link.
-        std::vector<char> target(static_cast<std::size_t>(st.st_size) + 2);
-        const ssize_t length = readlinkat(sourceFolder.Get(), name.c_str(), target.data(), target.size() - 1);
-        if (length < 0) {
-            return ErrorText(errno);
+        std::string text;
+        if (const int linkError = versions->ReadLinkAt(*sourceFolder, name, text); linkError != 0) {
+            return ErrorText(linkError);
         }
-        target[static_cast<std::size_t>(length)] = '\0';
-        if (std::string why = keeper.Keep(targetFolder.Get(), targetName); !why.empty()) {
+        if (std::string why = keeper.Keep(*targetFolder, targetName); !why.empty()) {
             return root + version.FPath + ": " + why;
         }
-        if (symlinkat(target.data(), targetFolder.Get(), targetName.c_str()) != 0) {
-            const int error = errno;
-            keeper.PutBack(targetFolder.Get(), targetName);
-            return root + version.FPath + ": " + ErrorText(error);
+        if (const int linkError =
+                destination->MakeLink(*targetFolder, targetName, text, facts.FModifiedNs, false);
+            linkError != 0) {
+            keeper.PutBack(*targetFolder, targetName);
+            return root + version.FPath + ": " + ErrorText(linkError);
         }
         return {};
     }
-    const TFd source(
-        openat(sourceFolder.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat opened {};
-    if (source.Get() < 0 || fstat(source.Get(), &opened) != 0 || !S_ISREG(opened.st_mode)) {
+    bool notRegular = false;
+    const std::unique_ptr<TReadableFile> source =
+        versions->OpenFileAt(*sourceFolder, name, error, notRegular);
+    if (!source) {
         return runPath + PathDelim + version.FPath + ": " +
-               (source.Get() < 0 ? ErrorText(errno) : std::string("not a regular file"));
+               (notRegular ? std::string("not a regular file") : ErrorText(error));
     }
-    fcntl(source.Get(), F_SETFL, O_RDONLY);
+    TWriteOptions options;
+    options.FReplaced = &keeper;
     std::string reason;
-    if (!CopyOpenFileAt(source.Get(), opened, targetFolder.Get(), targetName, false, {}, reason, false,
-                        &keeper)) {
+    if (!destination->WriteFile(*targetFolder, targetName, *source, options, reason)) {
         return root + version.FPath + ": " + (reason.empty() ? "copy failed" : reason);
     }
     return {};

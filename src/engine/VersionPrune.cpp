@@ -1,51 +1,37 @@
 #include "VersionPrune.h"
 
-#include "ApplyRootedPath.h"
-#include "CopyFile.h"
 #include "VersionList.h"
 #include "Versions.h"
+#include "config/CustomPublic.h"
+#include "volume/Volume.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 constexpr std::int64_t MillisecondsPerDay = 24 * 60 * 60 * 1000;
 
-// Removes the empty folders below the folder open as fd, deepest first, and
-// the leftovers of killed copies; true when the folder is empty afterwards.
-bool RemoveEmptyFolders(int fd) {
-    RemoveLeftoverTemporaries(fd);
-    const int listingFd = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* dir = listingFd < 0 ? nullptr : fdopendir(listingFd);
-    if (dir == nullptr) {
-        if (listingFd >= 0) {
-            close(listingFd);
-        }
+// Removes the empty folders below folder, deepest first, and the leftovers of
+// killed copies; true when the folder is empty afterwards.
+bool RemoveEmptyFolders(TVolume& volume, const TVolumeFolder& folder) {
+    volume.SweepTemporaries(folder);
+    TFolderListing listing;
+    if (volume.ListFolder(&folder, "", false, false, listing) != 0) {
         return false;
     }
     std::vector<std::string> folders;
     bool empty = true;
-    while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..") {
-            continue;
-        }
-        struct stat st {};
-        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
-            folders.push_back(name);
+    for (const TListedEntry& entry : listing.FEntries) {
+        if (entry.FKind == TListedKind::Folder && entry.FError == 0) {
+            folders.emplace_back(listing.NameOf(entry));
         } else {
             empty = false;
         }
     }
-    closedir(dir);
     for (const std::string& name : folders) {
-        const TFd child(openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (child.Get() >= 0 && RemoveEmptyFolders(child.Get()) &&
-            unlinkat(fd, name.c_str(), AT_REMOVEDIR) == 0) {
+        int error = 0;
+        const TFolderRef child = volume.OpenFolderAt(&folder, name, error);
+        if (child && RemoveEmptyFolders(volume, *child) && volume.RemoveFolder(folder, name) == 0) {
             continue;
         }
         empty = false;
@@ -59,8 +45,10 @@ void PruneVersions(const std::string& versionRoot, int keepDays, TDateTime now) 
     if (keepDays <= 0) {
         return;
     }
-    const TFd rootFd(open(versionRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (rootFd.Get() < 0) {
+    const std::shared_ptr<TVolume> volume = OpenVolume(WithTrailingDelimiter(versionRoot));
+    int error = 0;
+    const TFolderRef root = volume->OpenFolderAt(nullptr, "", error);
+    if (!root) {
         return;
     }
     const TDateTime cutoff{now.FMilliseconds - keepDays * MillisecondsPerDay};
@@ -72,34 +60,26 @@ void PruneVersions(const std::string& versionRoot, int keepDays, TDateTime now) 
         if (newest || !(version.FStart < cutoff)) {
             continue;
         }
-        const TFd runFd(openat(rootFd.Get(), version.FRunFolder.c_str(),
-                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         std::string name;
-        const TFd folder(runFd.Get() < 0 ? -1 : OpenParentBelowRoot(runFd.Get(), version.FPath, false, name));
-        if (folder.Get() >= 0) {
-            unlinkat(folder.Get(), name.c_str(), 0);
+        const TFolderRef folder = volume->OpenParent(version.FRunFolder + PathDelim + version.FPath,
+                                                     TFolderWalk::Existing, name, error);
+        if (folder) {
+            volume->RemoveFile(*folder, name);
         }
     }
     // Every run folder, also those that hold no file at all.
-    const int listingFd = openat(rootFd.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* dir = listingFd < 0 ? nullptr : fdopendir(listingFd);
-    if (dir == nullptr) {
-        if (listingFd >= 0) {
-            close(listingFd);
-        }
+    TFolderListing runs;
+    if (volume->ListFolder(root.get(), "", false, false, runs) != 0) {
         return;
     }
-    std::vector<std::string> allRuns;
-    while (const dirent* entry = readdir(dir)) {
-        if (ParseRunFolderName(entry->d_name)) {
-            allRuns.emplace_back(entry->d_name);
+    for (const TListedEntry& entry : runs.FEntries) {
+        const std::string run(runs.NameOf(entry));
+        if (!ParseRunFolderName(run)) {
+            continue;
         }
-    }
-    closedir(dir);
-    for (const std::string& run : allRuns) {
-        const TFd runFd(openat(rootFd.Get(), run.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (runFd.Get() >= 0 && RemoveEmptyFolders(runFd.Get())) {
-            unlinkat(rootFd.Get(), run.c_str(), AT_REMOVEDIR);
+        const TFolderRef runFolder = volume->OpenFolderAt(root.get(), run, error);
+        if (runFolder && RemoveEmptyFolders(*volume, *runFolder)) {
+            volume->RemoveFolder(*root, run);
         }
     }
 }

@@ -12,9 +12,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -72,20 +69,6 @@ bool IsAtOrBelow(const std::string& path, const std::string& folder) {
     return path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0;
 }
 
-// Creates a folder the user named and its missing parents; true when it exists afterwards.
-bool MakeFolders(const std::string& folder) {
-    const std::string path = WithoutTrailingDelimiters(folder);
-    struct stat st {};
-    if (path.empty() || stat(path.c_str(), &st) == 0) {
-        return !path.empty() && S_ISDIR(st.st_mode);
-    }
-    const auto slash = path.find_last_of(PathDelim);
-    if (slash != std::string::npos && slash > 0) {
-        MakeFolders(path.substr(0, slash));
-    }
-    return mkdir(path.c_str(), 0777) == 0 || (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
-}
-
 bool ReadDigits(const std::string& text, std::size_t at, std::size_t count, int& value) {
     if (at + count > text.size()) {
         return false;
@@ -98,58 +81,6 @@ bool ReadDigits(const std::string& text, std::size_t at, std::size_t count, int&
         value = value * 10 + (text[i] - '0');
     }
     return true;
-}
-
-// Renames an entry to a name where nothing is; 0 or the errno.
-int RenameWithoutReplacing(int fromFd, const std::string& from, int toFd, const std::string& to) {
-    if (renameat2(fromFd, from.c_str(), toFd, to.c_str(), RENAME_NOREPLACE) == 0) {
-        return 0;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return errno;
-    }
-    // A file system that cannot refuse to replace: the name is made sure to be free first.
-    struct stat st {};
-    if (fstatat(toFd, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        return EEXIST;
-    }
-    return renameat(fromFd, from.c_str(), toFd, to.c_str()) == 0 ? 0 : errno;
-}
-
-// Copies an entry into another folder (another file system); the reason of a failure or empty.
-std::string CopyEntry(int fromFd, const std::string& from, const struct stat& st, int toFd,
-                      const std::string& to) {
-    if (S_ISLNK(st.st_mode)) {
-        std::vector<char> target(static_cast<std::size_t>(st.st_size) + 2);
-        const ssize_t length = readlinkat(fromFd, from.c_str(), target.data(), target.size() - 1);
-        if (length < 0) {
-            return ErrorText(errno);
-        }
-        target[static_cast<std::size_t>(length)] = '\0';
-        return symlinkat(target.data(), toFd, to.c_str()) == 0 ? std::string() : ErrorText(errno);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        return "not a regular file";
-    }
-    const TFd source(openat(fromFd, from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat opened {};
-    if (source.Get() < 0 || fstat(source.Get(), &opened) != 0) {
-        return ErrorText(errno);
-    }
-    fcntl(source.Get(), F_SETFL, O_RDONLY);
-    std::string reason;
-    if (!CopyOpenFileAt(source.Get(), opened, toFd, to, true, {}, reason)) {
-        return reason.empty() ? "copy failed" : reason;
-    }
-    // The file itself goes next, and only a flush of its own file system
-    // follows the run: the copy is on the device before that.
-    const TFd copy(openat(toFd, to.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (copy.Get() < 0 || fsync(copy.Get()) != 0 || fsync(toFd) != 0) {
-        const int error = errno;
-        unlinkat(toFd, to.c_str(), 0);
-        return ErrorText(error);
-    }
-    return {};
 }
 
 std::string KeepFailure(const std::string& reason) {
@@ -194,7 +125,7 @@ std::string SetVersionFolder(TCheckSettings& settings, const TProjectRecord& pro
     const std::string versionRoot = VersionFolderOf(project, configFile, receivingRoot);
     if (!project.FVersioning) {
         // Versions kept while versioning was on are neither deleted as surplus nor copied.
-        if (FolderExists(versionRoot)) {
+        if (OpenVolume(versionRoot)->Facts("", true).FIsFolder) {
             settings.FVersionRoot = versionRoot;
         }
         return {};
@@ -270,70 +201,106 @@ std::optional<TRunFolderName> ParseRunFolderName(const std::string& name) {
 }
 
 TVersionStore::TVersionStore(std::string versionRoot, TDateTime runStart, int keepDays)
-    : FVersionRoot(WithTrailingDelimiter(versionRoot)), FRunStart(runStart), FKeepDays(keepDays) {}
+    : FVersionRoot(WithTrailingDelimiter(versionRoot)), FRunStart(runStart), FKeepDays(keepDays),
+      FVolume(OpenVolume(FVersionRoot)) {}
 
 // The run folder, made on first use; fresh makes a new one (the last was
 // pruned away by another run meanwhile).
-int TVersionStore::RunFolderFd(bool fresh, std::string& reason) {
-    if (FRunFd.Get() >= 0 && !fresh) {
-        return FRunFd.Get();
+bool TVersionStore::RunFolder(bool fresh, std::string& reason) {
+    if (!FRunName.empty() && !fresh) {
+        return true;
     }
-    FRunFd.Close();
-    MakeFolders(FVersionRoot);
-    const TFd rootFd(open(FVersionRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (rootFd.Get() < 0) {
-        reason = FVersionRoot + ": " + ErrorText(errno);
-        return -1;
+    FRunName.clear();
+    FParent = nullptr;
+    FVolume->MakeRoot(true);
+    int error = 0;
+    const TFolderRef root = FVolume->OpenFolderAt(nullptr, "", error);
+    if (!root) {
+        reason = FVersionRoot + ": " + ErrorText(error);
+        return false;
     }
     for (int sequence = 1; sequence < 10000; ++sequence) {
         const std::string name = RunFolderName(FRunStart, sequence);
-        if (mkdirat(rootFd.Get(), name.c_str(), 0777) == 0) {
-            FRunFd.Reset(openat(rootFd.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (FRunFd.Get() < 0) {
-                reason = FVersionRoot + name + ": " + ErrorText(errno);
-            }
-            return FRunFd.Get();
+        error = FVolume->MakeFolder(*root, name);
+        if (error == 0) {
+            FRunName = name;
+            return true;
         }
-        if (errno != EEXIST) {
-            reason = FVersionRoot + ": " + ErrorText(errno);
-            return -1;
+        if (error != EEXIST) {
+            reason = FVersionRoot + ": " + ErrorText(error);
+            return false;
         }
     }
     reason = FVersionRoot + ": " + ErrorText(EEXIST);
-    return -1;
+    return false;
 }
 
-std::string TVersionStore::Keep(int folderFd, const std::string& name, const std::string& line,
-                                TKeptVersion& kept) {
+// Copies an entry into the run folder (another file system); the reason of a failure or empty.
+std::string TVersionStore::CopyInto(TVolume& volume, const TVolumeFolder& folder, const std::string& name,
+                                    const TEntryFacts& facts, const TVolumeFolder& parent,
+                                    const std::string& last) {
+    if (facts.FIsLink) {
+        std::string text;
+        if (const int error = volume.ReadLinkAt(folder, name, text); error != 0) {
+            return ErrorText(error);
+        }
+        const int error = FVolume->MakeLink(parent, last, text, facts.FModifiedNs, false);
+        return error == 0 ? std::string() : ErrorText(error);
+    }
+    int error = 0;
+    bool notRegular = false;
+    const std::unique_ptr<TReadableFile> source = volume.OpenFileAt(folder, name, error, notRegular);
+    if (!source) {
+        return notRegular ? std::string("not a regular file") : ErrorText(error);
+    }
+    TWriteOptions options;
+    options.FReplace = false;
+    std::string reason;
+    if (!FVolume->WriteFile(parent, last, *source, options, reason)) {
+        return reason.empty() ? "copy failed" : reason;
+    }
+    // The file itself goes next, and only a flush of its own file system
+    // follows the run: the copy is on the device before that.
+    if (const int flushError = FVolume->FlushFile(parent, last); flushError != 0) {
+        FVolume->RemoveFile(parent, last);
+        return ErrorText(flushError);
+    }
+    return {};
+}
+
+std::string TVersionStore::Keep(TVolume& volume, const TVolumeFolder& folder, const std::string& name,
+                                const std::string& line, TKeptVersion& kept) {
     kept = TKeptVersion{};
     const std::lock_guard lock(FMutex);
-    struct stat st {};
-    if (fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return errno == ENOENT ? std::string() : KeepFailure(ErrorText(errno));
+    const TEntryFacts facts = volume.FactsAt(folder, name);
+    if (!facts.FExists) {
+        return facts.FError == 0 ? std::string() : KeepFailure(ErrorText(facts.FError));
     }
-    if (S_ISDIR(st.st_mode)) {
+    if (facts.FIsFolder) {
         return {}; // a folder where a file is expected is the caller's own failure
     }
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::string reason;
-        const int runFd = RunFolderFd(attempt > 0, reason);
-        if (runFd < 0) {
+        if (!RunFolder(attempt > 0, reason)) {
             return KeepFailure(reason);
         }
         // Plans list a folder's files together: the folder of the last version serves the next.
-        std::string folder, last;
-        std::shared_ptr<TFd> parent;
-        SplitPlanLine(line, folder, last);
-        if (attempt == 0 && FParentFd && folder == FParentPath) {
-            parent = FParentFd;
+        std::string folderPath, last;
+        SplitPlanLine(line, folderPath, last);
+        TFolderRef parent;
+        int error = 0;
+        if (attempt == 0 && FParent && folderPath == FParentPath) {
+            parent = FParent;
         } else {
-            parent = std::make_shared<TFd>(OpenParentBelowRoot(runFd, line, true, last));
-            FParentFd = parent->Get() < 0 ? nullptr : parent;
-            FParentPath = folder;
+            parent = FVolume->OpenParent(FRunName + PathDelim + line, TFolderWalk::Create, last, error);
+            FParent = parent;
+            FParentPath = folderPath;
         }
-        int error = parent->Get() < 0 ? errno : RenameWithoutReplacing(folderFd, name, parent->Get(), last);
+        if (parent) {
+            error = volume.Rename(folder, name, *parent, last, false);
+        }
         if (error == EXDEV) {
-            if (std::string why = CopyEntry(folderFd, name, st, parent->Get(), last); !why.empty()) {
+            if (std::string why = CopyInto(volume, folder, name, facts, *parent, last); !why.empty()) {
                 return KeepFailure(why);
             }
             kept = {true, true, parent, last};
@@ -346,8 +313,8 @@ std::string TVersionStore::Keep(int folderFd, const std::string& name, const std
             return {};
         }
         if (error == ENOENT) {
-            struct stat again {};
-            if (fstatat(folderFd, name.c_str(), &again, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+            const TEntryFacts again = volume.FactsAt(folder, name);
+            if (!again.FExists && again.FError == 0) {
                 return {}; // gone meanwhile: nothing to keep
             }
             if (attempt == 0) {
@@ -359,30 +326,30 @@ std::string TVersionStore::Keep(int folderFd, const std::string& name, const std
     return KeepFailure(ErrorText(ENOENT));
 }
 
-void TVersionStore::PutBack(int folderFd, const std::string& name, const TKeptVersion& kept) {
+void TVersionStore::PutBack(TVolume& volume, const TVolumeFolder& folder, const std::string& name,
+                            const TKeptVersion& kept) {
     if (!kept.FKept) {
         return;
     }
     const std::lock_guard lock(FMutex);
-    const int fd = kept.FFolderFd->Get();
-    if (kept.FCopied ? unlinkat(fd, kept.FName.c_str(), 0) == 0
-                     : RenameWithoutReplacing(fd, kept.FName, folderFd, name) == 0) {
+    if (kept.FCopied ? FVolume->RemoveFile(*kept.FFolder, kept.FName) == 0
+                     : volume.Rename(*kept.FFolder, kept.FName, folder, name, false) == 0) {
         --FCount;
     }
 }
 
-std::string TVersionStore::DeleteByKeeping(int folderFd, const std::string& name, const std::string& line) {
+std::string TVersionStore::DeleteByKeeping(TVolume& volume, const TVolumeFolder& folder,
+                                           const std::string& name, const std::string& line) {
     TKeptVersion kept;
-    if (std::string reason = Keep(folderFd, name, line, kept); !reason.empty()) {
+    if (std::string reason = Keep(volume, folder, name, line, kept); !reason.empty()) {
         return reason;
     }
     if (kept.FKept && !kept.FCopied) {
         return {};
     }
     // A copy, or nothing kept (nothing there, or a folder): the entry itself goes as without versions.
-    if (unlinkat(folderFd, name.c_str(), 0) != 0) {
-        const int error = errno;
-        PutBack(folderFd, name, kept);
+    if (const int error = volume.RemoveFile(folder, name); error != 0) {
+        PutBack(volume, folder, name, kept);
         return WalkErrorText(error);
     }
     return {};
@@ -394,12 +361,12 @@ void TVersionStore::Prune() const {
     }
 }
 
-std::string TVersionKeeper::Keep(int folderFd, const std::string& name) {
-    return FStore.Keep(folderFd, name, FLine, FKept);
+std::string TVersionKeeper::Keep(const TVolumeFolder& folder, const std::string& name) {
+    return FStore.Keep(FVolume, folder, name, FLine, FKept);
 }
 
-void TVersionKeeper::PutBack(int folderFd, const std::string& name) {
-    FStore.PutBack(folderFd, name, FKept);
+void TVersionKeeper::PutBack(const TVolumeFolder& folder, const std::string& name) {
+    FStore.PutBack(FVolume, folder, name, FKept);
     FKept = TKeptVersion{};
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "Check.h"
-#include "CopyFile.h"
 #include "ProjectRecord.h"
 #include "config/DateTime.h"
 #include "config/StringList.h"
+#include "volume/Volume.h"
 
 #include <atomic>
 #include <memory>
@@ -70,7 +70,7 @@ std::optional<TRunFolderName> ParseRunFolderName(const std::string& name);
 struct TKeptVersion {
     bool FKept = false;
     bool FCopied = false;
-    std::shared_ptr<TFd> FFolderFd; // the version's folder
+    TFolderRef FFolder; // the version's folder
     std::string FName;
 };
 
@@ -86,31 +86,37 @@ public:
     // Files kept by this run so far.
     int Count() const { return FCount.load(); }
 
-    // Puts the file name of the folder folderFd, whose path below the
-    // receiving folder is line, into the run folder: renamed there on the same
-    // file system, else copied. Nothing at name keeps nothing. Returns the
-    // reason when the file cannot be kept; it then stays where it was.
-    std::string Keep(int folderFd, const std::string& name, const std::string& line, TKeptVersion& kept);
+    // Puts the file name of folder (of the receiving volume), whose path
+    // below the receiving folder is line, into the run folder: renamed there
+    // on the same file system, else copied. Nothing at name keeps nothing.
+    // Returns the reason when the file cannot be kept; it then stays where it was.
+    std::string Keep(TVolume& volume, const TVolumeFolder& folder, const std::string& name,
+                     const std::string& line, TKeptVersion& kept);
     // Undoes a Keep: the renamed file goes back to its name (where that is
     // free), a copy is removed.
-    void PutBack(int folderFd, const std::string& name, const TKeptVersion& kept);
-    // Deletes the file name of folderFd by keeping it: a copy is followed by
+    void PutBack(TVolume& volume, const TVolumeFolder& folder, const std::string& name,
+                 const TKeptVersion& kept);
+    // Deletes the file name of folder by keeping it: a copy is followed by
     // the removal of the file itself. Returns the reason of a failure.
-    std::string DeleteByKeeping(int folderFd, const std::string& name, const std::string& line);
+    std::string DeleteByKeeping(TVolume& volume, const TVolumeFolder& folder, const std::string& name,
+                                const std::string& line);
 
     // Prunes the version folder by the keep days given at construction.
     void Prune() const;
 
 private:
-    int RunFolderFd(bool fresh, std::string& reason);
+    bool RunFolder(bool fresh, std::string& reason);
+    std::string CopyInto(TVolume& volume, const TVolumeFolder& folder, const std::string& name,
+                         const TEntryFacts& facts, const TVolumeFolder& parent, const std::string& last);
 
     const std::string FVersionRoot;
     const TDateTime FRunStart;
     const int FKeepDays;
+    const std::shared_ptr<TVolume> FVolume;
     std::mutex FMutex;
-    TFd FRunFd;
+    std::string FRunName; // empty until the run folder is made
     // The folder in the run folder that the last version went to.
-    std::shared_ptr<TFd> FParentFd;
+    TFolderRef FParent;
     std::string FParentPath;
     std::atomic<int> FCount{0};
 };
@@ -118,12 +124,14 @@ private:
 // The versions of one replaced entry of a copy: binds a store to one line.
 class TVersionKeeper : public TReplacedEntry {
 public:
-    TVersionKeeper(TVersionStore& store, std::string line) : FStore(store), FLine(std::move(line)) {}
-    std::string Keep(int folderFd, const std::string& name) override;
-    void PutBack(int folderFd, const std::string& name) override;
+    TVersionKeeper(TVersionStore& store, TVolume& volume, std::string line)
+        : FStore(store), FVolume(volume), FLine(std::move(line)) {}
+    std::string Keep(const TVolumeFolder& folder, const std::string& name) override;
+    void PutBack(const TVolumeFolder& folder, const std::string& name) override;
 
 private:
     TVersionStore& FStore;
+    TVolume& FVolume;
     const std::string FLine;
     TKeptVersion FKept;
 };

@@ -4,6 +4,8 @@
 #include "engine/Check.h"
 #include "engine/FolderIndex.h"
 
+#include "FaultyVolume.h"
+
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +23,6 @@ protected:
         FSettings.FSourceRoot = FSource + "/";
         FSettings.FTargetRoot = FTarget + "/";
     }
-    ~CheckStopTest() override { SetFolderListingHookForTests({}); }
 
     TTempDir FDir;
     std::string FSource = FDir / "src";
@@ -63,7 +64,9 @@ TEST_F(CheckStopTest, AStopWhileWaitingForTheDeletePassEndsTheWait) {
     FSettings.FDeletePass = true;
     std::atomic<bool> stopSeenWhileWaiting{false};
     // The delete pass's walk is held at the target root until the stop was seen (at most 5 s).
-    SetFolderListingHookForTests([&](const std::string& folder) {
+    auto target = std::make_shared<TFaultyVolume>(FSettings.FTargetRoot);
+    FSettings.FTargetVolume = target;
+    target->FListingFault = [&](const std::string& folder) {
         if (folder == FSettings.FTargetRoot) {
             const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
             while (!stopSeenWhileWaiting && std::chrono::steady_clock::now() < until) {
@@ -71,7 +74,7 @@ TEST_F(CheckStopTest, AStopWhileWaitingForTheDeletePassEndsTheWait) {
             }
         }
         return 0;
-    });
+    };
     TWaitWatcher watcher;
     TPlan plan;
     const bool complete = RunCheck(FSettings, plan, watcher, [&] {

@@ -8,11 +8,14 @@
 #include "engine/FolderIndex.h"
 #include "engine/ProjectRecord.h"
 
+#include "FaultyVolume.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
+#include <memory>
 #include <sys/stat.h>
 
 namespace {
@@ -27,7 +30,6 @@ protected:
         FSettings.FTargetRoot = FTarget + "/";
         FSettings.FDeletePass = true;
     }
-    ~CheckUnreadableTest() override { SetFolderListingHookForTests({}); }
 
     // A file on both sides with the same contents, the target's copy older.
     void Pair(const std::string& relative) {
@@ -35,6 +37,16 @@ protected:
         WriteTextFile(FTarget + "/" + relative, "t");
         SetModifiedTime(FSource + "/" + relative, 1'100'000'000);
         SetModifiedTime(FTarget + "/" + relative, 1'000'000'000);
+    }
+
+    // Fails the listing of folders on both sides with the errno fault(folder) gives.
+    void FailListings(const std::function<int(const std::string&)>& fault) {
+        for (auto* volume : {&FSettings.FSourceVolume, &FSettings.FTargetVolume}) {
+            auto faulty = std::make_shared<TFaultyVolume>(
+                volume == &FSettings.FSourceVolume ? FSettings.FSourceRoot : FSettings.FTargetRoot);
+            faulty->FListingFault = fault;
+            *volume = faulty;
+        }
     }
 
     // The plan of a check run without privileges, as text.
@@ -121,7 +133,7 @@ TEST_F(CheckUnreadableTest, AListingThatFailsForAnyReasonButAbsenceIsAnError) {
     Pair("shaky/a.txt");
     Pair("shaky/b.txt");
     WriteTextFile(FTarget + "/gone/old.txt", "x");
-    SetFolderListingHookForTests([&](const std::string& folder) {
+    FailListings([&](const std::string& folder) {
         return folder == FSource + "/shaky/" ? EIO : folder == FTarget + "/gone/" ? ESTALE : 0;
     });
     TPlan plan;
@@ -139,8 +151,7 @@ TEST_F(CheckUnreadableTest, AMissingTargetIsNoErrorButAnUnlistableSourceRootIs) 
 
     WriteTextFile(FTarget + "/b.txt", "b");
     FSettings.FTargetRoot = FTarget + "/";
-    SetFolderListingHookForTests(
-        [&](const std::string& folder) { return folder == FSource + "/" ? EIO : 0; });
+    FailListings([&](const std::string& folder) { return folder == FSource + "/" ? EIO : 0; });
     ASSERT_TRUE(RunCheck(FSettings, plan, SilentProgress()));
     EXPECT_EQ(PlanText(plan), "error\t" + FSource + "/\tInput/output error\n");
 }

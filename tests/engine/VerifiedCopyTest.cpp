@@ -1,10 +1,12 @@
 #include "SyncHarness.h"
 
+#include "FaultyVolume.h"
 #include "engine/VerifiedCopy.h"
 
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,18 +14,22 @@ namespace {
 
 using Lines = TStringList;
 
-// Flips the byte at `at` of the written copy, for the first `times` copies.
-void CorruptCopies(int times, off_t at = 5) {
+// Flips the byte at `at` of the copy as read back from the device, for the
+// first `times` copies (none: the plain local volume).
+void CorruptCopies(TSyncHarness& t, int times, off_t at = 5) {
+    if (times == 0) {
+        t.FOptions.FTargetVolume = t.FOptions.FWriteVolume = nullptr;
+        return;
+    }
+    auto volume = std::make_shared<TFaultyVolume>(t.FOptions.FTargetRoot);
     auto left = std::make_shared<int>(times);
-    SetVerifyWriteHookForTests([left, at](int fd, off_t offset, off_t size) {
-        if (*left > 0 && offset <= at && at < offset + size) {
+    volume->FReadBackFault = [left, at](char* data, std::size_t size, off_t offset) {
+        if (*left > 0 && offset <= at && at < offset + static_cast<off_t>(size)) {
             --*left;
-            char c = 0;
-            ASSERT_EQ(pread(fd, &c, 1, at), 1);
-            c = static_cast<char>(c ^ 0x20);
-            ASSERT_EQ(pwrite(fd, &c, 1, at), 1);
+            data[at - offset] = static_cast<char>(data[at - offset] ^ 0x20);
         }
-    });
+    };
+    t.FOptions.FTargetVolume = t.FOptions.FWriteVolume = volume;
 }
 
 std::size_t EntriesIn(const std::string& folder) {
@@ -44,7 +50,7 @@ TEST(VerifiedCopyTest, ACorruptedCopyIsRetriedOnceThenFailsAndLeavesTheOldTarget
     WriteTextFile(t.FSource + "/big.bin", contents);
     WriteTextFile(t.FTarget + "/a.txt", "old target a");
 
-    CorruptCopies(2); // both attempts of a.txt
+    CorruptCopies(t, 2); // both attempts of a.txt
     TPhaseResult result = ApplyPhase(TApplyPhase::Update, {"a.txt"}, t.FOptions, t.FLog, SilentProgress());
     EXPECT_EQ(result.FFailed, 1);
     ASSERT_EQ(result.FFailures.size(), 1u);
@@ -52,18 +58,18 @@ TEST(VerifiedCopyTest, ACorruptedCopyIsRetriedOnceThenFailsAndLeavesTheOldTarget
     EXPECT_EQ(ReadTextFile(t.FTarget + "/a.txt"), "old target a");
     EXPECT_EQ(EntriesIn(t.FTarget), 1u); // no temporary file left
 
-    CorruptCopies(1); // the retry is clean
+    CorruptCopies(t, 1); // the retry is clean
     result = ApplyPhase(TApplyPhase::Update, {"a.txt"}, t.FOptions, t.FLog, SilentProgress());
     EXPECT_EQ(result.FDone, 1);
     EXPECT_EQ(ReadTextFile(t.FTarget + "/a.txt"), "source text a");
 
     // A flipped byte far into a big copy, in a stretch read back while the next is written.
-    CorruptCopies(2, 17 * 1024 * 1024 + 1);
+    CorruptCopies(t, 2, 17 * 1024 * 1024 + 1);
     result = ApplyPhase(TApplyPhase::New, {"big.bin"}, t.FOptions, t.FLog, SilentProgress());
     EXPECT_EQ(result.FFailed, 1);
     EXPECT_EQ(EntriesIn(t.FTarget), 1u);
 
-    CorruptCopies(0);
+    CorruptCopies(t, 0);
     // A sparse source stays sparse.
     WriteTextFile(t.FSource + "/sparse.bin", "head");
     ASSERT_EQ(truncate((t.FSource + "/sparse.bin").c_str(), 64 * 1024 * 1024), 0);
@@ -74,7 +80,6 @@ TEST(VerifiedCopyTest, ACorruptedCopyIsRetriedOnceThenFailsAndLeavesTheOldTarget
     ASSERT_EQ(stat((t.FTarget + "/sparse.bin").c_str(), &sparse), 0);
     EXPECT_EQ(sparse.st_size, 64 * 1024 * 1024);
     EXPECT_LT(sparse.st_blocks * 512, sparse.st_size / 4);
-    SetVerifyWriteHookForTests({});
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "engine/VersionList.h"
 #include "engine/VersionPrune.h"
 
+#include "FaultyVolume.h"
 #include "TempDir.h"
 #include "Unprivileged.h"
 #include "config/ChildProcess.h"
@@ -18,6 +19,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -126,30 +128,25 @@ TEST_F(VersionsTest, OnAnotherFileSystemTheVersionIsACopyAndTheFileStillGoes) {
     std::filesystem::remove_all(folder);
 }
 
-// Keeps the old file, then takes the finished copy away, as if it were lost
-// in the instant before its rename.
-class TCopyLosingKeeper : public TVersionKeeper {
-public:
-    using TVersionKeeper::TVersionKeeper;
-    std::string Keep(int folderFd, const std::string& name) override {
-        std::string reason = TVersionKeeper::Keep(folderFd, name);
-        for (const std::string& entry : NamesIn("/proc/self/fd/" + std::to_string(folderFd))) {
-            if (IsCopyTemporaryName(entry)) {
-                unlinkat(folderFd, entry.c_str(), 0);
-            }
-        }
-        return reason;
-    }
-};
-
 TEST_F(VersionsTest, ACopyThatCannotTakeThePlaceOfTheKeptFilePutsItBack) {
     WriteTextFile(FSource + "/a.txt", "new a");
     WriteTextFile(FTarget + "/a.txt", "old a");
     TVersionStore store(FVersions, At(2026, 3, 10));
-    TCopyLosingKeeper keeper(store, "a.txt");
-    const TFd folder(open(FTarget.c_str(), O_RDONLY | O_DIRECTORY));
+    // The old file is kept, then the finished copy cannot be renamed into its place.
+    TFaultyVolume target(FTarget);
+    target.FRenameFault = [](const std::string&) { return ENOENT; };
+    TVersionKeeper keeper(store, target, "a.txt");
+    std::string name;
+    int error = 0;
+    bool notRegular = false;
+    const TFolderRef folder = target.OpenParent("a.txt", TFolderWalk::Existing, name, error);
+    TLocalVolume source(FSource);
+    const std::unique_ptr<TReadableFile> file = source.OpenFile("a.txt", error, notRegular);
+    ASSERT_TRUE(folder && file);
+    TWriteOptions options;
+    options.FReplaced = &keeper;
     std::string reason;
-    EXPECT_FALSE(CopyOneFileAt(FSource + "/a.txt", folder.Get(), "a.txt", false, {}, reason, false, &keeper));
+    EXPECT_FALSE(target.WriteFile(*folder, name, *file, options, reason));
     EXPECT_FALSE(reason.empty());
     EXPECT_EQ(ReadTextFile(FTarget + "/a.txt"), "old a");
     EXPECT_TRUE(ListVersions(FVersions).empty());
