@@ -6,6 +6,7 @@
 #include "FmProcess.h"
 #include "FormServices.h"
 #include "JobPages.h"
+#include "LogPageRequests.h"
 #include "Messages.h"
 #include "Notifier.h"
 #include "ResultsPage.h"
@@ -193,6 +194,9 @@ void TFmPairwell::CreateNotifier() {
     connect(FJobPages, &TJobPages::JobStale, FNotifier, &TNotifier::JobStale);
     connect(FDesktopNotices, &TDesktopNotices::OpenLogRequested, this, &TFmPairwell::OpenLogPage);
     connect(RxTrayIcon1, &QSystemTrayIcon::messageClicked, this, &TFmPairwell::OpenLogPage);
+    // The daemon's notices ask for the log page through this.
+    auto* requests = new TLogPageRequests(TextToBytes(FOptions.FConfigFileName), this);
+    connect(requests, &TLogPageRequests::ShowLogRequested, this, &TFmPairwell::OpenLogPage);
 }
 
 void TFmPairwell::OpenLogPage() {

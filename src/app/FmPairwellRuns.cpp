@@ -302,8 +302,9 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
         options.FVerifyCopy = record.FVerifyCopy;
     }
     options.FParallelCopies = parallelCopies;
+    options.FDeleteSurplus = page.cbFileDelete->isChecked() && !deployMode;
     std::vector<TApplyPhase> phases = {TApplyPhase::New, TApplyPhase::Update};
-    if (page.cbFileDelete->isChecked() && !deployMode) {
+    if (options.FDeleteSurplus) {
         phases.push_back(TApplyPhase::Delete);
     }
 

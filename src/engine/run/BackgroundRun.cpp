@@ -96,6 +96,7 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     if (DeleteGuardRefuses(run)) {
         return false;
     }
+    options.FDeleteSurplus = project.FFileDelete && !options.FDeployMode;
     // One volume per folder for the whole run: the phases share its open folders and sweeps.
     options = WithVolumes(options);
     options.FVersions = VersionStoreFor(project, ini.FileName(), options.FWriteRoot, run.FBeginTime);
@@ -123,7 +124,7 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     if (stopped(run.FUpdateResult)) {
         return false;
     }
-    if (project.FFileDelete && !options.FDeployMode) {
+    if (options.FDeleteSurplus) {
         run.FDeleteResult = ApplyPhase(TApplyPhase::Delete, run.FPlan.FDeleteList, options, run.FLogBuffer,
                                        progress, stopRequested);
         if (stopped(run.FDeleteResult)) {
