@@ -6,6 +6,7 @@
 #include "engine/index/FolderIndex.h"
 #include "engine/project/ParallelFor.h"
 #include "engine/versions/Versions.h"
+#include "engine/volume/RootPaths.h"
 
 #include <atomic>
 #include <chrono>
@@ -24,18 +25,16 @@ namespace {
 // Without this, a target inside the source would be copied into itself on
 // every run, and a source inside the target would be deleted as surplus.
 std::string InnerRootPrefix(const std::string& outerRoot, const std::string& innerRoot) {
-    char* outer = realpath(outerRoot.c_str(), nullptr);
-    char* inner = realpath(innerRoot.c_str(), nullptr);
+    const std::string outer = RealPathOf(outerRoot);
+    const std::string inner = RealPathOf(innerRoot);
     std::string prefix;
-    if (outer != nullptr && inner != nullptr) {
+    if (!outer.empty() && !inner.empty()) {
         const std::string outerPath = WithTrailingDelimiter(outer);
         const std::string innerPath = WithTrailingDelimiter(inner);
         if (innerPath.size() > outerPath.size() && innerPath.compare(0, outerPath.size(), outerPath) == 0) {
             prefix = innerPath.substr(outerPath.size());
         }
     }
-    free(outer);
-    free(inner);
     return prefix;
 }
 

@@ -11,12 +11,30 @@
 #include "engine/versions/Versions.h"
 #include "engine/volume/Volume.h"
 
+#include <cerrno>
 #include <optional>
 
 namespace {
 
 const std::string StatusCompleted = "完成";
 const std::string StatusStopped = "中止";
+
+// Why root cannot serve as a source: "does not exist", "permission denied",
+// "not a folder" or the system's message; empty when it can.
+std::string RootProblem(TVolume& volume) {
+    const TEntryFacts root = volume.Facts("", true);
+    if (root.FExists) {
+        return root.FIsFolder ? std::string() : "not a folder";
+    }
+    switch (root.FError) {
+    case 0:
+        return "does not exist";
+    case EACCES:
+        return "permission denied";
+    default:
+        return ErrorText(root.FError);
+    }
+}
 
 bool Reject(TBackgroundRun& run, const std::string& error, const std::string& detail) {
     run.FErrorText = error;
@@ -42,7 +60,7 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     }
     const std::string source = ResolveBeside(ini.FileName(), project.FSource);
     run.FSourceRoot = WithTrailingDelimiter(source);
-    if (const std::string problem = FolderProblem(run.FSourceRoot); !problem.empty()) {
+    if (const std::string problem = RootProblem(*OpenVolume(run.FSourceRoot)); !problem.empty()) {
         return Reject(run, ErrorInvalidSource, source + ": " + problem);
     }
     // A source that cannot be listed is rejected: taken for empty, it would
