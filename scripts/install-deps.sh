@@ -19,6 +19,8 @@ packages=(
     libdbus-1-dev
     # ... and sends Esc to the progress window as a person would.
     xdotool
+    # Looking at the window as its user does: a tray host under Xvfb, and screenshots.
+    trayer imagemagick
     # Verified copies hash with xxHash.
     libxxhash-dev
     # scripts/package.sh: CPack reads the package's dependencies from the programs.

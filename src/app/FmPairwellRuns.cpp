@@ -16,11 +16,11 @@
 #include "engine/apply/Apply.h"
 #include "engine/apply/DeployFolder.h"
 #include "engine/apply/ParallelCopies.h"
+#include "engine/apply/RunRelease.h"
 #include "engine/check/Check.h"
 #include "engine/check/CheckSettings.h"
 #include "engine/project/Plan.h"
 #include "engine/versions/Versions.h"
-#include "engine/volume/FlushFileSystem.h"
 #include "ui_FmPairwell.h"
 #include "ui_SettingsPage.h"
 
@@ -29,6 +29,8 @@
 #include <QScreen>
 #include <chrono>
 #include <exception>
+#include <iostream>
+#include <optional>
 
 namespace {
 
@@ -68,7 +70,11 @@ void TFmPairwell::EndRun(std::exception_ptr failure) {
         try {
             std::rethrow_exception(failure);
         } catch (const std::exception& error) {
-            ShowErrorBox(this, error);
+            if (FTerminating) {
+                std::cerr << "pairwell: " << error.what() << '\n';
+            } else {
+                ShowErrorBox(this, error);
+            }
         }
     }
     if (FCloseAfterRun) {
@@ -323,6 +329,9 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
     };
     bool stopped = false;
     std::exception_ptr failure;
+    // Replaced and deleted files are let go of on threads of their own, as
+    // in every other run; a stopped or failed run lets go of them below.
+    std::optional<TRunRelease> release(std::in_place, options);
     try {
         TQueuedProgress progress(*FFmProcess);
         for (const TApplyPhase phase : phases) {
@@ -349,7 +358,7 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
         // Done means on the device: the receiving file system is flushed first.
         std::string flushFailure;
         if (!stopped) {
-            RunOnWorkerThread([&] { FlushFileSystem(writeRoot, flushFailure); });
+            RunOnWorkerThread([&] { release->ReleaseAndFlush(writeRoot, flushFailure); });
         }
         if (!stopped && !flushFailure.empty()) {
             log.WriteLogElement("ProcessStatus", "中止");
@@ -370,6 +379,7 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
     } catch (...) {
         failure = std::current_exception();
     }
+    RunOnWorkerThread([&] { release.reset(); });
 
     FRunning = false;
     ResultExecute();

@@ -2,8 +2,8 @@
 
 #include "config/FileFacts.h"
 #include "config/PathText.h"
-#include "engine/apply/DeferredRelease.h"
 #include "engine/apply/ParallelCopies.h"
+#include "engine/apply/RunRelease.h"
 #include "engine/check/Check.h"
 #include "engine/check/CheckSettings.h"
 #include "engine/check/DeleteGuard.h"
@@ -12,7 +12,6 @@
 #include "engine/volume/Volume.h"
 
 #include <cerrno>
-#include <optional>
 
 namespace {
 
@@ -125,8 +124,7 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
 
     // A stop during the copy of a phase's last item ends that phase without
     // marking it stopped: the stop test itself is asked once more.
-    std::optional<TDeferredRelease> release(std::in_place);
-    options.FRelease = &*release;
+    TRunRelease release(options);
     const auto stopped = [&](const TPhaseResult& result) {
         return result.FStopped || StopRequestedBy(stopRequested);
     };
@@ -153,9 +151,7 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
         run.FLogBuffer.WriteLogElement("DeleteCount", "0");
         run.FLogBuffer.WriteLogElement("DeleteFailCount", "0");
     }
-    release.reset(); // every replaced file is let go of before the flush
-    // Done means on the device.
-    if (std::string reason; !options.FWriteVolume->Flush(reason)) {
+    if (std::string reason; !release.ReleaseAndFlush(options.FWriteRoot, reason)) {
         return Reject(run, ErrorFlushFailed + ": " + reason, options.FWriteRoot);
     }
     return true;
