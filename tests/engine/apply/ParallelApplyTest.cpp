@@ -7,6 +7,10 @@
 #include <atomic>
 #include <filesystem>
 #include <map>
+#include <poll.h>
+#include <set>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace {
 
@@ -34,6 +38,52 @@ Lines LogWithoutRoot(const TLogBuffer& log, const std::string& root) {
     }
     return lines;
 }
+
+// The opening and closing of the files in some folders, as the kernel saw
+// them: which lines a run has started, and when.
+class TOpenWatch {
+public:
+    TOpenWatch() : FFd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) { EXPECT_GE(FFd, 0); }
+    ~TOpenWatch() { close(FFd); }
+    TOpenWatch(const TOpenWatch&) = delete;
+    TOpenWatch& operator=(const TOpenWatch&) = delete;
+
+    void Add(const std::string& folder) {
+        const int wd = inotify_add_watch(FFd, folder.c_str(), IN_OPEN | IN_CLOSE_NOWRITE);
+        ASSERT_GE(wd, 0);
+        FFolders[wd] = folder;
+    }
+    // The events so far, in order: "+path" for an opening, "-path" for a closing.
+    Lines Take() {
+        Lines events;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t length; (length = read(FFd, buffer, sizeof buffer)) > 0;) {
+            for (ssize_t at = 0; at < length;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                if (event->len > 0) {
+                    events.push_back(((event->mask & IN_OPEN) != 0 ? "+" : "-") + FFolders[event->wd] + "/" +
+                                     event->name);
+                }
+            }
+        }
+        return events;
+    }
+    // The events until none has come for the given time.
+    Lines TakeUntilQuiet(int milliseconds) {
+        Lines events = Take();
+        pollfd ready{FFd, POLLIN, 0};
+        while (poll(&ready, 1, milliseconds) > 0) {
+            const Lines more = Take();
+            events.insert(events.end(), more.begin(), more.end());
+        }
+        return events;
+    }
+
+private:
+    int FFd;
+    std::map<int, std::string> FFolders;
+};
 
 TEST(ParallelApplyTest, SeveralWorkersGiveTheSameTreeAndLogAsOne) {
     TSyncHarness one;
@@ -115,6 +165,74 @@ TEST(ParallelApplyTest, AStopLeavesNoTemporaryAndNoHalfFileUnderAFinalName) {
             ++next;
         }
         EXPECT_LT(next++, lines.size()) << log[i] << " is out of plan order";
+    }
+}
+
+TEST(ParallelApplyTest, NoLineStartsAfterTheStopWasSeen) {
+    TSyncHarness t;
+    t.FOptions.FParallelCopies = 3;
+    TOpenWatch watch;
+    Lines lines;
+    // Folders of small files: each worker takes many lines of one at a time.
+    for (int folder = 0; folder < 8; ++folder) {
+        const std::string name = "d" + std::to_string(folder);
+        for (int i = 0; i < 64; ++i) {
+            lines.push_back(name + "/" + std::to_string(i) + ".txt");
+            WriteTextFile(t.FSource + "/" + lines.back(), std::string(64 * 1024, 'x'));
+        }
+        watch.Add(t.FSource + "/" + name);
+    }
+    std::set<std::string> started;
+    const auto stopOnceStarted = [&] {
+        for (const std::string& event : watch.Take()) {
+            started.insert(event.substr(1));
+        }
+        if (started.empty()) {
+            return false;
+        }
+        // No worker starts a line while this test runs: the lines already
+        // under way open their files, and then nothing more opens.
+        for (const std::string& event : watch.TakeUntilQuiet(500)) {
+            started.insert(event.substr(1));
+        }
+        return true;
+    };
+    const TPhaseResult result =
+        ApplyPhase(TApplyPhase::New, lines, t.FOptions, t.FLog, SilentProgress(), stopOnceStarted);
+    EXPECT_TRUE(result.FStopped);
+    EXPECT_LT(started.size(), lines.size());
+    Lines openedAfterStop;
+    for (const std::string& event : watch.Take()) {
+        if (event[0] == '+') {
+            openedAfterStop.push_back(event.substr(1));
+        }
+    }
+    EXPECT_TRUE(openedAfterStop.empty())
+        << openedAfterStop.size() << " lines started after the stop, the first " << openedAfterStop.front();
+    EXPECT_EQ(static_cast<std::size_t>(result.FDone + result.FFailed), started.size());
+}
+
+TEST(ParallelApplyTest, TheLargeFilesOfOneFolderAreCopiedSideBySide) {
+    TSyncHarness t;
+    t.FOptions.FParallelCopies = 4;
+    TOpenWatch watch;
+    Lines lines;
+    for (int i = 0; i < 4; ++i) {
+        lines.push_back("videos/" + std::to_string(i) + ".bin");
+        WriteTextFile(t.FSource + "/" + lines.back(), std::string(24 << 20, static_cast<char>('a' + i)));
+    }
+    watch.Add(t.FSource + "/videos");
+    const TPhaseResult result = ApplyPhase(TApplyPhase::New, lines, t.FOptions, t.FLog, SilentProgress());
+    EXPECT_EQ(result.FDone, 4);
+    int open = 0;
+    int mostOpen = 0;
+    for (const std::string& event : watch.Take()) {
+        open += event[0] == '+' ? 1 : -1;
+        mostOpen = std::max(mostOpen, open);
+    }
+    EXPECT_GE(mostOpen, 2) << "the copies ran one after another";
+    for (const std::string& line : lines) {
+        EXPECT_EQ(ReadTextFile(t.FTarget + "/" + line), ReadTextFile(t.FSource + "/" + line)) << line;
     }
 }
 
