@@ -2,7 +2,7 @@
 
 #include "ApplyItems.h"
 #include "config/CustomPublic.h"
-#include "config/FileFacts.h"
+#include "engine/volume/Volume.h"
 
 #include <algorithm>
 #include <atomic>
@@ -231,7 +231,7 @@ private:
         if (!IsSafePlanLine(line) || TFmCustomPublic::IsFolderEntry(line)) {
             return 0;
         }
-        return ReadFileFacts(FOptions.FSourceRoot + line).FSize;
+        return FOptions.FSourceVolume->Facts(line, true).FSize;
     }
 
     const TApplyPhase FPhase;
