@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/BackgroundRun.h"
-#include "engine/VersionRestore.h"
+#include "engine/apply/VersionRestore.h"
+#include "engine/run/BackgroundRun.h"
 
 #include <ctime>
 #include <string>

@@ -4,8 +4,8 @@
 #include "JsonReport.h"
 #include "StopSignal.h"
 #include "VersionsCommand.h"
-#include "engine/BackgroundRun.h"
-#include "engine/VersionRestore.h"
+#include "engine/apply/VersionRestore.h"
+#include "engine/run/BackgroundRun.h"
 #include "runlog/RunItemEnd.h"
 
 #include <chrono>

@@ -2,9 +2,9 @@
 
 #include "JobRecord.h"
 #include "config/PathText.h"
-#include "engine/Plan.h"
-#include "engine/ProjectRecord.h"
-#include "engine/Versions.h"
+#include "engine/project/Plan.h"
+#include "engine/project/ProjectRecord.h"
+#include "engine/versions/Versions.h"
 
 TJobKind ReadJobKind(const TIniFile& ini, const std::string& jobName) {
     TJobRecord record;

@@ -1,14 +1,15 @@
 // A run is done only once the receiving file system has been flushed to its
-// device. A failing device cannot be made at will, so the flush call is
-// replaced for these cases.
+// device. A failing device cannot be made at will, so the run's volumes fail
+// the flush on cue for these cases.
 
 #include "jobs/JobProcessor.h"
 
+#include "FaultyVolume.h"
 #include "JobTestSupport.h"
-#include "engine/FlushFileSystem.h"
 
 #include <atomic>
 #include <cerrno>
+#include <memory>
 #include <sys/stat.h>
 
 namespace {
@@ -17,16 +18,18 @@ std::atomic<int> FlushCalls{0};
 std::atomic<bool> FlushFails{false};
 dev_t FlushedDevice = 0;
 
-int CountingSyncFs(int fd) {
-    ++FlushCalls;
-    struct stat st {};
-    fstat(fd, &st);
-    FlushedDevice = st.st_dev;
-    if (FlushFails) {
-        errno = EIO;
-        return -1;
-    }
-    return 0;
+// Every folder a run opens flushes through a volume that counts its flushes
+// and fails them on cue.
+std::shared_ptr<TVolume> CountingVolume(const std::string& root) {
+    auto volume = std::make_shared<TFaultyVolume>(root);
+    volume->FFlushFault = [root] {
+        ++FlushCalls;
+        struct stat st {};
+        stat(root.c_str(), &st);
+        FlushedDevice = st.st_dev;
+        return FlushFails ? EIO : 0;
+    };
+    return volume;
 }
 
 TEST(FlushRunTest, TheReceivingFileSystemIsFlushedAndAFailedFlushFailsTheRun) {
@@ -35,9 +38,9 @@ TEST(FlushRunTest, TheReceivingFileSystemIsFlushedAndAFailedFlushFailsTheRun) {
     const TRunLog runLog(dir / "log");
     WriteTextFile(dir / "src/a.txt", "a");
     jobtest::StoreProject(ini, "P", dir / "src", dir / "dst");
-    SetSyncFsCallForTests(CountingSyncFs);
+    SetVolumeOpener(CountingVolume);
     struct TRestore {
-        ~TRestore() { SetSyncFsCallForTests(nullptr); }
+        ~TRestore() { SetVolumeOpener(nullptr); }
     } restore;
 
     TJobProcessor processor(ini, runLog, "");

@@ -1,0 +1,183 @@
+#include "BackgroundRun.h"
+
+#include "config/FileFacts.h"
+#include "config/PathText.h"
+#include "engine/apply/ParallelCopies.h"
+#include "engine/apply/RunRelease.h"
+#include "engine/check/Check.h"
+#include "engine/check/CheckSettings.h"
+#include "engine/check/DeleteGuard.h"
+#include "engine/index/FolderIndex.h"
+#include "engine/versions/Versions.h"
+#include "engine/volume/Volume.h"
+
+#include <cerrno>
+
+namespace {
+
+const std::string StatusCompleted = "完成";
+const std::string StatusStopped = "中止";
+
+// Why root cannot serve as a source: "does not exist", "permission denied",
+// "not a folder" or the system's message; empty when it can.
+std::string RootProblem(TVolume& volume) {
+    const TEntryFacts root = volume.Facts("", true);
+    if (root.FExists) {
+        return root.FIsFolder ? std::string() : "not a folder";
+    }
+    switch (root.FError) {
+    case 0:
+        return "does not exist";
+    case EACCES:
+        return "permission denied";
+    default:
+        return ErrorText(root.FError);
+    }
+}
+
+bool Reject(TBackgroundRun& run, const std::string& error, const std::string& detail) {
+    run.FErrorText = error;
+    run.FErrorDetail = detail;
+    return false;
+}
+
+} // namespace
+
+bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
+                  const TStopTest& stopRequested) {
+    const TIniFile::TValues section = ini.ReadSectionValues(ProjectSection(run.FProjectName));
+    if (section.empty()) {
+        return Reject(run, ErrorInvalidSource,
+                      "no project \"" + run.FProjectName + "\" in " + ini.FileName());
+    }
+    run.FProject = ReadProject(section);
+    const TProjectRecord& project = run.FProject;
+
+    // A blank source would name the root of the file system once the delimiter is added.
+    if (IsBlank(project.FSource)) {
+        return Reject(run, ErrorInvalidSource, "project \"" + run.FProjectName + "\" has no source folder");
+    }
+    const std::string source = ResolveBeside(ini.FileName(), project.FSource);
+    run.FSourceRoot = WithTrailingDelimiter(source);
+    if (const std::string problem = RootProblem(*OpenVolume(run.FSourceRoot)); !problem.empty()) {
+        return Reject(run, ErrorInvalidSource, source + ": " + problem);
+    }
+    // A source that cannot be listed is rejected: taken for empty, it would
+    // make every target file surplus.
+    if (const int error = FolderListingError(run.FSourceRoot); error != 0) {
+        return Reject(run, ErrorInvalidSource, run.FSourceRoot + ": " + ErrorText(error));
+    }
+    if (const std::string problem = SourceMarkerProblem(project, run.FSourceRoot); !problem.empty()) {
+        return Reject(run, ErrorInvalidSource, problem);
+    }
+    if (IsBlank(project.FTarget)) {
+        return Reject(run, ErrorInvalidTarget, "project \"" + run.FProjectName + "\" has no target folder");
+    }
+    run.FTargetRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FTarget));
+
+    std::string deployRoot;
+    if (project.FUpdateToOther && !IsBlank(project.FDeploy)) {
+        deployRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FDeploy));
+    }
+    TCheckSettings settings = CheckSettingsFor(project, run.FSourceRoot, run.FTargetRoot, deployRoot);
+    if (const std::string problem = SetVersionFolder(settings, project, ini.FileName()); !problem.empty()) {
+        return Reject(run, ErrorInvalidVersionFolder, problem);
+    }
+    run.FLogBuffer.WriteLogElement("ProcessType",
+                                   project.FUpdateToOther ? ProcessTypeDeploy : ProcessTypeSync);
+
+    run.FPlan.Clear();
+    // A stop that emptied the index leaves the check nothing to poll at: the
+    // stop test is asked once more.
+    return RunCheck(settings, run.FPlan, progress, stopRequested) && !StopRequestedBy(stopRequested);
+}
+
+bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
+               const TStopTest& stopRequested) {
+    const TProjectRecord& project = run.FProject;
+    TApplyOptions options;
+    options.FSourceRoot = run.FSourceRoot;
+    options.FTargetRoot = run.FTargetRoot;
+    options.FWriteRoot = run.FTargetRoot;
+    options.FUpdateReadOnly = project.FUpdateReadOnly;
+    options.FDeployMode = project.FUpdateToOther;
+    options.FLinks = project.FLinks;
+    options.FVerifyCopy = project.FVerifyCopy;
+    if (options.FDeployMode) {
+        if (IsBlank(project.FDeploy)) {
+            return Reject(run, ErrorInvalidDeploy,
+                          "project \"" + run.FProjectName + "\" publishes but has no deploy folder");
+        }
+        options.FWriteRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FDeploy));
+    }
+    if (DeleteGuardRefuses(run)) {
+        return false;
+    }
+    options.FDeleteSurplus = project.FFileDelete && !options.FDeployMode;
+    // One volume per folder for the whole run: the phases share its open folders and sweeps.
+    options = WithVolumes(options);
+    options.FVersions = VersionStoreFor(project, ini.FileName(), options.FWriteRoot, run.FBeginTime);
+    run.FVersions = options.FVersions;
+
+    options.FParallelCopies = ResolveParallelCopies(
+        run.FParallelCopies != 0 ? run.FParallelCopies : ReadParallelCopies(ini), options.FWriteRoot);
+
+    // A stop during the copy of a phase's last item ends that phase without
+    // marking it stopped: the stop test itself is asked once more.
+    TRunRelease release(options);
+    const auto stopped = [&](const TPhaseResult& result) {
+        return result.FStopped || StopRequestedBy(stopRequested);
+    };
+    run.FLogBuffer.WriteLogElement("SourcePath", options.FSourceRoot);
+    run.FLogBuffer.WriteLogElement("TargetPath", options.FWriteRoot);
+    run.FNewResult =
+        ApplyPhase(TApplyPhase::New, run.FPlan.FNewList, options, run.FLogBuffer, progress, stopRequested);
+    if (stopped(run.FNewResult)) {
+        return false;
+    }
+    run.FUpdateResult = ApplyPhase(TApplyPhase::Update, run.FPlan.FUpdateList, options, run.FLogBuffer,
+                                   progress, stopRequested);
+    if (stopped(run.FUpdateResult)) {
+        return false;
+    }
+    if (options.FDeleteSurplus) {
+        run.FDeleteResult = ApplyPhase(TApplyPhase::Delete, run.FPlan.FDeleteList, options, run.FLogBuffer,
+                                       progress, stopRequested);
+        if (stopped(run.FDeleteResult)) {
+            return false;
+        }
+    } else {
+        run.FDeleteResult = TPhaseResult{};
+        run.FLogBuffer.WriteLogElement("DeleteCount", "0");
+        run.FLogBuffer.WriteLogElement("DeleteFailCount", "0");
+    }
+    if (std::string reason; !release.ReleaseAndFlush(options.FWriteRoot, reason)) {
+        return Reject(run, ErrorFlushFailed + ": " + reason, options.FWriteRoot);
+    }
+    return true;
+}
+
+bool DeleteGuardRefuses(TBackgroundRun& run) {
+    if (run.FForceDelete) {
+        return false;
+    }
+    const TDeleteGuardVerdict verdict = WeighDeletions(run.FProject, run.FPlan);
+    if (!verdict.FTripped) {
+        return false;
+    }
+    run.FDeleteGuardTripped = true;
+    // Logged as a refused source is: no element of the check stays.
+    run.FLogBuffer.Clear();
+    run.FErrorText = DeleteGuardText(verdict);
+    run.FErrorDetail =
+        "source " + run.FSourceRoot +
+        " (is it unmounted or emptied?); nothing was written, --force-delete lets the run through";
+    return true;
+}
+
+std::string ErrorMessage(const TBackgroundRun& run) {
+    if (run.FErrorDetail.empty()) {
+        return run.FErrorText;
+    }
+    return run.FErrorText + ": " + run.FErrorDetail;
+}
