@@ -31,6 +31,9 @@ const char* const UsageText =
     "  check PROJECT     check a stored project and print its plan\n"
     "                    (lines \"new\", \"update\", \"delete\", a tab, the path)\n"
     "  check -0 PROJECT  the same with every line ended by NUL instead of a newline\n"
+    "  check --moves PROJECT\n"
+    "                    the same, then a line \"move\", a tab, the old path, a tab,\n"
+    "                    the new path for each move a sync would make\n"
     "  sync PROJECT      check and synchronise a stored project, logging the run\n"
     "  run-job JOB       run every project of a stored job, as its schedule would\n"
     "  next-run JOB [--at \"yyyy-MM-dd HH:mm:ss\"] [--last-run \"yyyy-MM-dd HH:mm:ss\"]\n"
@@ -65,6 +68,7 @@ const char* const UsageText =
     "                    (~/.config) with its log in $XDG_DATA_HOME/pairwell/log\n"
     "                    (~/.local/share)\n"
     "  -0, --null        end plan lines with NUL (check only)\n"
+    "  --moves           also print the moves (check only)\n"
     "  --at TIME         the moment for next-run and stale; for restore, the\n"
     "                    latest version to take\n"
     "  --to DIR          restore below DIR instead of the receiving folder\n"
@@ -99,6 +103,7 @@ int main(int argc, char** argv) {
     std::optional<std::string> lastRunText; // next-run only
     std::optional<std::string> toFolder;    // restore only
     bool nulLineEnds = false;
+    bool moves = false;                  // check only
     std::optional<std::string> jobsText; // sync and run-job only
     bool json = false;
     bool forceDelete = false;
@@ -146,6 +151,8 @@ int main(int argc, char** argv) {
             lastRunText = arg.substr(11);
         } else if (arg == "--json") {
             json = true;
+        } else if (arg == "--moves") {
+            moves = true;
         } else if (arg == "-0" || arg == "--null") {
             nulLineEnds = true;
         } else if (arg == "--force-delete") {
@@ -214,6 +221,9 @@ int main(int argc, char** argv) {
     if (json && command != "sync" && command != "run-job") {
         return Usage("--json applies to sync and run-job only");
     }
+    if (moves && command != "check") {
+        return Usage("--moves applies to check only");
+    }
     if (nulLineEnds && command != "check") {
         return Usage("-0 applies to check only");
     }
@@ -262,7 +272,7 @@ int main(int argc, char** argv) {
             return CommandJobs(ini);
         }
         if (command == "check") {
-            return CommandCheck(ini, words[1], nulLineEnds ? '\0' : '\n');
+            return CommandCheck(ini, words[1], nulLineEnds ? '\0' : '\n', moves);
         }
         if (isVersions) {
             return CommandVersions(ini, words[1],
