@@ -7,6 +7,7 @@
 #include "engine/check/MoveDetection.h"
 #include "engine/project/ProjectRecord.h"
 #include "engine/run/BackgroundRun.h"
+#include "engine/volume/Volume.h"
 #include "jobs/JobProcessor.h"
 #include "jobs/JobRecord.h"
 #include "jobs/JobState.h"
@@ -129,7 +130,7 @@ int CommandJobs(const TIniFile& ini) {
     return ExitCompleted;
 }
 
-int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineEnd) {
+int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineEnd, bool moves) {
     TBackgroundRun run;
     run.FProjectName = projectName;
     TCliProgress progress;
