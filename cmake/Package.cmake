@@ -5,7 +5,7 @@
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pairwell)
 set(CPACK_PACKAGE_VENDOR Pairwell)
-set(CPACK_PACKAGE_CONTACT "Pairwell maintainers <pairwell@localhost>")
+set(CPACK_PACKAGE_CONTACT "${PAIRWELL_PACKAGE_CONTACT}") # data/CMakeLists.txt
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Folder synchroniser with checked plans and scheduled jobs")
 set(CPACK_PACKAGE_DESCRIPTION "Pairwell keeps a target folder in step with a source folder. Named projects
 are checked into a plan of files to create, update and delete, then
@@ -17,6 +17,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei, libqt6svg6")
+# The completion of pairwell-cli is loaded by bash-completion.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS bash-completion)
 set(CPACK_STRIP_FILES ON)
 # The service starts pairwell-cli from where the package puts it.
 set(CPACK_PAIRWELL_BINDIR ${CMAKE_INSTALL_BINDIR})

@@ -15,14 +15,19 @@ packages=(
     xvfb xauth
     # The accessibility test drives the window over the accessibility bus.
     dbus-daemon at-spi2-core python3-pyatspi
-    # pairwell-cli daemon sends its notices with gdbus.
-    libglib2.0-bin
+    # pairwell-cli daemon sends its notices, and takes their actions, over D-Bus.
+    libdbus-1-dev
     # ... and sends Esc to the progress window as a person would.
     xdotool
+    # Looking at the window as its user does: a tray host under Xvfb, and screenshots.
+    trayer imagemagick
     # Verified copies hash with xxHash.
     libxxhash-dev
     # scripts/package.sh: CPack reads the package's dependencies from the programs.
     dpkg-dev file
+    # The manual pages, compressed and read as a user would (groff, man), the
+    # package checked by lintian and the user unit by systemd-analyze.
+    gzip groff-base man-db lintian systemd
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -138,7 +138,13 @@
             <xsl:if test="SourcePath | TargetPath">
               <div class="roots">
                 <xsl:if test="SourcePath">
-                  <div>源文件夹: <xsl:value-of select="SourcePath"/></div>
+                  <!-- A restore copies from the version folder. -->
+                  <div>
+                    <xsl:choose>
+                      <xsl:when test="ProcessType = '恢复'">版本文件夹</xsl:when>
+                      <xsl:otherwise>源文件夹</xsl:otherwise>
+                    </xsl:choose>: <xsl:value-of select="SourcePath"/>
+                  </div>
                 </xsl:if>
                 <xsl:if test="TargetPath">
                   <div>目标文件夹: <xsl:value-of select="TargetPath"/></div>

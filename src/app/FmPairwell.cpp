@@ -6,10 +6,12 @@
 #include "FmProcess.h"
 #include "FormServices.h"
 #include "JobPages.h"
+#include "LogPageRequests.h"
 #include "Messages.h"
 #include "Notifier.h"
 #include "ResultsPage.h"
 #include "SettingsPage.h"
+#include "config/AsciiCase.h"
 #include "config/CustomPublic.h"
 #include "config/ProgramFolders.h"
 #include "runlog/RunLog.h"
@@ -27,6 +29,8 @@
 #include <QSystemTrayIcon>
 #include <QUrl>
 #include <QWebEngineView>
+#include <algorithm>
+#include <iostream>
 
 // The icons are compiled into the window's library, which a static link would
 // otherwise leave out.
@@ -34,9 +38,10 @@ static void InitIconResources() {
     Q_INIT_RESOURCE(Pairwell);
 }
 
-TFmPairwellOptions TFmPairwellOptions::ForProgram() {
+TFmPairwellOptions TFmPairwellOptions::ForProgram(const std::string& configFileName) {
     TFmPairwellOptions options;
-    const TProgramFolders folders = ProgramFolders();
+    const TProgramFolders folders =
+        configFileName.empty() ? ProgramFolders() : ProgramFoldersWithConfig(configFileName);
     options.FProgramFolder = BytesToText(folders.FShareFolder);
     options.FConfigFileName = BytesToText(folders.FConfigFileName);
     return options;
@@ -137,19 +142,31 @@ void TFmPairwell::FormCreate() {
     }
 
     FSettingsPage->ListProjects();
-    const std::string shown = FIniFile->ReadString("system", "project", "");
-    if (!shown.empty()) {
-        FSettingsPage->SelectProject(BytesToText(shown));
-        FSettingsPage->LoadProject(FSettingsPage->ShownProjectName());
-    } else {
-        FSettingsPage->SelectProject(QString());
-        FSettingsPage->LoadProject(QString());
-    }
+    ShowStartProject();
     FJobPages->ListJobs();
     FJobPages->BuildJobItems();
 
     AssignAccessibleNames(this);
     AssignAccessibleNames(FFmProcess);
+}
+
+void TFmPairwell::ShowStartProject() {
+    const TIniFile::TValues system = FIniFile->ReadSectionValues("system");
+    const bool stored = std::any_of(system.begin(), system.end(), [](const auto& value) {
+        return SameTextIgnoringAsciiCase(value.first, "project");
+    });
+    const QComboBox* box = FSettingsPage->Controls().cbProject;
+    if (!stored && box->count() > 0) {
+        // Nothing was ever closed on this configuration (a file written by
+        // hand or by pairwell-cli): its first project rather than an empty page.
+        FSettingsPage->SelectProject(box->itemText(0));
+        FSettingsPage->LoadProject(FSettingsPage->ShownProjectName());
+        return;
+    }
+    // A blank name is what a close with unsaved edits leaves: the working section.
+    const std::string shown = ValueOf(system, "project", "");
+    FSettingsPage->SelectProject(shown.empty() ? QString() : BytesToText(shown));
+    FSettingsPage->LoadProject(FSettingsPage->ShownProjectName());
 }
 
 void TFmPairwell::CreateTray() {
@@ -193,6 +210,9 @@ void TFmPairwell::CreateNotifier() {
     connect(FJobPages, &TJobPages::JobStale, FNotifier, &TNotifier::JobStale);
     connect(FDesktopNotices, &TDesktopNotices::OpenLogRequested, this, &TFmPairwell::OpenLogPage);
     connect(RxTrayIcon1, &QSystemTrayIcon::messageClicked, this, &TFmPairwell::OpenLogPage);
+    // The daemon's notices ask for the log page through this.
+    auto* requests = new TLogPageRequests(TextToBytes(FOptions.FConfigFileName), this);
+    connect(requests, &TLogPageRequests::ShowLogRequested, this, &TFmPairwell::OpenLogPage);
 }
 
 void TFmPairwell::OpenLogPage() {
@@ -321,6 +341,13 @@ void TFmPairwell::ActExitExecute() {
     close();
 }
 
+void TFmPairwell::TerminateExecute() {
+    FTerminating = true;
+    if (!FClosed) {
+        ActExitExecute();
+    }
+}
+
 void TFmPairwell::closeEvent(QCloseEvent* event) {
     const bool mayClose = ui->ActExit->isChecked() || !FTrayAvailable;
     if (!mayClose) {
@@ -334,7 +361,7 @@ void TFmPairwell::closeEvent(QCloseEvent* event) {
         StopProcessExecute();
         return;
     }
-    if (!FClosed && !StoreOnClose() && !AskQuestion(this, AskCloseAnyway)) {
+    if (!FClosed && !StoreOnClose() && !FTerminating && !AskQuestion(this, AskCloseAnyway)) {
         // The program goes on as it was; "关闭" may be chosen again.
         event->ignore();
         ui->ActExit->setChecked(false);
@@ -348,7 +375,7 @@ void TFmPairwell::closeEvent(QCloseEvent* event) {
 }
 
 bool TFmPairwell::StoreOnClose() {
-    return WriteOrShowError(this, [this] {
+    const auto store = [this] {
         if (FSettingsPage->IsModified()) {
             FSettingsPage->SaveProject(QString());
             FIniFile->WriteString("system", "project", "");
@@ -356,7 +383,17 @@ bool TFmPairwell::StoreOnClose() {
             FIniFile->WriteString("system", "project", TextToBytes(FSettingsPage->ShownProjectName()));
         }
         FIniFile->UpdateFile();
-    });
+    };
+    if (FTerminating) {
+        try {
+            store();
+            return true;
+        } catch (const std::exception& error) {
+            std::cerr << "pairwell: " << error.what() << '\n';
+            return false;
+        }
+    }
+    return WriteOrShowError(this, store);
 }
 
 void TFmPairwell::FormClose() {

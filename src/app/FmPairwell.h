@@ -42,7 +42,9 @@ struct TFmPairwellOptions {
     // session bus; without it they go to the tray alone.
     bool FSessionBusNotices = true;
 
-    static TFmPairwellOptions ForProgram();
+    // The installed or build layout; a configuration file given on the
+    // command line replaces the default one.
+    static TFmPairwellOptions ForProgram(const std::string& configFileName = {});
 };
 
 // The main window: the toolbar and its five pages, the tray, and the
@@ -77,6 +79,9 @@ public:
     void AutoJobExecute();
     void showAboutExecute();
     void ActExitExecute();
+    // SIGTERM or SIGINT: "关闭" without a person to ask. A run stops, unsaved
+    // edits go to the working section, and nothing waits for an answer.
+    void TerminateExecute();
 
     // Tray.
     void Pairwell1Click();
@@ -95,6 +100,9 @@ protected:
 
 private:
     void FormCreate();
+    // Selects and loads the project the last close left shown; the first
+    // project when none was ever stored.
+    void ShowStartProject();
     // Stores the shown page or the shown project's name for the next start;
     // false when the configuration could not be written (the error was shown).
     bool StoreOnClose();
@@ -151,6 +159,8 @@ private:
     bool FShowAfterRun = false;
     bool FCloseAfterRun = false;
     bool FClosed = false;
+    // Ending on a signal: errors go to standard error instead of a message box.
+    bool FTerminating = false;
 };
 
 // The texts of the interactive runs.

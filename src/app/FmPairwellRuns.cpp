@@ -17,12 +17,12 @@
 #include "engine/apply/ApplyMoves.h"
 #include "engine/apply/DeployFolder.h"
 #include "engine/apply/ParallelCopies.h"
+#include "engine/apply/RunRelease.h"
 #include "engine/check/Check.h"
 #include "engine/check/CheckSettings.h"
 #include "engine/check/MoveDetection.h"
 #include "engine/project/Plan.h"
 #include "engine/versions/Versions.h"
-#include "engine/volume/FlushFileSystem.h"
 #include "ui_FmPairwell.h"
 #include "ui_SettingsPage.h"
 
@@ -31,6 +31,8 @@
 #include <QScreen>
 #include <chrono>
 #include <exception>
+#include <iostream>
+#include <optional>
 
 namespace {
 
@@ -70,7 +72,11 @@ void TFmPairwell::EndRun(std::exception_ptr failure) {
         try {
             std::rethrow_exception(failure);
         } catch (const std::exception& error) {
-            ShowErrorBox(this, error);
+            if (FTerminating) {
+                std::cerr << "pairwell: " << error.what() << '\n';
+            } else {
+                ShowErrorBox(this, error);
+            }
         }
     }
     if (FCloseAfterRun) {
@@ -324,8 +330,9 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
     options.FLinks = record.FLinks;
     options.FVerifyCopy = record.FVerifyCopy;
     options.FParallelCopies = parallelCopies;
+    options.FDeleteSurplus = page.cbFileDelete->isChecked() && !deployMode;
     std::vector<TApplyPhase> phases = {TApplyPhase::New, TApplyPhase::Update};
-    if (page.cbFileDelete->isChecked() && !deployMode) {
+    if (options.FDeleteSurplus) {
         phases.push_back(TApplyPhase::Delete);
     }
 
@@ -345,6 +352,9 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
     bool stopped = false;
     std::exception_ptr failure;
     TMovedLines moved;
+    // Replaced and deleted files are let go of on threads of their own, as
+    // in every other run; a stopped or failed run lets go of them below.
+    std::optional<TRunRelease> release(std::in_place, options);
     try {
         TQueuedProgress progress(*FFmProcess);
         // Moves come before any copy, so that a moved folder is there when new files go into it.
@@ -384,7 +394,7 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
         // Done means on the device: the receiving file system is flushed first.
         std::string flushFailure;
         if (!stopped) {
-            RunOnWorkerThread([&] { FlushFileSystem(writeRoot, flushFailure); });
+            RunOnWorkerThread([&] { release->ReleaseAndFlush(writeRoot, flushFailure); });
         }
         if (!stopped && !flushFailure.empty()) {
             log.WriteLogElement("ProcessStatus", "中止");
@@ -405,6 +415,7 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
     } catch (...) {
         failure = std::current_exception();
     }
+    RunOnWorkerThread([&] { release.reset(); });
 
     FRunning = false;
     ResultExecute();

@@ -33,7 +33,7 @@ std::optional<TNotice> StaleNotice(const QString& jobName, int days, TNotifyMode
 }
 
 TNotifier::TNotifier(const TIniFile& ini, TNoticeSink* sink, QObject* parent)
-    : QObject(parent), FIniFile(ini), FSink(sink) {}
+    : QObject(parent), FIniFile(ini), FSink(sink), FStaleNotices(ini.FileName()) {}
 
 void TNotifier::Tell(const std::optional<TNotice>& notice) {
     if (notice && FSink) {
@@ -46,14 +46,8 @@ void TNotifier::JobRunEnded(const TJobRunOutcome& outcome) {
 }
 
 void TNotifier::JobStale(const QString& jobName, int days, TDateTime now) {
-    const TDateTime today = StartOfDay(now);
-    const auto told = FStaleToldOn.constFind(jobName);
-    if (told != FStaleToldOn.constEnd() && *told == today) {
-        return;
-    }
     const std::optional<TNotice> notice = StaleNotice(jobName, days, ReadNotifyMode(FIniFile));
-    if (notice) {
-        FStaleToldOn.insert(jobName, today);
+    if (notice && FStaleNotices.Claim(TextToBytes(jobName), now)) {
+        Tell(notice);
     }
-    Tell(notice);
 }

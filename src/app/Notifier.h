@@ -3,8 +3,8 @@
 #include "config/DateTime.h"
 #include "jobs/JobProcessor.h"
 #include "jobs/RunNotice.h"
+#include "jobs/StaleAlert.h"
 
-#include <QHash>
 #include <QObject>
 #include <QString>
 #include <optional>
@@ -62,7 +62,7 @@ public:
     // A background run of the job ended.
     void JobRunEnded(const TJobRunOutcome& outcome);
     // The job's row found its backup stale; told at most once a calendar day
-    // per job.
+    // per job, the daemon's notices and earlier starts included.
     void JobStale(const QString& jobName, int days, TDateTime now);
 
 private:
@@ -70,6 +70,5 @@ private:
 
     const TIniFile& FIniFile;
     TNoticeSink* FSink;
-    // The day each job's stale alert was last told.
-    QHash<QString, TDateTime> FStaleToldOn;
+    TStaleNoticeDays FStaleNotices;
 };

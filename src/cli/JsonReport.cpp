@@ -195,6 +195,18 @@ std::string SyncJson(const TProjectReport& project, const std::string& logFile) 
            ",\"logFile\":" + JsonString(Absolute(logFile)) + "}";
 }
 
+std::string RestoreJson(const TProjectReport& project, const std::vector<TRestoredFile>& restored,
+                        const std::string& logFile) {
+    std::string files = "[";
+    for (const TRestoredFile& file : restored) {
+        files += (files.size() > 1 ? ",{" : "{") + std::string("\"phase\":") +
+                 (file.FReplaced ? "\"update\"" : "\"new\"") + ",\"path\":" + JsonString(file.FPath) +
+                 ",\"version\":" + JsonString(FormatVersionTime(file.FVersionStart)) + "}";
+    }
+    return "{\"schema\":\"pairwell-run/1\",\"command\":\"restore\"," + ProjectMembers(project) +
+           ",\"restored\":" + files + "],\"logFile\":" + JsonString(Absolute(logFile)) + "}";
+}
+
 std::string RunJobJson(const std::string& job, std::time_t start, std::time_t end, int exitStatus,
                        const std::vector<TProjectReport>& projects, const std::string& logFile,
                        const std::string& error) {

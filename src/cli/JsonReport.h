@@ -1,13 +1,14 @@
 #pragma once
 
+#include "engine/apply/VersionRestore.h"
 #include "engine/run/BackgroundRun.h"
 
 #include <ctime>
 #include <string>
 #include <vector>
 
-// The one JSON object that "sync --json" and "run-job --json" print when the
-// run ends (schema "pairwell-run/1", described in the README). Paths and
+// The one JSON object that "sync --json", "run-job --json" and
+// "restore --json" print when the run ends (schema "pairwell-run/1", described in the README). Paths and
 // names are bytes; a byte that is not part of valid UTF-8 is written as U+FFFD.
 
 // A JSON string literal of text.
@@ -40,6 +41,10 @@ TProjectReport MakeProjectReport(const TBackgroundRun& run, std::time_t start, s
 
 // The object of "sync --json".
 std::string SyncJson(const TProjectReport& project, const std::string& logFile);
+// The object of "restore --json": a project's members, and "restored" with
+// each file put back (its phase, the path written, the version's run start).
+std::string RestoreJson(const TProjectReport& project, const std::vector<TRestoredFile>& restored,
+                        const std::string& logFile);
 // The object of "run-job --json": the totals and one entry per project run.
 // error: why the job could not run or ended early; empty when it ran.
 std::string RunJobJson(const std::string& job, std::time_t start, std::time_t end, int exitStatus,

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "config/DateTime.h"
 #include "config/IniFile.h"
 
 #include <optional>
@@ -13,10 +12,12 @@
 int CommandVersions(const TIniFile& ini, const std::string& projectName,
                     const std::optional<std::string>& path);
 
-// Copies back the newest version of path (of every file below it, for a
-// folder) whose run started at or before at (default: the newest), to its
-// place in the receiving folder or below the folder to. A file that it
-// replaces is kept as a version first; the version itself stays. Exit 2 when
-// there is no such version.
-int CommandRestore(const TIniFile& ini, const std::string& projectName, const std::string& path,
-                   const std::optional<TDateTime>& at, const std::optional<std::string>& to);
+// The project's receiving folder and version folder, each with a trailing
+// delimiter. Returns why there are none (no such project, no target folder),
+// else empty.
+std::string FindVersionFolders(const TIniFile& ini, const std::string& projectName,
+                               std::string& receivingRoot, std::string& versionRoot);
+
+// A path as typed, relative to the receiving folder: a full path inside it is
+// cut to that, "./" in front and delimiters at the end go.
+std::string RelativeVersionPath(const std::string& typed, const std::string& receivingRoot);

@@ -70,6 +70,13 @@ TProgramFolders ProgramFolders() {
     return ProgramFoldersFor(ExecutableFolder(), TUserEnvironment::FromProcess());
 }
 
+TProgramFolders ProgramFoldersWithConfig(const std::string& configFileName) {
+    TProgramFolders folders = ProgramFolders();
+    folders.FLogFolder = LogFolderFor(configFileName);
+    folders.FConfigFileName = configFileName;
+    return folders;
+}
+
 std::string LogFolderBeside(const std::string& configFileName) {
     return ExtractFileDir(configFileName) + "/log";
 }

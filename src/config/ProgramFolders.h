@@ -35,6 +35,10 @@ TProgramFolders ProgramFoldersFor(const std::string& executableFolder, const TUs
 // The folders of this program in this process's environment.
 TProgramFolders ProgramFolders();
 
+// The folders of this program working on the given configuration file (a
+// "--config FILE"), whose run log LogFolderFor names.
+TProgramFolders ProgramFoldersWithConfig(const std::string& configFileName);
+
 // The run log of a configuration: the folder "log" beside its file.
 std::string LogFolderBeside(const std::string& configFileName);
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 TChangeTrigger::TChangeTrigger(std::vector<std::string> roots, TChangeTiming timing, TSteadyTime now,
-                               std::size_t watchCap)
-    : FWatcher(std::make_unique<TFolderWatcher>(std::move(roots), watchCap)), FTiming(timing),
-      FWatchedSince(now) {}
+                               std::size_t watchCap, std::vector<std::string> leftOut)
+    : FWatcher(std::make_unique<TFolderWatcher>(std::move(roots), watchCap, std::move(leftOut))),
+      FTiming(timing), FWatchedSince(now) {}
 
 bool TChangeTrigger::Poll(TSteadyTime now) {
     if (FWatcher->ReadChanges()) {

@@ -25,9 +25,10 @@ inline constexpr std::chrono::minutes ChangeFallbackPeriod{5};
 
 class TChangeTrigger {
 public:
-    // Watches the roots (the sources of the job's projects) from now on.
+    // Watches the roots (the sources of the job's projects) from now on,
+    // except the folders left out (the folders its runs write into).
     TChangeTrigger(std::vector<std::string> roots, TChangeTiming timing, TSteadyTime now,
-                   std::size_t watchCap = 0);
+                   std::size_t watchCap = 0, std::vector<std::string> leftOut = {});
 
     // Reads the changes seen since the last poll; true when a run is due now.
     // Never true while a run goes on.

@@ -29,10 +29,14 @@ std::string Trimmed(std::string path) {
 
 } // namespace
 
-TFolderWatcher::TFolderWatcher(std::vector<std::string> roots, std::size_t watchCap)
+TFolderWatcher::TFolderWatcher(std::vector<std::string> roots, std::size_t watchCap,
+                               std::vector<std::string> leftOut)
     : FRootWatched(roots.size(), false), FWatchCap(watchCap) {
     for (std::string& root : roots) {
         FRoots.push_back(Trimmed(std::move(root)));
+    }
+    for (std::string& folder : leftOut) {
+        FLeftOut.insert(Trimmed(std::move(folder)));
     }
     FFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (FFd < 0) {
@@ -72,8 +76,12 @@ bool TFolderWatcher::AddOne(const std::string& folder) {
     return true;
 }
 
+bool TFolderWatcher::LeftOut(const std::string& folder) const {
+    return FLeftOut.count(folder) != 0;
+}
+
 void TFolderWatcher::AddTree(const std::string& folder) {
-    if (!AddOne(folder)) {
+    if (LeftOut(folder) || !AddOne(folder)) {
         return;
     }
     DIR* dir = opendir(folder.c_str());
@@ -170,10 +178,16 @@ bool TFolderWatcher::ReadChanges() {
                 }
                 continue;
             }
+            const std::string path = found != FPaths.end() && event->len > 0
+                                         ? (found->second == "/" ? "" : found->second) + "/" + event->name
+                                         : std::string();
+            if (!path.empty() && LeftOut(path)) {
+                continue; // a left-out folder made, removed or touched
+            }
             changed = true;
-            if (found != FPaths.end() && (event->mask & IN_ISDIR) &&
-                (event->mask & (IN_CREATE | IN_MOVED_TO)) && event->len > 0 && !FLimitReached) {
-                AddTree(found->second + "/" + event->name);
+            if (!path.empty() && (event->mask & IN_ISDIR) && (event->mask & (IN_CREATE | IN_MOVED_TO)) &&
+                !FLimitReached) {
+                AddTree(path);
             }
         }
     }

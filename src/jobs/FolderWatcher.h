@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <map>
+#include <set>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -13,11 +14,16 @@
 // drive mounted over a watched folder hides what was watched there: when the
 // mount table changes, the trees are watched anew, and a folder now on
 // another device counts as a change.
+//
+// Folders left out (full paths as the roots spell them) are not watched, and
+// their own entries coming, going or changing are no change: a job's
+// receiving folders inside its source would otherwise see its own writes.
 class TFolderWatcher {
 public:
     // watchCap limits the number of watches below the system's own limit (0:
     // no limit of its own), so that reaching the limit can be tried.
-    explicit TFolderWatcher(std::vector<std::string> roots, std::size_t watchCap = 0);
+    explicit TFolderWatcher(std::vector<std::string> roots, std::size_t watchCap = 0,
+                            std::vector<std::string> leftOut = {});
     ~TFolderWatcher();
     TFolderWatcher(const TFolderWatcher&) = delete;
     TFolderWatcher& operator=(const TFolderWatcher&) = delete;
@@ -36,6 +42,7 @@ private:
     // Adds watches on folder and every folder below it; false on the limit.
     void AddTree(const std::string& folder);
     bool AddOne(const std::string& folder);
+    bool LeftOut(const std::string& folder) const;
     bool LookForMissingRoots();
     bool MountsChanged();
     // Watches every tree anew; true when a watched folder is on another device now.
@@ -43,6 +50,7 @@ private:
 
     std::vector<std::string> FRoots;
     std::vector<bool> FRootWatched;
+    std::set<std::string> FLeftOut;
     std::size_t FWatchCap;
     int FFd = -1;
     int FMountFd = -1;

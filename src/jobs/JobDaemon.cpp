@@ -3,6 +3,7 @@
 #include "Alarm.h"
 #include "JobRecord.h"
 #include "JobThread.h"
+#include "LogOpener.h"
 #include "NoticeSender.h"
 #include "RunNotice.h"
 #include "SchedulerLock.h"
@@ -54,7 +55,8 @@ std::string RunOutcome(const TJobThread& runner) {
 class TDaemon {
 public:
     TDaemon(const std::string& configFile, const TDaemonOptions& options)
-        : FIni(configFile), FRunLog(LogFolderFor(configFile)), FOptions(options) {}
+        : FIni(configFile), FRunLog(LogFolderFor(configFile)), FOptions(options), FStaleNotices(configFile),
+          FLogOpener(configFile, LogFolderFor(configFile)) {}
 
     int Run();
 
@@ -67,8 +69,6 @@ private:
         TJobScheduleTexts FScheduled; // what the alarm was armed from
         std::unique_ptr<TJobThread> FRunner;
         std::optional<TDateTime> FStaleCheckedAt;
-        // The day the stale alert was last told: at most once a day.
-        std::optional<TDateTime> FStaleToldOn;
     };
 
     void Say(const std::string& text) {
@@ -89,12 +89,15 @@ private:
     TIniFile FIni;
     TRunLog FRunLog;
     const TDaemonOptions& FOptions;
+    TStaleNoticeDays FStaleNotices; // at most once a day per job
+    TNoticeSender FNotices;
+    TLogOpener FLogOpener; // for the notices' "查看日志"
     std::map<std::string, std::unique_ptr<TJob>> FJobs;
     TJobThreadKeeper FKeeper; // runners of jobs removed from the configuration
 };
 
 void TDaemon::Tell(const std::optional<TRunNotice>& notice) {
-    if (notice && !SendNoticeToDesktop(*notice)) {
+    if (notice && !FNotices.Send(*notice)) {
         Say(NoticeLine(*notice));
     }
 }
@@ -114,14 +117,13 @@ void TDaemon::CheckStale(const std::string& name, TJob& job, TDateTime now) {
     }
     job.FStaleCheckedAt = now;
     const std::optional<int> days = ReadStaleBackupDays(FIni, name, now);
-    if (!days || job.FStaleToldOn == StartOfDay(now)) {
+    if (!days) {
         return;
     }
     const std::optional<TRunNotice> notice = ChooseStaleNotice(name, *days, ReadNotifyMode(FIni));
-    if (notice) {
-        job.FStaleToldOn = StartOfDay(now);
+    if (notice && FStaleNotices.Claim(name, now)) {
+        Tell(notice);
     }
-    Tell(notice);
 }
 
 void TDaemon::Reschedule(const std::string& name, TJob& job) {
@@ -213,13 +215,16 @@ void TDaemon::Check(const std::string& name, TJob& job) {
 
 void TDaemon::WaitForChange() {
     std::vector<pollfd> fds;
+    if (FNotices.Fd() >= 0) {
+        fds.push_back({FNotices.Fd(), POLLIN, 0});
+    }
     for (const auto& [name, job] : FJobs) {
         for (const int fd : job->FTriggers.Fds()) {
             fds.push_back({fd, POLLIN | POLLPRI, 0});
         }
     }
-    // Woken early by a change or a mount, at the latest at the next check;
-    // a stop signal interrupts the wait.
+    // Woken early by a change, a mount or a notice's action, at the latest at
+    // the next check; a stop signal interrupts the wait.
     poll(fds.data(), fds.size(), CheckMilliseconds);
 }
 
@@ -232,6 +237,11 @@ int TDaemon::Run() {
         if (stopRequested()) {
             break;
         }
+        if (FNotices.ActionInvoked()) {
+            Say("opening the log");
+            FLogOpener.Open();
+        }
+        FLogOpener.Reap();
         if (const TFileStamp now = StampOf(FIni.FileName()); now != stamp) {
             stamp = now;
             Say("configuration changed");

@@ -109,19 +109,18 @@ TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
         FRun.FVersions->Prune(); // after each run, also a stopped one
     }
     TLogBuffer& log = FRun.FLogBuffer;
-    log.WriteLogElement("Project", FRun.FProjectName);
-    log.WriteLogElement("ProcessStatus", completed ? ProcessStatusCompleted : ProcessStatusStopped);
-    if (!FRun.FErrorText.empty()) {
-        log.WriteLogElement("Error", FRun.FErrorText);
-    }
+    TRunItemEnd end;
+    end.FProject = FRun.FProjectName;
+    end.FCompleted = completed;
+    end.FError = FRun.FErrorText;
     if (FRun.FVersions) {
-        log.WriteLogElement("VersionCount", std::to_string(FRun.FVersions->Count()));
+        end.FVersionCount = FRun.FVersions->Count();
     }
-    log.WriteLogElement("BeginTime", FormatTimeOfDay(beginTime));
-    log.WriteLogElement("EndTime", FormatTimeOfDay(FWallClock()));
-    const auto spent = FSteadyClock() - begin;
-    log.WriteLogElement(
-        "SpendTime", FormatSpendTime(std::chrono::duration_cast<std::chrono::milliseconds>(spent).count()));
+    end.FBegin = beginTime;
+    end.FEnd = FWallClock();
+    end.FSpentMilliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(FSteadyClock() - begin).count();
+    WriteRunItemEnd(log, end);
 
     TProjectRunResult result;
     result.FProjectName = FRun.FProjectName;

@@ -4,6 +4,7 @@
 #include "engine/project/Progress.h"
 #include "engine/project/StopTest.h"
 #include "engine/run/BackgroundRun.h"
+#include "runlog/RunItemEnd.h"
 #include "runlog/RunLog.h"
 
 #include <chrono>
@@ -47,9 +48,6 @@ struct TRunControl {
 // Every project completed without a failed item or an entry the check could
 // not examine: a clean run, as the job's state records it.
 bool AllClean(const std::vector<TProjectRunResult>& results);
-
-inline const std::string ProcessStatusCompleted = "完成";
-inline const std::string ProcessStatusStopped = "中止";
 
 // Runs stored projects unattended, as a scheduled job does: for each project
 // a check, an apply and one run-log item. Construction opens today's day log.

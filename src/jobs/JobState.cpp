@@ -14,6 +14,7 @@ const std::string KeyLastStart = "LastStart";
 const std::string KeyLastEnd = "LastEnd";
 const std::string KeyLastEndClean = "LastEndClean";
 const std::string KeyLastCleanEnd = "LastCleanEnd";
+const std::string KeyLastStaleNotice = "LastStaleNotice";
 
 // Sections in file order, each with its keys in order.
 using TKeys = std::vector<std::pair<std::string, std::string>>;
@@ -82,8 +83,9 @@ std::optional<TDateTime> TimeOf(const TKeys& keys, const std::string& key) {
     return text ? TryTextToDateTime(*text) : std::nullopt;
 }
 
+// change returns false when it left the keys as they were: nothing is written then.
 bool Update(const std::string& fileName, const std::string& jobName,
-            const std::function<void(TKeys&)>& change) {
+            const std::function<bool(TKeys&)>& change) {
     // A job name is one line of the configuration, so it fits one line here too.
     if (jobName.find_first_of("\r\n") != std::string::npos) {
         return false;
@@ -103,8 +105,7 @@ bool Update(const std::string& fileName, const std::string& jobName,
     if (keys == nullptr) {
         keys = &sections.emplace_back(section, TKeys{}).second;
     }
-    change(*keys);
-    return ReplaceFileAtomically(fileName, Format(sections));
+    return !change(*keys) || ReplaceFileAtomically(fileName, Format(sections));
 }
 
 } // namespace
@@ -134,6 +135,7 @@ TJobRunState TJobState::Read(const std::string& jobName) const {
         const std::string* clean = Find(keys, KeyLastEndClean);
         state.FLastEndClean = clean != nullptr && *clean == "True";
         state.FLastCleanEnd = TimeOf(keys, KeyLastCleanEnd);
+        state.FLastStaleNotice = TimeOf(keys, KeyLastStaleNotice);
     }
     return state;
 }
@@ -144,6 +146,7 @@ bool TJobState::RecordStart(const std::string& jobName, TDateTime when) const {
             Set(keys, KeyFirstStart, DateTimeToText(when));
         }
         Set(keys, KeyLastStart, DateTimeToText(when));
+        return true;
     });
 }
 
@@ -154,5 +157,23 @@ bool TJobState::RecordEnd(const std::string& jobName, TDateTime when, bool clean
         if (clean) {
             Set(keys, KeyLastCleanEnd, DateTimeToText(when));
         }
+        return true;
     });
+}
+
+std::optional<bool> TJobState::ClaimStaleNotice(const std::string& jobName, TDateTime when) const {
+    bool claimed = false;
+    const bool written = Update(FFileName, jobName, [&](TKeys& keys) {
+        const std::optional<TDateTime> told = TimeOf(keys, KeyLastStaleNotice);
+        if (told && StartOfDay(*told) == StartOfDay(when)) {
+            return false;
+        }
+        Set(keys, KeyLastStaleNotice, DateTimeToText(when));
+        claimed = true;
+        return true;
+    });
+    if (!written) {
+        return std::nullopt;
+    }
+    return claimed;
 }

@@ -18,16 +18,18 @@
 //   LastEnd=2026-03-10 02:31:12
 //   LastEndClean=True
 //   LastCleanEnd=2026-03-10 02:31:12
+//   LastStaleNotice=2026-03-12 09:00:00
 // Writers take a lock file (the state file's name plus ".lock") around each
 // read-modify-write and replace the file atomically, so that the window, the
 // daemon and the command-line tool may record at the same time; readers read
 // without the lock and always see a whole file.
 struct TJobRunState {
-    std::optional<TDateTime> FFirstStart;   // the first start ever recorded
-    std::optional<TDateTime> FLastStart;    // the start of the latest run
-    std::optional<TDateTime> FLastEnd;      // the end of the latest run that ended
-    bool FLastEndClean = false;             // that run had no failure, refusal or stop
-    std::optional<TDateTime> FLastCleanEnd; // the end of the latest run without failures
+    std::optional<TDateTime> FFirstStart;      // the first start ever recorded
+    std::optional<TDateTime> FLastStart;       // the start of the latest run
+    std::optional<TDateTime> FLastEnd;         // the end of the latest run that ended
+    bool FLastEndClean = false;                // that run had no failure, refusal or stop
+    std::optional<TDateTime> FLastCleanEnd;    // the end of the latest run without failures
+    std::optional<TDateTime> FLastStaleNotice; // when the stale alert was last told
 };
 
 // "dir/pairwell.state" for "dir/pairwell.ini": the configuration's name with
@@ -53,6 +55,11 @@ public:
     // The run ended at when; clean when no item failed, no project was
     // refused and nothing stopped it.
     bool RecordEnd(const std::string& jobName, TDateTime when, bool clean) const;
+    // The stale alert is to be told at when: records it and returns true,
+    // unless it was told already on when's calendar day (then false). Checked
+    // and recorded under the lock, so two tellers never both tell it. Returns
+    // nullopt when the file could not be written.
+    std::optional<bool> ClaimStaleNotice(const std::string& jobName, TDateTime when) const;
 
 private:
     std::string FFileName;

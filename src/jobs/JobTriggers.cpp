@@ -2,7 +2,9 @@
 
 #include "JobRecord.h"
 #include "config/PathText.h"
+#include "engine/project/Plan.h"
 #include "engine/project/ProjectRecord.h"
+#include "engine/versions/Versions.h"
 
 TJobKind ReadJobKind(const TIniFile& ini, const std::string& jobName) {
     TJobRecord record;
@@ -50,6 +52,35 @@ std::vector<std::string> JobFolders(const TIniFile& ini, const std::string& jobN
     return Folders(ini, jobName, true);
 }
 
+std::vector<std::string> JobWrittenFoldersInSources(const TIniFile& ini, const std::string& jobName,
+                                                    const std::vector<std::string>& sources) {
+    std::vector<std::string> written;
+    for (const std::string& name : ReadJobProjects(ini, jobName)) {
+        const TProjectRecord project = ReadProject(ini, name);
+        const auto resolved = [&](const std::string& folder) {
+            return IsBlank(folder) ? std::string() : ResolveBeside(ini.FileName(), folder);
+        };
+        const std::string target = resolved(project.FTarget);
+        const std::string deploy = project.FUpdateToOther ? resolved(project.FDeploy) : std::string();
+        const std::string receiving = deploy.empty() ? target : deploy;
+        written.push_back(target);
+        written.push_back(deploy);
+        if (!receiving.empty()) {
+            written.push_back(VersionFolderOf(project, ini.FileName(), receiving));
+        }
+    }
+    std::vector<std::string> leftOut;
+    for (const std::string& source : sources) {
+        for (const std::string& folder : written) {
+            const std::string below = VersionPrefixBelow(source, folder);
+            if (!below.empty()) {
+                leftOut.push_back(WithTrailingDelimiter(source) + below);
+            }
+        }
+    }
+    return leftOut;
+}
+
 TJobTriggers::TJobTriggers(const TIniFile& ini, std::string jobName, TTriggerTuning tuning)
     : FIniFile(ini), FJobName(std::move(jobName)), FTuning(tuning), FState(ini.FileName()) {}
 
@@ -70,23 +101,27 @@ void TJobTriggers::Read(TSteadyTime steady, bool fresh) {
                                std::chrono::seconds(record.FMaxWaitSeconds),
                                std::chrono::seconds(record.FMinIntervalSeconds)};
     std::vector<std::string> watched;
+    std::vector<std::string> leftOut;
     if (FEnabled && kind == TJobKind::Change) {
         watched = JobSourceFolders(FIniFile, FJobName);
+        leftOut = JobWrittenFoldersInSources(FIniFile, FJobName, watched);
     } else if (FEnabled && kind == TJobKind::Connect) {
         watched = JobFolders(FIniFile, FJobName);
     }
-    const bool same = !fresh && kind == FKind && watched == FWatched && timing.FQuiet == FTiming.FQuiet &&
-                      timing.FMaxWait == FTiming.FMaxWait && timing.FMinInterval == FTiming.FMinInterval;
+    const bool same = !fresh && kind == FKind && watched == FWatched && leftOut == FLeftOut &&
+                      timing.FQuiet == FTiming.FQuiet && timing.FMaxWait == FTiming.FMaxWait &&
+                      timing.FMinInterval == FTiming.FMinInterval;
     FKind = kind;
     FTiming = timing;
     if (same) {
         return;
     }
     FWatched = watched;
+    FLeftOut = leftOut;
     FChange.reset();
     FConnect.reset();
     if (FEnabled && kind == TJobKind::Change) {
-        FChange = std::make_unique<TChangeTrigger>(FWatched, FTiming, steady, FTuning.FWatchCap);
+        FChange = std::make_unique<TChangeTrigger>(FWatched, FTiming, steady, FTuning.FWatchCap, FLeftOut);
     } else if (FEnabled && kind == TJobKind::Connect) {
         FConnect = std::make_unique<TConnectTrigger>(FWatched, steady, FTuning.FConnectRecheck,
                                                      FTuning.FConnectSettle);

@@ -36,6 +36,12 @@ TJobKind ReadJobKind(const TIniFile& ini, const std::string& jobName);
 // The source folders, and the source and target folders, of the job's projects.
 std::vector<std::string> JobSourceFolders(const TIniFile& ini, const std::string& jobName);
 std::vector<std::string> JobFolders(const TIniFile& ini, const std::string& jobName);
+// The folders the job's runs write into (each project's target, its deploy
+// folder in deploy mode, and its version folder) that lie below one of the
+// sources, as full paths spelt from that source: a change watch leaves them
+// out, so that a run never sets off the next one.
+std::vector<std::string> JobWrittenFoldersInSources(const TIniFile& ini, const std::string& jobName,
+                                                    const std::vector<std::string>& sources);
 
 class TJobTriggers {
 public:
@@ -74,6 +80,7 @@ private:
     TCatchUp FCatchUp;
     TChangeTiming FTiming;
     std::vector<std::string> FWatched;
+    std::vector<std::string> FLeftOut;
     std::unique_ptr<TChangeTrigger> FChange;
     std::unique_ptr<TConnectTrigger> FConnect;
     bool FRunning = false;

@@ -33,3 +33,17 @@ std::optional<int> ReadStaleBackupDays(const TIniFile& ini, const std::string& j
     const bool enabled = TextIsTrue(ini.ReadString(JobSection(jobName), JobKey::CbJobValid, "False"));
     return StaleBackupDays(options.FStaleDays, enabled, TJobState(ini.FileName()).Read(jobName), now);
 }
+
+bool TStaleNoticeDays::Claim(const std::string& jobName, TDateTime now) {
+    const TDateTime today = StartOfDay(now);
+    const auto told = FToldOn.find(jobName);
+    if (told != FToldOn.end() && told->second == today) {
+        return false;
+    }
+    const std::optional<bool> claimed = FState.ClaimStaleNotice(jobName, now);
+    if (!claimed) {
+        FToldOn[jobName] = today;
+        return true;
+    }
+    return *claimed;
+}

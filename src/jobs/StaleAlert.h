@@ -4,7 +4,9 @@
 #include "config/DateTime.h"
 #include "config/IniFile.h"
 
+#include <map>
 #include <optional>
+#include <string>
 
 // The stale-backup alert: an enabled job whose "StaleDays" is above 0 and
 // that has had no run without failures for that many days. The days count
@@ -20,3 +22,18 @@ std::optional<int> ReadStaleBackupDays(const TIniFile& ini, const std::string& j
 
 // The row's text for an alert of that many days.
 std::string StaleBackupText(int days);
+
+// The alert's notice is told at most once a calendar day per job, by the
+// window or the daemon, across restarts: the day of the last notice is kept
+// in the state file. Where that file cannot be written, each teller still
+// keeps the day for itself.
+class TStaleNoticeDays {
+public:
+    explicit TStaleNoticeDays(const std::string& configFile) : FState(configFile) {}
+    // True when the job's notice is to be told now (and it counts as told).
+    bool Claim(const std::string& jobName, TDateTime now);
+
+private:
+    TJobState FState;
+    std::map<std::string, TDateTime> FToldOn; // only where the file failed
+};

@@ -1,7 +1,9 @@
 // Closing and the tray: what is stored when the program ends, what the next
 // start shows, and how the close box behaves with and without a tray.
 
+#include "FmProcess.h"
 #include "SettingsPage.h"
+#include "TerminationSignal.h"
 #include "UiTestSupport.h"
 #include "config/IniFile.h"
 #include "ui_FmPairwell.h"
@@ -10,7 +12,10 @@
 #include <QDir>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
+#include <csignal>
+#include <unistd.h>
 
 class CloseAndTrayTest : public QObject {
     Q_OBJECT
@@ -95,6 +100,52 @@ private slots:
         auto window = folder.OpenWindow(true);
         QCOMPARE(window->SettingsPage().Controls().cbProject->currentIndex(), -1);
         QCOMPARE(window->SettingsPage().Controls().DirectoryEdit1->text(), QStringLiteral("/working"));
+    }
+
+    // SIGTERM is "关闭" with nobody to ask: the run stops at its next file
+    // and is logged as stopped, the unsaved edits go to the working section,
+    // and the window closes once the run has ended.
+    void TerminationStopsTheRunAndKeepsTheEditsAsCloseDoes() {
+        TProgramFolder folder;
+        const QString source = folder.File(QStringLiteral("src"));
+        const QString target = folder.File(QStringLiteral("dst"));
+        QStringList names;
+        for (int i = 0; i < 4000; ++i) {
+            names.append(QStringLiteral("f%1.txt").arg(i));
+        }
+        MakeFiles(source, names);
+        QDir().mkpath(target);
+        {
+            TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
+            ini.WriteString("project_a", "source", source.toStdString());
+            ini.WriteString("project_a", "target", "/stored");
+            ini.WriteString("system", "project", "a");
+        }
+        auto window = folder.OpenWindow(true);
+        TTerminationSignal termination;
+        connect(&termination, &TTerminationSignal::Received, window.get(), &TFmPairwell::TerminateExecute);
+        window->SettingsPage().Controls().DirectoryEdit2->setText(target);
+        AnswerNextMessageBox(QMessageBox::Ok);
+        window->FileCheckExecute();
+
+        QTimer watcher;
+        connect(&watcher, &QTimer::timeout, [&] {
+            if (window->FmProcess().DetailLine().startsWith(QStringLiteral("新建: "))) {
+                watcher.stop();
+                QCOMPARE(::kill(::getpid(), SIGTERM), 0);
+            }
+        });
+        watcher.start(1);
+        AnswerNextMessageBox(QMessageBox::Yes);
+        window->FileUpdateExecute();
+        QVERIFY(!window->IsRunning());
+        QVERIFY(!window->isVisible());
+        QVERIFY(QDir(target).count() - 2 < 4000);
+        QVERIFY(ReadTodaysDayLog(folder).contains(QStringLiteral("<ProcessStatus>中止</ProcessStatus>")));
+        TIniFile ini(folder.Bytes(QStringLiteral("pairwell.ini")));
+        QCOMPARE(ini.ReadString("system", "project", "?"), std::string());
+        QCOMPARE(ini.ReadString("project_", "target", ""), target.toStdString());
+        QCOMPARE(ini.ReadString("project_a", "target", ""), std::string("/stored"));
     }
 
     void WithATrayTheCloseBoxHidesAndTheTrayBringsItBack() {

@@ -103,7 +103,7 @@ TEST_P(FatVolumeCliTest, CopiesUpdatesAndThenPlansNothingWithTheAutomaticToleran
         GTEST_SKIP() << GetParam() << " needs root, its tools and a kernel that mounts it here";
     }
     // Odd seconds and a fraction: the volume keeps times to two seconds.
-    WriteTextFile(dir / "src/a.txt", "first");
+    WriteTextFile(dir / "src/a.txt", "seven b");
     WriteTextFile(dir / "src/sub/b.txt", "b");
     SetModifiedTime(dir / "src/a.txt", 1'700'000'001, 730'000'000);
     SetModifiedTime(dir / "src/sub/b.txt", 1'700'000'003, 10'000'000);
@@ -117,6 +117,14 @@ TEST_P(FatVolumeCliTest, CopiesUpdatesAndThenPlansNothingWithTheAutomaticToleran
     EXPECT_NE(first.FOut.find("new: 2 done, 0 failed"), std::string::npos) << first.FOut;
     EXPECT_EQ(ReadTextFile(volume.Folder() + "/backup/sub/b.txt"), "b");
     EXPECT_EQ(RunCli(dir, {"check", "stick"}).FOut, "") << "no update planned, TimeTolerance absent";
+
+    // An edit within the same second: only the size tells it from the volume's coarse time.
+    WriteTextFile(dir / "src/a.txt", "eight by");
+    SetModifiedTime(dir / "src/a.txt", 1'700'000'001, 950'000'000);
+    EXPECT_EQ(RunCli(dir, {"check", "stick"}).FOut, "update\ta.txt\n");
+    const TRun edit = RunCli(dir, {"sync", "stick"});
+    EXPECT_NE(edit.FOut.find("update: 1 done, 0 failed"), std::string::npos) << edit.FOut;
+    EXPECT_EQ(ReadTextFile(volume.Folder() + "/backup/a.txt"), "eight by");
 
     WriteTextFile(dir / "src/a.txt", "second");
     SetModifiedTime(dir / "src/a.txt", 1'700'000'101);

@@ -68,12 +68,17 @@ TEST_F(VersionsCliTest, AnUpdateAndADeleteAreKeptListedAndRestored) {
     WriteTextFile(FDir / "src/a.txt", "new a, longer");
     SetModifiedTime(FDir / "src/a.txt", 1'000'000'100);
     ASSERT_EQ(unlink((FDir / "src/sub/b.txt").c_str()), 0);
+    const TDateTime before = Now();
     const TRun sync = Run({"sync", "P"});
     ASSERT_EQ(sync.FStatus, 0) << sync.FErr;
     EXPECT_EQ(sync.FOut, "new: 0 done, 0 failed\nupdate: 1 done, 0 failed\ndelete: 1 done, 0 failed\n");
     EXPECT_EQ(ReadTextFile(FDir / "dst/a.txt"), "new a, longer");
     EXPECT_FALSE(PathExists(FDir / "dst/sub/b.txt"));
-    const auto log = Gb18030ToUtf8(ReadTextFile(FDir / "log/" + FormatLogDate(Now()) + ".xml"));
+    // The day file of the run's start or end: a run may cross midnight.
+    const std::string firstDay = FDir / "log/" + FormatLogDate(before) + ".xml";
+    const std::string lastDay = FDir / "log/" + FormatLogDate(Now()) + ".xml";
+    const auto log =
+        Gb18030ToUtf8(ReadTextFile(firstDay) + (lastDay == firstDay ? "" : ReadTextFile(lastDay)));
     ASSERT_TRUE(log.has_value());
     EXPECT_NE(
         log->find("<ProcessStatus>完成</ProcessStatus>\r\n<VersionCount>2</VersionCount>\r\n<BeginTime>"),
@@ -134,6 +139,94 @@ TEST_F(VersionsCliTest, AnUpdateAndADeleteAreKeptListedAndRestored) {
     EXPECT_EQ(ReadTextFile(FDir / "dst/a.txt"), "old a");
     EXPECT_EQ(Run({"restore", "P"}).FStatus, 64);
     EXPECT_EQ(Run({"versions", "P", "--to", "x"}).FStatus, 64);
+}
+
+// A restore writes into the target as a sync does, and is logged and
+// reported as one: a file put back where none stood is "New", one put back
+// over a file "Update"; failures and a restore that finds nothing too.
+TEST_F(VersionsCliTest, ARestoreIsLoggedAsAnItemOfItsOwnAndReportedInJson) {
+    WriteTextFile(FDir / "src/d/a.txt", "old a");
+    WriteTextFile(FDir / "src/d/b.txt", "b");
+    SetModifiedTime(FDir / "src/d/a.txt", 1'000'000'000);
+    ASSERT_EQ(Run({"sync", "P"}).FStatus, 0);
+    WriteTextFile(FDir / "src/d/a.txt", "new a, longer");
+    SetModifiedTime(FDir / "src/d/a.txt", 1'000'000'100);
+    ASSERT_EQ(unlink((FDir / "src/d/b.txt").c_str()), 0);
+    ASSERT_EQ(Run({"sync", "P"}).FStatus, 0);
+
+    const std::string logFile = FDir / "log/" + FormatLogDate(Now()) + ".xml";
+    const auto lastItem = [&] {
+        const std::string log = Gb18030ToUtf8(ReadTextFile(logFile)).value_or("");
+        const std::size_t at = log.rfind("<item>");
+        return at == std::string::npos ? log : log.substr(at, log.find("</item>", at) - at);
+    };
+    const std::regex time(R"("20\d\d-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d")");
+    const std::regex version(R"(20\d\d-\d\d-\d\d \d\d:\d\d:\d\d)");
+    const auto masked = [&](const std::string& text) {
+        return std::regex_replace(std::regex_replace(text, time, "\"T\""), version, "V");
+    };
+    const std::string dst = FDir / "dst/";
+    const std::string head = "<item><ProcessType>恢复</ProcessType>\r\n<SourcePath>" + dst +
+                             ".pairwell-versions/</SourcePath>\r\n<TargetPath>";
+    const auto counts = [](int newDone, int newFailed, int updateDone, int updateFailed) {
+        return "\"counts\":{\"check\":{\"failed\":0},\"new\":{\"done\":" + std::to_string(newDone) +
+               ",\"failed\":" + std::to_string(newFailed) +
+               "},\"update\":{\"done\":" + std::to_string(updateDone) +
+               ",\"failed\":" + std::to_string(updateFailed) + "},\"delete\":{\"done\":0,\"failed\":0},\"moved\":0}";
+    };
+    const std::string json = "{\"schema\":\"pairwell-run/1\",\"command\":\"restore\",\"project\":\"P\","
+                             "\"start\":\"T\",\"end\":\"T\",\"status\":";
+
+    const TRun restore = Run({"restore", "P", "d", "--json"});
+    ASSERT_EQ(restore.FStatus, 0) << restore.FErr;
+    EXPECT_EQ(ReadTextFile(FDir / "dst/d/a.txt"), "old a");
+    EXPECT_EQ(ReadTextFile(FDir / "dst/d/b.txt"), "b");
+    EXPECT_EQ(masked(restore.FOut),
+              json + "\"completed\",\"exitStatus\":0,\"error\":\"\"," + counts(1, 0, 1, 0) +
+                  ",\"failures\":[],\"restored\":[{\"phase\":\"update\",\"path\":\"" + dst +
+                  "d/a.txt\",\"version\":\"V\"},{\"phase\":\"new\",\"path\":\"" + dst +
+                  "d/b.txt\",\"version\":\"V\"}],\"logFile\":\"" + logFile + "\"}\n");
+    const std::regex clock(R"(\d\d:\d\d:\d\d)");
+    EXPECT_EQ(
+        std::regex_replace(lastItem(), clock, "t"),
+        head + dst + "</TargetPath>\r\n<New>" + dst +
+            "d/b.txt</New>\r\n<NewCount>1</NewCount>\r\n<NewFailCount>0</NewFailCount>\r\n<Update>" + dst +
+            "d/a.txt</Update>\r\n<UpdateCount>1</UpdateCount>\r\n<UpdateFailCount>0</UpdateFailCount>\r\n"
+            "<DeleteCount>0</DeleteCount>\r\n<DeleteFailCount>0</DeleteFailCount>\r\n<Project>P</Project>\r\n"
+            "<ProcessStatus>完成</ProcessStatus>\r\n<VersionCount>1</VersionCount>\r\n<BeginTime>t</"
+            "BeginTime>\r\n<EndTime>t</EndTime>\r\n<SpendTime>t</SpendTime>\r\n");
+
+    // A file that cannot be written fails as a sync's would: logged, counted, exit 1.
+    WriteTextFile(FDir / "out/d", "a file where the folder should go");
+    const TRun failed = Run({"restore", "P", "d/b.txt", "--to", FDir / "out", "--json"});
+    EXPECT_EQ(failed.FStatus, 1) << failed.FErr;
+    EXPECT_NE(failed.FErr.find(FDir / "out/d/b.txt: "), std::string::npos) << failed.FErr;
+    EXPECT_NE(masked(failed.FOut)
+                  .find("\"failed-items\",\"exitStatus\":1,\"error\":\"\"," + counts(0, 1, 0, 0) +
+                        ",\"failures\":[{\"phase\":\"new\",\"path\":\"" +
+                        FDir / "out/d/b.txt\",\"reason\":\""),
+              std::string::npos)
+        << failed.FOut;
+    EXPECT_NE(
+        lastItem().find("</TargetPath>\r\n<NewFail>" + FDir / "out/d/b.txt</NewFail>\r\n<NewCount>0</"
+                                                              "NewCount>\r\n<NewFailCount>1</NewFailCount>"),
+        std::string::npos)
+        << lastItem();
+
+    // Nothing to restore: still an item, "中止" with the reason, and exit 2.
+    const TRun none = Run({"restore", "P", "never.txt", "--json"});
+    EXPECT_EQ(none.FStatus, 2);
+    EXPECT_NE(none.FErr.find("no version of never.txt"), std::string::npos) << none.FErr;
+    EXPECT_EQ(masked(none.FOut), json +
+                                     "\"not-completed\",\"exitStatus\":2,\"error\":\"没有可恢复的版本: "
+                                     "never.txt: " +
+                                     dst + ".pairwell-versions/\"," + counts(0, 0, 0, 0) +
+                                     ",\"failures\":[],\"restored\":[],\"logFile\":\"" + logFile + "\"}\n");
+    const std::string item = lastItem();
+    EXPECT_EQ(item.rfind(head + dst + "</TargetPath>\r\n<NewCount>0</NewCount>", 0), 0u) << item;
+    EXPECT_NE(item.find("<ProcessStatus>中止</ProcessStatus>\r\n<Error>没有可恢复的版本: never.txt</Error>"),
+              std::string::npos)
+        << item;
 }
 
 TEST_F(VersionsCliTest, AVersionFolderThatIsOrHoldsARootRefusesTheProjectBeforeWriting) {

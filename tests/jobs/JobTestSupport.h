@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <regex>
 #include <vector>
 
@@ -29,9 +31,24 @@ inline void StoreJob(TIniFile& ini, const std::string& name, const Lines& projec
     }
 }
 
-// The items of today's day file, each as its element lines.
+// The items of the log's day files, oldest first, each as its element lines
+// (a run that crosses midnight writes into two days: the wall clock's day is
+// never the test's to pick).
 inline std::vector<Lines> DayItems(const TRunLog& runLog) {
-    const auto text = Gb18030ToUtf8(ReadTextFile(runLog.DayLogFileName()));
+    std::vector<std::string> days;
+    std::error_code missing;
+    for (const auto& entry : std::filesystem::directory_iterator(runLog.LogFolder(), missing)) {
+        const std::string name = entry.path().filename().string();
+        if (std::regex_match(name, std::regex(R"(\d{4}\.\d\d\.\d\d\.xml)"))) {
+            days.push_back(entry.path().string());
+        }
+    }
+    std::sort(days.begin(), days.end());
+    std::string joined;
+    for (const std::string& day : days) {
+        joined += ReadTextFile(day);
+    }
+    const auto text = Gb18030ToUtf8(joined);
     EXPECT_TRUE(text.has_value());
     std::vector<Lines> items;
     std::size_t at = 0;

@@ -1,5 +1,7 @@
 #include "jobs/StaleAlert.h"
 
+#include "TempDir.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -31,6 +33,25 @@ TEST(StaleAlertTest, DueFromExactlyStaleDaysWithoutACleanRun) {
     EXPECT_EQ(StaleBackupDays(8, true, state, At(9, 2, 30)), 8);
 
     EXPECT_EQ(StaleBackupDays(3, true, TJobRunState{}, At(30, 0, 0)), std::nullopt); // never started
+}
+
+// The notice is told once a calendar day per job, by whichever teller comes
+// first (the window or the daemon); one started again reads the day from the
+// state file and does not repeat it.
+TEST(StaleAlertTest, TheNoticeIsToldOnceADayAcrossRestarts) {
+    TTempDir dir;
+    const std::string config = dir / "pairwell.ini";
+    TStaleNoticeDays window(config);
+    EXPECT_TRUE(window.Claim("Usb", At(10, 9, 0)));
+    EXPECT_FALSE(window.Claim("Usb", At(10, 23, 59)));
+    EXPECT_TRUE(window.Claim("Other", At(10, 23, 59)));
+
+    TStaleNoticeDays restarted(config);
+    EXPECT_FALSE(restarted.Claim("Usb", At(10, 23, 59, 59)));
+    EXPECT_TRUE(restarted.Claim("Usb", At(11, 0, 0)));
+    EXPECT_FALSE(window.Claim("Usb", At(11, 8, 0))); // told by the other one today
+    TJobState(config).RecordStart("Usb", At(11, 9, 0));
+    EXPECT_EQ(TJobState(config).Read("Usb").FLastStaleNotice, At(11, 0, 0));
 }
 
 } // namespace

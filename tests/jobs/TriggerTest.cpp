@@ -43,7 +43,8 @@ protected:
 
 // A missed run is made up for 2 minutes after the start or after a forward
 // jump of the clock, daily and periodic alike; never without CatchUp, never
-// for a job that never ran, never when the armed run still lies ahead.
+// when the armed run still lies ahead. A job that never ran has missed nothing
+// at the start, and after a jump counts from when watching began.
 TEST_F(TriggerTest, CatchUpAfterAStartAndAfterAForwardJump) {
     StoreDaily("Nightly", true);
     StoreDaily("Plain", false);
@@ -82,6 +83,13 @@ TEST_F(TriggerTest, CatchUpAfterAStartAndAfterAForwardJump) {
     EXPECT_FALSE(nightly.Poll(At(11, 8, 0), evening + 1s, false));
     EXPECT_FALSE(plain.Poll(At(11, 8, 0), evening + 1s, false));
     EXPECT_EQ(nightly.InfoText(), "执行预定：08:02");
+    // Never ran, watched since 09:00 on the 10th: the 02:30 run slept through
+    // is made up for, as for a job that ran; a wake-up before it makes up nothing.
+    EXPECT_FALSE(fresh.Poll(At(10, 20, 0), evening, false));
+    EXPECT_FALSE(fresh.Poll(At(11, 1, 0), evening + 1s, false));
+    EXPECT_EQ(fresh.InfoText(), "");
+    EXPECT_FALSE(fresh.Poll(At(11, 8, 0), evening + 2s, false));
+    EXPECT_EQ(fresh.InfoText(), "执行预定：08:02");
     EXPECT_FALSE(nightly.Poll(At(11, 8, 1), evening + 61s, false));
     EXPECT_TRUE(nightly.Poll(At(11, 8, 2), evening + 121s, false));
     EXPECT_FALSE(plain.Poll(At(11, 8, 3), evening + 181s, false));
@@ -227,6 +235,46 @@ TEST_F(TriggerTest, ChangeTriggerWaitsForQuietButNotLongerThanMaxWait) {
     EXPECT_EQ(onChange.Kind(), TJobKind::Change);
     EXPECT_EQ(onChange.InfoText(), WatchLimitText);
     EXPECT_EQ(FormatNextRun(NextRunTime(FIni, "OnChange", Now())), NotArmedText); // no alarm
+}
+
+// A change job whose target, and version folder, lie inside its source runs
+// once for one change and is not set off again by what its run wrote.
+TEST_F(TriggerTest, AChangeJobIsNotSetOffByItsOwnWrites) {
+    WriteTextFile(FDir / "src/a.txt", "old");
+    WriteTextFile(FDir / "src/backup/a.txt", "old");
+    SetModifiedTime(FDir / "src/a.txt", 1'000'000'000);
+    SetModifiedTime(FDir / "src/backup/a.txt", 1'000'000'000);
+    jobtest::StoreProject(FIni, "Inside", FDir / "src", FDir / "src/backup");
+    FIni.WriteString(ProjectSection("Inside"), "Versioning", "True");
+    FIni.WriteString(ProjectSection("Inside"), "VersionFolder", FDir / "src/versions");
+    TJobRecord record;
+    record.FCbJobValid = true;
+    record.FRbChange = true;
+    record.FQuietSeconds = 0;
+    record.FMinIntervalSeconds = 1; // a second run would start a second later
+    record.FProjects = {"Inside"};
+    WriteJob(FIni, "OnChange", record);
+
+    std::atomic<bool> stop{false};
+    TDaemonOptions options;
+    options.FStopRequested = [&] { return stop.load(); };
+    std::thread daemon([&] { RunJobDaemon(FIni.FileName(), options); });
+    std::this_thread::sleep_for(700ms); // watching
+    WriteTextFile(FDir / "src/a.txt", "new");
+    bool ended = false;
+    for (int i = 0; i < 100 && !ended; ++i) {
+        std::this_thread::sleep_for(100ms);
+        ended = FState.Read("OnChange").FLastEnd.has_value();
+    }
+    const std::optional<TDateTime> firstStart = FState.Read("OnChange").FLastStart;
+    std::this_thread::sleep_for(3s);
+    const std::optional<TDateTime> lastStart = FState.Read("OnChange").FLastStart;
+    stop = true;
+    daemon.join();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ReadTextFile(FDir / "src/backup/a.txt"), "new");
+    EXPECT_FALSE(std::filesystem::is_empty(FDir / "src/versions")); // the old a.txt kept there
+    EXPECT_EQ(lastStart, firstStart);
 }
 
 // The job runs once when all its folders exist after one did not (noticed at

@@ -2,7 +2,9 @@
 # Installs the Debian package and uses the installed files as a user would:
 # pairwell-cli's help, a check and a synchronisation of a small project with
 # the configuration and the log in the user's folders (and with --config),
-# the bash completion, and the window's first start.
+# the bash completion, the manual pages in the POSIX locale, the systemd user
+# unit checked offline, lintian's verdict on the package, the window's first
+# start, and (with --system) that dpkg -r leaves nothing behind.
 # Usage: tests/package/install_test.sh [--system] pairwell_<version>_amd64.deb
 #   By default the package is unpacked into a scratch root (dpkg -x). With
 #   --system (root only, as in CI) it is installed with dpkg -i and removed
@@ -48,14 +50,36 @@ fi
 cli=$usr/bin/pairwell-cli
 for file in bin/pairwell bin/pairwell-cli share/pairwell/log/index.htm share/pairwell/log/log.xsl \
     share/pairwell/log/list.xml "share/pairwell/Pairwell使用说明.html" share/applications/pairwell.desktop \
-    share/icons/hicolor/scalable/apps/pairwell.svg share/man/man1/pairwell-cli.1 \
-    share/bash-completion/completions/pairwell-cli share/systemd/user/pairwell.service; do
+    share/icons/hicolor/scalable/apps/pairwell.svg share/man/man1/pairwell-cli.1.gz share/man/man1/pairwell.1.gz \
+    share/bash-completion/completions/pairwell-cli share/systemd/user/pairwell.service \
+    share/doc/pairwell/copyright share/doc/pairwell/changelog.gz; do
     [ -s "$usr/$file" ] || fail "the package does not install $usr/$file"
 done
 grep -qx 'ExecStart=/usr/bin/pairwell-cli daemon' "$usr/share/systemd/user/pairwell.service" ||
     fail "the service does not start /usr/bin/pairwell-cli"
 
-"$cli" --help | grep -q '^Usage: pairwell-cli' || fail "pairwell-cli --help"
+help=$("$cli" --help) && [[ $help == "Usage: pairwell-cli"* ]] || fail "pairwell-cli --help"
+
+# Every error and warning of lintian fails. None needs excusing now; one that
+# must stay gets its reason in the package's override file
+# (/usr/share/lintian/overrides/pairwell), which lintian reads by itself.
+lintian --fail-on error,warning --tag-display-limit 0 "$deb" >"$scratch/lintian.out" 2>&1 ||
+    fail "lintian: $(cat "$scratch/lintian.out")"
+
+# The manual pages read whole in a new account's POSIX locale: groff warns of
+# every character it cannot show there.
+for page in pairwell pairwell-cli; do
+    problems=$(LANG=C LC_ALL=C MANWIDTH=80 man -l "$usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
+    [ -z "$problems" ] || fail "man $page in the POSIX locale: $problems"
+done
+
+# The user unit as systemd reads it, and no more exposed than it is now.
+unit=$scratch/pairwell.service
+sed "s|^ExecStart=/usr/bin/|ExecStart=$usr/bin/|" "$usr/share/systemd/user/pairwell.service" >"$unit"
+systemd-analyze verify --man=no "$unit" >"$scratch/verify.out" 2>&1 && [ ! -s "$scratch/verify.out" ] ||
+    fail "systemd-analyze verify: $(cat "$scratch/verify.out")" # an unknown key is only a message
+systemd-analyze security --offline=true --threshold=35 "$unit" >"$scratch/security.out" 2>&1 ||
+    fail "the unit is more exposed than 3.5: $(tail -1 "$scratch/security.out")"
 
 # The user's folders, and a small project in the default configuration.
 export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/config XDG_DATA_HOME=$scratch/data
@@ -110,4 +134,22 @@ done
     fail "the window's first start did not prepare the user's folders: $(cat "$scratch/window.out")"
 sleep 3
 kill -0 "$window" 2>/dev/null || fail "the window ended: $(cat "$scratch/window.out")"
+kill "$window"
+wait "$window" 2>/dev/null || true
+window=""
+
+# dpkg -r takes away every file of the package, and every folder no other
+# package shares; nothing (no conffile) is kept for a purge.
+if [ "$system" = yes ]; then
+    dpkg -L pairwell >"$scratch/files"
+    dpkg -r pairwell >/dev/null
+    installed=no
+    while IFS= read -r path; do
+        if [ "$path" != /. ] && { [ -e "$path" ] || [ -L "$path" ]; }; then
+            [ -d "$path" ] && dpkg-query -S "$path" >/dev/null 2>&1 || fail "dpkg -r left $path behind"
+        fi
+    done <"$scratch/files"
+    status=$(dpkg-query -W -f='${db:Status-Status}' pairwell 2>/dev/null || true)
+    [ -z "$status" ] || [ "$status" = not-installed ] || fail "dpkg -r left the package $status"
+fi
 echo "package install test passed ($deb, $([ "$system" = yes ] && echo dpkg -i || echo dpkg -x))"

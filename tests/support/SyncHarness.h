@@ -35,6 +35,7 @@ struct TSyncHarness {
     // The plan of the last check, then the three phases.
     void Apply() {
         FOptions.FLinks = FSettings.FLinks;
+        FOptions.FDeleteSurplus = FSettings.FDeletePass;
         FNew = ApplyPhase(TApplyPhase::New, FPlan.FNewList, FOptions, FLog, SilentProgress());
         FUpdate = ApplyPhase(TApplyPhase::Update, FPlan.FUpdateList, FOptions, FLog, SilentProgress());
         FDelete = ApplyPhase(TApplyPhase::Delete, FPlan.FDeleteList, FOptions, FLog, SilentProgress());

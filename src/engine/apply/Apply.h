@@ -32,6 +32,11 @@ struct TApplyOptions {
     // a link in the target where the source has a file or a folder (or on the
     // way to one) is replaced, never followed.
     TLinkMode FLinks = TLinkMode::File;
+    // Surplus target entries are deleted ("FileDelete" outside deploy mode).
+    // With links kept as links, a folder with contents where the source has a
+    // link is then surplus as a whole: it is emptied as the delete phase would
+    // empty it, and the link takes its place.
+    bool FDeleteSurplus = false;
     // Each copy is read back from the disk and compared before it is renamed into place.
     bool FVerifyCopy = false;
     // How many copies the new and update phases run at once (1: one after the other).

@@ -1,6 +1,7 @@
 #include "ApplyItems.h"
 
 #include "DeferredRelease.h"
+#include "LinkOverFolder.h"
 #include "config/CustomPublic.h"
 #include "engine/project/Moves.h"
 #include "engine/versions/Versions.h"
@@ -82,6 +83,7 @@ const TVolumeFolder* TPhaseItems::OpenParent(const std::string& line, bool creat
     int error = 0;
     FParent = FVolume.OpenParent(line, walk, name, error);
     if (!FParent) {
+        FParentError = error;
         reason = WalkErrorText(error);
         return nullptr;
     }
@@ -137,8 +139,7 @@ std::string CopyLink(TVolume& source, const std::string& line, TVolume& target, 
     if (error == 0) {
         return {};
     }
-    return error == EISDIR || error == ENOTEMPTY ? "a folder with contents stands where the link is to go"
-                                                 : ErrorText(error);
+    return error == EISDIR || error == ENOTEMPTY ? ReasonFolderStandsThere : ErrorText(error);
 }
 
 } // namespace
@@ -187,7 +188,7 @@ std::string TPhaseItems::Update(const std::string& line) {
         return reason;
     }
     if (FOptions.FLinks == TLinkMode::Link && FSource.Facts(line, false).FIsLink) {
-        return CopyLink(FSource, line, FVolume, *parent, name, false);
+        return CopyLinkOverFolder(*parent, line, name);
     }
     if (!FOptions.FDeployMode && FOptions.FUpdateReadOnly) {
         FVolume.AllowOwnerWrite(*parent, name);
@@ -208,11 +209,39 @@ std::string TPhaseItems::Update(const std::string& line) {
     return Copy(*parent, line, name, false);
 }
 
+// The source's link replaces whatever the target has; a folder with contents
+// only when surplus entries are deleted, and then its contents go first, each
+// as the delete phase deletes it (kept as a version with versioning on).
+std::string TPhaseItems::CopyLinkOverFolder(const TVolumeFolder& folder, const std::string& line,
+                                            const std::string& name) {
+    if (std::string reason = CopyLink(FSource, line, FVolume, folder, name, false);
+        reason != ReasonFolderStandsThere || !FOptions.FDeleteSurplus) {
+        return reason;
+    }
+    std::string reason;
+    const TStringList surplus = DeleteLinesBelowFolder(FOptions, line, reason);
+    if (!reason.empty()) {
+        return reason;
+    }
+    TPhaseItems deletions(TApplyPhase::Delete, FOptions, FStopRequested);
+    for (const std::string& entry : surplus) {
+        if (StopRequestedBy(FStopRequested)) {
+            return "stopped before the folder was emptied";
+        }
+        if (const std::string failed = deletions.Run(entry); !failed.empty()) {
+            return FOptions.FTargetRoot + entry + ": " + failed;
+        }
+    }
+    return CopyLink(FSource, line, FVolume, folder, name, false);
+}
+
 std::string TPhaseItems::Delete(const std::string& line) {
     std::string name, reason;
     const TVolumeFolder* parent = OpenParent(line, false, name, reason);
     if (parent == nullptr) {
-        return reason;
+        // With links kept as links, a link on the way is one that took the
+        // place of a surplus folder earlier in this run: what lay in it is gone.
+        return FOptions.FLinks == TLinkMode::Link && FParentError == ELOOP ? std::string() : reason;
     }
     if (FOptions.FUpdateReadOnly) {
         FVolume.AllowOwnerWrite(*parent, name);
@@ -220,6 +249,9 @@ std::string TPhaseItems::Delete(const std::string& line) {
         return ReasonReadOnly;
     }
     if (TFmCustomPublic::IsFolderEntry(line)) {
+        if (FOptions.FLinks == TLinkMode::Link && FVolume.FactsAt(*parent, name).FIsLink) {
+            return {}; // the folder gave way to the source's link earlier in this run
+        }
         if (FOptions.FRelease != nullptr) {
             FOptions.FRelease->WaitUntilAllReleased();
         }

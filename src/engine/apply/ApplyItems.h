@@ -5,6 +5,9 @@
 
 #include <string>
 
+// Why a link cannot take the place of a folder with contents.
+inline const std::string ReasonFolderStandsThere = "a folder with contents stands where the link is to go";
+
 // The item actions of one phase, all below the phase's root: the folders of a
 // line are walked from the root's descriptor without following links, and the
 // leftovers of killed copies go from each folder before the first copy into it.
@@ -30,6 +33,8 @@ private:
     std::string Create(const std::string& line);
     std::string Update(const std::string& line);
     std::string Delete(const std::string& line);
+    std::string CopyLinkOverFolder(const TVolumeFolder& folder, const std::string& line,
+                                   const std::string& name);
 
     const TApplyPhase FPhase;
     const TApplyOptions& FOptions;
@@ -40,5 +45,6 @@ private:
     // The folder of the last line, kept open while the following lines share it.
     TFolderRef FParent;
     std::string FParentPath;
+    int FParentError = 0; // the errno of the last walk that failed
     bool FParentSwept = false;
 };

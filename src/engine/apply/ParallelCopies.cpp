@@ -1,6 +1,7 @@
 #include "ParallelCopies.h"
 
 #include "config/AsciiCase.h"
+#include "engine/volume/FileSystemKind.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,41 +12,17 @@
 
 namespace {
 
+std::string ParentFolder(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
 // The first character of a one-line file in /sys, or 0.
 char FirstCharOf(const std::string& path) {
     std::ifstream file(path);
     char c = 0;
     file >> c;
     return c;
-}
-
-std::string ParentFolder(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-// The real path of the block device holding path (or its nearest existing
-// parent); empty when it is no block device (tmpfs, overlay, network).
-std::string DeviceFolderOf(std::string path) {
-    struct stat st {};
-    while (stat(path.c_str(), &st) != 0) {
-        if (path.empty() || path == "/") {
-            return {};
-        }
-        while (path.size() > 1 && path.back() == '/') {
-            path.pop_back();
-        }
-        path = ParentFolder(path);
-    }
-    const std::string link =
-        "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
-    char* real = realpath(link.c_str(), nullptr);
-    if (real == nullptr) {
-        return {};
-    }
-    std::string folder = real;
-    free(real);
-    return folder;
 }
 
 } // namespace
@@ -97,7 +74,7 @@ int ResolveParallelCopies(int setting, const std::string& writeRoot) {
     if (setting != ParallelCopiesAuto) {
         return std::clamp(setting, 1, MaxParallelCopies);
     }
-    const std::string device = DeviceFolderOf(writeRoot);
+    const std::string device = BlockDeviceFolderOf(writeRoot);
     if (!device.empty() && IsRotatingDevice(device)) {
         return 1; // a disk's head moving between files costs more than copies side by side gain
     }

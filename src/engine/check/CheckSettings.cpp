@@ -3,6 +3,17 @@
 #include "engine/versions/Versions.h"
 #include "engine/volume/Volume.h"
 
+TCheckSettings WithVolumes(const TCheckSettings& settings) {
+    TCheckSettings opened = settings;
+    if (!opened.FSourceVolume) {
+        opened.FSourceVolume = OpenVolume(opened.FSourceRoot);
+    }
+    if (!opened.FTargetVolume) {
+        opened.FTargetVolume = OpenVolume(opened.FTargetRoot);
+    }
+    return opened;
+}
+
 TCheckSettings CheckSettingsFor(const TProjectRecord& record, const std::string& sourceRoot,
                                 const std::string& targetRoot, const std::string& deployRoot) {
     TCheckSettings settings;

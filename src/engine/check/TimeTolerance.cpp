@@ -84,3 +84,8 @@ int CompareModifiedTimes(TDateTime target, TDateTime source, const TTimeToleranc
     }
     return difference < 0 ? -1 : 1;
 }
+
+bool EqualOnlyWithinTolerance(TDateTime target, TDateTime source, const TTimeTolerance& tolerance) {
+    return target.FMilliseconds != source.FMilliseconds &&
+           CompareModifiedTimes(target, source, tolerance) == 0;
+}

@@ -36,3 +36,8 @@ int AutomaticToleranceSeconds(const std::string& sourceRoot, const std::string& 
 // count as equal (also when the difference is an ignored shift, within the
 // tolerance).
 int CompareModifiedTimes(TDateTime target, TDateTime source, const TTimeTolerance& tolerance);
+
+// True when the two times differ, yet count as equal through the tolerance or
+// an ignored shift: such a pair is equal only when its sizes are equal too,
+// so that a tolerance hides the clock's precision and never an edit.
+bool EqualOnlyWithinTolerance(TDateTime target, TDateTime source, const TTimeTolerance& tolerance);

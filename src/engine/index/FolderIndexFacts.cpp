@@ -1,12 +1,23 @@
 #include "FolderIndexFacts.h"
 
 #include "engine/project/ParallelFor.h"
+#include "engine/volume/Volume.h"
+
+#include <memory>
+#include <string_view>
 
 void ReadFileFactsOfAll(const TStringList& paths, std::vector<TFileFacts>& facts,
                         const TStopTest& stopRequested) {
     facts.assign(paths.size(), TFileFacts{});
+    // The paths are full ones: looked up below the root folder.
+    const std::shared_ptr<TVolume> volume = OpenVolume("/");
     ParallelFor(
-        paths.size(), [&](std::size_t i) { facts[i] = ReadFileFacts(paths[i]); }, stopRequested);
+        paths.size(),
+        [&](std::size_t i) {
+            const std::string_view path = paths[i];
+            facts[i] = volume->Facts(path.substr(path.starts_with('/') ? 1 : 0), true);
+        },
+        stopRequested);
 }
 
 void BuildFolderIndexWithFacts(const std::string& root, const std::string& includeTypes,

@@ -3,8 +3,8 @@
 #include "config/FileFacts.h"
 #include "config/PathText.h"
 #include "engine/apply/ApplyMoves.h"
-#include "engine/apply/DeferredRelease.h"
 #include "engine/apply/ParallelCopies.h"
+#include "engine/apply/RunRelease.h"
 #include "engine/check/Check.h"
 #include "engine/check/CheckSettings.h"
 #include "engine/check/DeleteGuard.h"
@@ -13,12 +13,29 @@
 #include "engine/versions/Versions.h"
 #include "engine/volume/Volume.h"
 
-#include <optional>
+#include <cerrno>
 
 namespace {
 
 const std::string StatusCompleted = "完成";
 const std::string StatusStopped = "中止";
+
+// Why root cannot serve as a source: "does not exist", "permission denied",
+// "not a folder" or the system's message; empty when it can.
+std::string RootProblem(TVolume& volume) {
+    const TEntryFacts root = volume.Facts("", true);
+    if (root.FExists) {
+        return root.FIsFolder ? std::string() : "not a folder";
+    }
+    switch (root.FError) {
+    case 0:
+        return "does not exist";
+    case EACCES:
+        return "permission denied";
+    default:
+        return ErrorText(root.FError);
+    }
+}
 
 bool Reject(TBackgroundRun& run, const std::string& error, const std::string& detail) {
     run.FErrorText = error;
@@ -44,7 +61,7 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     }
     const std::string source = ResolveBeside(ini.FileName(), project.FSource);
     run.FSourceRoot = WithTrailingDelimiter(source);
-    if (const std::string problem = FolderProblem(run.FSourceRoot); !problem.empty()) {
+    if (const std::string problem = RootProblem(*OpenVolume(run.FSourceRoot)); !problem.empty()) {
         return Reject(run, ErrorInvalidSource, source + ": " + problem);
     }
     // A source that cannot be listed is rejected: taken for empty, it would
@@ -102,6 +119,7 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     if (DeleteGuardRefuses(run)) {
         return false;
     }
+    options.FDeleteSurplus = project.FFileDelete && !options.FDeployMode;
     options.FVersions = VersionStoreFor(project, ini.FileName(), options.FWriteRoot, run.FBeginTime);
     run.FVersions = options.FVersions;
 
@@ -110,8 +128,7 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
 
     // A stop during the copy of a phase's last item ends that phase without
     // marking it stopped: the stop test itself is asked once more.
-    std::optional<TDeferredRelease> release(std::in_place);
-    options.FRelease = &*release;
+    TRunRelease release(options);
     const auto stopped = [&](const TPhaseResult& result) {
         return result.FStopped || StopRequestedBy(stopRequested);
     };
@@ -137,7 +154,7 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     if (stopped(run.FUpdateResult)) {
         return false;
     }
-    if (project.FFileDelete && !options.FDeployMode) {
+    if (options.FDeleteSurplus) {
         run.FDeleteResult = ApplyPhase(TApplyPhase::Delete, run.FPlan.FDeleteList, options, run.FLogBuffer,
                                        progress, stopRequested);
         if (stopped(run.FDeleteResult)) {
@@ -148,9 +165,7 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
         run.FLogBuffer.WriteLogElement("DeleteCount", "0");
         run.FLogBuffer.WriteLogElement("DeleteFailCount", "0");
     }
-    release.reset(); // every replaced file is let go of before the flush
-    // Done means on the device.
-    if (std::string reason; !options.FWriteVolume->Flush(reason)) {
+    if (std::string reason; !release.ReleaseAndFlush(options.FWriteRoot, reason)) {
         return Reject(run, ErrorFlushFailed + ": " + reason, options.FWriteRoot);
     }
     return true;

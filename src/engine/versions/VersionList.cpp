@@ -142,7 +142,7 @@ std::string RestoreVersion(const std::string& versionRoot, const TVersionFile& v
         targetFolder = destination->OpenParent(version.FPath, TFolderWalk::Create, targetName, error);
     }
     if (!targetFolder) {
-        return root + version.FPath + ": " + WalkErrorText(error);
+        return WalkErrorText(error);
     }
     const TEntryFacts facts = versions->FactsAt(*sourceFolder, name);
     if (!facts.FExists) {
@@ -154,16 +154,16 @@ std::string RestoreVersion(const std::string& versionRoot, const TVersionFile& v
         // A link is put back as a link.
         std::string text;
         if (const int linkError = versions->ReadLinkAt(*sourceFolder, name, text); linkError != 0) {
-            return ErrorText(linkError);
+            return runPath + PathDelim + version.FPath + ": " + ErrorText(linkError);
         }
         if (std::string why = keeper.Keep(*targetFolder, targetName); !why.empty()) {
-            return root + version.FPath + ": " + why;
+            return why;
         }
         if (const int linkError =
                 destination->MakeLink(*targetFolder, targetName, text, facts.FModifiedNs, false);
             linkError != 0) {
             keeper.PutBack(*targetFolder, targetName);
-            return root + version.FPath + ": " + ErrorText(linkError);
+            return ErrorText(linkError);
         }
         return {};
     }
@@ -178,7 +178,7 @@ std::string RestoreVersion(const std::string& versionRoot, const TVersionFile& v
     options.FReplaced = &keeper;
     std::string reason;
     if (!destination->WriteFile(*targetFolder, targetName, *source, options, reason)) {
-        return root + version.FPath + ": " + (reason.empty() ? "copy failed" : reason);
+        return reason.empty() ? "copy failed" : reason;
     }
     return {};
 }

@@ -39,6 +39,8 @@ std::string FormatVersionTime(TDateTime start);
 
 // Copies the version to its path below destinationRoot (folders made where
 // missing). A file that the copy replaces is kept in store first; the version
-// itself stays. Returns the reason of a failure, or empty.
+// itself stays. Returns the reason of a failure, or empty; a reason that
+// concerns the version rather than the file written starts with the
+// version's path.
 std::string RestoreVersion(const std::string& versionRoot, const TVersionFile& version,
                            const std::string& destinationRoot, TVersionStore& store);

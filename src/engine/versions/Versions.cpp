@@ -5,6 +5,7 @@
 #include "config/FileFacts.h"
 #include "config/PathText.h"
 #include "engine/project/Plan.h"
+#include "engine/volume/RootPaths.h"
 #include "engine/volume/RootedPath.h"
 
 #include <algorithm>
@@ -15,50 +16,6 @@
 #include <vector>
 
 namespace {
-
-std::string WithoutTrailingDelimiters(std::string path) {
-    while (path.size() > 1 && path.back() == PathDelim) {
-        path.pop_back();
-    }
-    return path;
-}
-
-// The path with links resolved as far as it exists; the names below the
-// nearest existing folder are appended as they are ("." and ".." worked out).
-std::string CanonicalPath(const std::string& path) {
-    std::string head = WithoutTrailingDelimiters(path.empty() ? std::string(".") : path);
-    std::vector<std::string> tail; // the missing names, last first
-    for (int depth = 0; depth < PATH_MAX; ++depth) {
-        if (char* real = realpath(head.c_str(), nullptr); real != nullptr) {
-            std::string result = real;
-            free(real);
-            for (auto name = tail.rbegin(); name != tail.rend(); ++name) {
-                if (*name == "..") {
-                    const auto slash = result.find_last_of(PathDelim);
-                    result.resize(slash == 0 ? 1 : slash);
-                } else if (!name->empty() && *name != ".") {
-                    if (result.back() != PathDelim) {
-                        result.push_back(PathDelim);
-                    }
-                    result += *name;
-                }
-            }
-            return result;
-        }
-        const auto slash = head.find_last_of(PathDelim);
-        if (slash == std::string::npos) {
-            if (head == ".") {
-                break;
-            }
-            tail.push_back(head);
-            head = ".";
-        } else {
-            tail.push_back(head.substr(slash + 1));
-            head = slash == 0 ? std::string(1, PathDelim) : head.substr(0, slash);
-        }
-    }
-    return WithoutTrailingDelimiters(path);
-}
 
 // True when path is folder or lies below it (both canonical).
 bool IsAtOrBelow(const std::string& path, const std::string& folder) {

@@ -1,6 +1,7 @@
 #include "FileSystemKind.h"
 
 #include <blkid/blkid.h>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -136,4 +137,35 @@ bool KeepsNoPermissions(int fd) {
     struct statfs fs {};
     return fstatfs(fd, &fs) == 0 &&
            (fs.f_type == MsdosMagic || fs.f_type == ExfatMagic || fs.f_type == FuseMagic);
+}
+
+namespace {
+
+std::string ParentFolder(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+} // namespace
+
+std::string BlockDeviceFolderOf(std::string path) {
+    struct stat st {};
+    while (stat(path.c_str(), &st) != 0) {
+        if (path.empty() || path == "/") {
+            return {};
+        }
+        while (path.size() > 1 && path.back() == '/') {
+            path.pop_back();
+        }
+        path = ParentFolder(path);
+    }
+    const std::string link =
+        "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+    char* real = realpath(link.c_str(), nullptr);
+    if (real == nullptr) {
+        return {};
+    }
+    std::string folder = real;
+    free(real);
+    return folder;
 }

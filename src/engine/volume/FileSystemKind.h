@@ -18,3 +18,7 @@ bool IsOnFatFamily(const std::string& path);
 // True for an open file on a file system that keeps no Unix permissions (FAT,
 // exFAT, FUSE ones), where setting a mode it cannot store fails with EPERM.
 bool KeepsNoPermissions(int fd);
+
+// The real path of the block device's folder in /sys that holds path (or its
+// nearest existing parent); empty when it is no block device (tmpfs, overlay, network).
+std::string BlockDeviceFolderOf(std::string path);

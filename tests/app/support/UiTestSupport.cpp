@@ -5,7 +5,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDate>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -132,10 +131,13 @@ QByteArray ReadFile(const QString& path) {
 }
 
 QString ReadTodaysDayLog(const TProgramFolder& folder) {
-    const QString name = QDate::currentDate().toString(QStringLiteral("yyyy.MM.dd")) + QStringLiteral(".xml");
-    const QByteArray bytes = ReadFile(folder.File(QStringLiteral("log/") + name));
-    const std::optional<std::string> text = Gb18030ToUtf8(bytes.toStdString());
-    return text ? QString::fromStdString(*text) : QString();
+    const QDir log(folder.File(QStringLiteral("log")));
+    QString days;
+    for (const QString& name : log.entryList({QStringLiteral("????.??.??.xml")}, QDir::Files, QDir::Name)) {
+        const std::optional<std::string> text = Gb18030ToUtf8(ReadFile(log.filePath(name)).toStdString());
+        days += text ? QString::fromStdString(*text) : QString();
+    }
+    return days;
 }
 
 void MakeFiles(const QString& root, const QStringList& relativePaths, const QByteArray& contents) {

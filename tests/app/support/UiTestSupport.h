@@ -57,7 +57,9 @@ bool WaitUntil(const std::function<bool()>& condition, int milliseconds = 20000)
 void WriteFile(const QString& path, const QByteArray& contents);
 QByteArray ReadFile(const QString& path);
 
-// Today's day file of the run log under the folder, read back as UTF-8.
+// The day files of the run log under the folder, oldest first, read back as
+// UTF-8 into one text: a run that crosses midnight writes into two, so the
+// wall clock's day is never the test's to pick.
 QString ReadTodaysDayLog(const TProgramFolder& folder);
 // Real files for a run: each relative path gets the given contents.
 void MakeFiles(const QString& root, const QStringList& relativePaths, const QByteArray& contents = "x");

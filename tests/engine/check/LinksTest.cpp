@@ -1,5 +1,8 @@
 #include "SyncHarness.h"
 
+#include "engine/versions/VersionList.h"
+#include "engine/versions/Versions.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -144,6 +147,86 @@ TEST(LinksTest, ALinkInTheTargetIsNeverFollowedWithLinksKeptAsLinks) {
     EXPECT_EQ(ReadTextFile(t.FTarget + "/via/victim.txt"), "from the source");
     EXPECT_FALSE(IsLink(t.FTarget + "/gone"));
     EXPECT_TRUE(t.FPlan.FErrors.empty());
+}
+
+// The source has a link where the target has a folder with files, a
+// subfolder and a link to a folder outside.
+struct TLinkOverFolder : TSyncHarness {
+    std::string FOutside = FDir / "outside";
+    TLinkOverFolder() {
+        FSettings.FLinks = TLinkMode::Link;
+        MakeLink("elsewhere", FSource + "/x");
+        WriteTextFile(FTarget + "/x/a.txt", "a");
+        WriteTextFile(FTarget + "/x/sub/b.txt", "b");
+        WriteTextFile(FOutside + "/keep.txt", "outside");
+        MakeLink(FOutside, FTarget + "/x/out");
+    }
+};
+
+TEST(LinksTest, ALinkTakesThePlaceOfAFolderWithContentsOnlyWhenSurplusEntriesAreDeleted) {
+    {
+        SCOPED_TRACE("deleting surplus, with versions and folder entries: the contents are kept as versions");
+        TLinkOverFolder t;
+        t.FSettings.FIncludeFolders = true;
+        const std::string versions = t.FDir / "versions/";
+        t.FOptions.FVersions = std::make_shared<TVersionStore>(versions, Now());
+        t.Sync();
+        EXPECT_EQ(t.FPlan.FUpdateList, Lines{"x"});
+        EXPECT_EQ(t.FUpdate.FDone, 1);
+        EXPECT_EQ(t.FUpdate.FFailed + t.FDelete.FFailed, 0);
+        EXPECT_EQ(LinkText(t.FTarget + "/x"), "elsewhere");
+        Lines kept;
+        for (const TVersionFile& version : ListVersions(versions)) {
+            kept.push_back(version.FPath);
+        }
+        EXPECT_EQ(kept, (Lines{"x/a.txt", "x/out", "x/sub/b.txt"}));
+        EXPECT_EQ(ReadTextFile(t.FOutside + "/keep.txt"), "outside");
+        t.Check();
+        EXPECT_TRUE(t.FPlan.FNewList.empty() && t.FPlan.FUpdateList.empty() && t.FPlan.FDeleteList.empty());
+    }
+    {
+        SCOPED_TRACE("deleting surplus, without versions");
+        TLinkOverFolder t;
+        t.Sync();
+        EXPECT_EQ(t.FUpdate.FFailed + t.FDelete.FFailed, 0);
+        EXPECT_EQ(LinkText(t.FTarget + "/x"), "elsewhere");
+        EXPECT_EQ(ReadTextFile(t.FOutside + "/keep.txt"), "outside");
+    }
+    {
+        SCOPED_TRACE("not deleting surplus: the item fails and the folder stays as it was");
+        TLinkOverFolder t;
+        t.FSettings.FDeletePass = false;
+        t.Sync();
+        ASSERT_EQ(t.FUpdate.FFailures.size(), 1u);
+        EXPECT_NE(t.FUpdate.FFailures[0].FReason.find("folder"), std::string::npos);
+        EXPECT_EQ(ReadTextFile(t.FTarget + "/x/a.txt"), "a");
+        EXPECT_EQ(ReadTextFile(t.FTarget + "/x/sub/b.txt"), "b");
+        EXPECT_EQ(LinkText(t.FTarget + "/x/out"), t.FOutside);
+    }
+}
+
+TEST(LinksTest, LongLinkTextsAreCopiedAndComparedWhole) {
+    TSyncHarness t;
+    t.FSettings.FLinks = TLinkMode::Link;
+    const auto text = [](std::size_t size, char last) {
+        std::string result;
+        while (result.size() + 1 < size) {
+            result += result.size() % 100 == 99 ? '/' : 'n';
+        }
+        return result + last;
+    };
+    MakeLink(text(300, 'a'), t.FSource + "/new-300");
+    MakeLink(text(4000, 'a'), t.FSource + "/new-4000");
+    MakeLink(text(300, 'a'), t.FSource + "/same");
+    MakeLink(text(300, 'a'), t.FTarget + "/same");
+    MakeLink(text(300, 'a'), t.FSource + "/differs-late");
+    MakeLink(text(300, 'b'), t.FTarget + "/differs-late");
+    t.Sync();
+    EXPECT_EQ(t.FPlan.FNewList, (Lines{"new-300", "new-4000"}));
+    EXPECT_EQ(t.FPlan.FUpdateList, Lines{"differs-late"});
+    EXPECT_EQ(LinkText(t.FTarget + "/new-300"), text(300, 'a'));
+    EXPECT_EQ(LinkText(t.FTarget + "/new-4000"), text(4000, 'a'));
+    EXPECT_EQ(LinkText(t.FTarget + "/differs-late"), text(300, 'a'));
 }
 
 } // namespace

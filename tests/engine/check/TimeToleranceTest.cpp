@@ -1,7 +1,9 @@
 // Modification times that agree within a project's tolerance, or differ by an
-// ignored shift within it, count as equal in every time mode.
+// ignored shift within it, count as equal in every time mode, as long as the
+// sizes agree as well.
 
 #include "engine/check/TimeTolerance.h"
+#include "engine/check/Check.h"
 #include "engine/check/CheckSettings.h"
 
 #include "TempDir.h"
@@ -23,15 +25,17 @@ protected:
     }
 
     // The planned update lines for every time mode, with pairs whose target
-    // is offset from the source by the given milliseconds.
+    // is offset from the source by the given milliseconds (and one byte
+    // longer with otherSize).
     std::vector<TStringList> UpdatesByMode(const TProjectRecord& record,
-                                           const std::vector<std::int64_t>& offsetsMs) {
+                                           const std::vector<std::int64_t>& offsetsMs,
+                                           bool otherSize = false) {
         std::filesystem::remove_all(FSource);
         std::filesystem::remove_all(FTarget);
         for (const std::int64_t offset : offsetsMs) {
             const std::string name = std::to_string(offset);
             WriteTextFile(FSource + "/" + name, "s");
-            WriteTextFile(FTarget + "/" + name, "t");
+            WriteTextFile(FTarget + "/" + name, otherSize ? "tt" : "t");
             SetModifiedTime(FSource + "/" + name, SourceSeconds);
             const std::int64_t target = SourceSeconds * 1000 + offset;
             SetModifiedTime(FTarget + "/" + name, target / 1000, (target % 1000) * 1'000'000);
@@ -63,10 +67,21 @@ TEST_F(TimeToleranceTest, ToleranceAndIgnoredShiftHoldAtTheirEdges) {
     EXPECT_EQ(UpdatesByMode(record, {-3000, -2000, -1000, 1000, 2000, 3000}),
               (std::vector<Lines>{{"-3000"}, {"3000"}, {"-3000", "3000"}}));
 
-    // A one-hour shift, taken out within the same 2 s, either way.
-    record.FIgnoreTimeShift = "60";
-    EXPECT_EQ(UpdatesByMode(record, {3'597'000, 3'598'000, 3'602'000, 3'603'000, -3'599'000, -3'603'000}),
-              (std::vector<Lines>{{"-3603000"}, {"3597000", "3603000"}, {"-3603000", "3597000", "3603000"}}));
+    // A one-hour shift, taken out within the same 2 s, either way; a shift back is the same shift.
+    for (const char* shift : {"60", "-60"}) {
+        record.FIgnoreTimeShift = shift;
+        EXPECT_EQ(
+            UpdatesByMode(record, {3'597'000, 3'598'000, 3'602'000, 3'603'000, -3'599'000, -3'603'000}),
+            (std::vector<Lines>{{"-3603000"}, {"3597000", "3603000"}, {"-3603000", "3597000", "3603000"}}))
+            << shift;
+    }
+
+    // Sizes that differ tell an edit that the tolerance or the shift would
+    // hide: updated in every mode. Equal times keep the time mode's word.
+    EXPECT_EQ(UpdatesByMode(record, {-3000, -1000, 0, 1000, 3000, 3'601'000}, true),
+              (std::vector<Lines>{{"-1000", "-3000", "1000", "3601000"},
+                                  {"-1000", "1000", "3000", "3601000"},
+                                  {"-1000", "-3000", "1000", "3000", "3601000"}}));
 
     // Without tolerance a shift must be exact; a millisecond off is a difference.
     record.FTimeTolerance = 0;
@@ -79,6 +94,8 @@ TEST_F(TimeToleranceTest, ToleranceAndIgnoredShiftHoldAtTheirEdges) {
     record.FIgnoreTimeShift.clear();
     EXPECT_EQ(TimeToleranceFor(record, FSource + "/", FTarget + "/", "").FToleranceMs, 0);
     EXPECT_EQ(UpdatesByMode(record, {-1, 1}), (std::vector<Lines>{{"-1"}, {"1"}, {"-1", "1"}}));
+    // Nor does the size then change a time mode's word.
+    EXPECT_EQ(UpdatesByMode(record, {-1, 0, 1}, true), (std::vector<Lines>{{"-1"}, {"1"}, {"-1", "1"}}));
 
     record.FIgnoreTimeShift = "60|one hour";
     EXPECT_THROW(TimeToleranceFor(record, FSource, FTarget, ""), EConvertError);

@@ -162,17 +162,19 @@ TEST_F(VersionsTest, PruningRemovesOldVersionsButNeverTheNewestOfAPath) {
     WriteTextFile(FVersions + "2026-03-30 000000/deep/er/c.txt", "c, recent");
     WriteTextFile(FVersions + "2026-03-01 120001/d.txt", "d, 29 days 23:59:59");
     WriteTextFile(FVersions + "2026-03-01 115959/d.txt", "d, 30 days and a second");
+    WriteTextFile(FVersions + "2026-03-20 000000/d.txt", "d, newest");
     MakeFolder(FVersions + "2026-03-30 000001 (2)/empty");
     WriteTextFile(FVersions + "notes/keep.txt", "not a run folder");
 
     PruneVersions(FVersions, 0, now);
-    EXPECT_EQ(ListVersions(FVersions).size(), 7u) << "0 keeps for ever";
+    EXPECT_EQ(ListVersions(FVersions).size(), 8u) << "0 keeps for ever";
 
     PruneVersions(FVersions, 30, now);
     EXPECT_EQ(ReadTextFile(FVersions + "2026-01-01 000000/only.txt"), "only, very old");
     EXPECT_FALSE(PathExists(FVersions + "2026-01-02 000000")) << "emptied run folders go";
     EXPECT_EQ(ReadTextFile(FVersions + "2026-01-03 000000/b.txt"), "b, newest but old");
     EXPECT_EQ(ReadTextFile(FVersions + "2026-03-30 000000/deep/er/c.txt"), "c, recent");
+    // Not the newest of its path: kept for being inside the 30 days.
     EXPECT_EQ(ReadTextFile(FVersions + "2026-03-01 120001/d.txt"), "d, 29 days 23:59:59");
     EXPECT_FALSE(PathExists(FVersions + "2026-03-01 115959"));
     EXPECT_FALSE(PathExists(FVersions + "2026-03-30 000001 (2)"));

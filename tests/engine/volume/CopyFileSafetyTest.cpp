@@ -3,6 +3,7 @@
 
 #include "engine/volume/CopyFile.h"
 
+#include "FaultyVolume.h"
 #include "TempDir.h"
 #include "config/CustomPublic.h"
 
@@ -10,6 +11,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +24,38 @@ TEST(CopyFileSafety, APipeIsRefusedAtOnceWithoutWaitingForAWriter) {
     EXPECT_FALSE(CopyOneFile(dir / "pipe", dir / "copy", false, {}, &reason));
     EXPECT_EQ(reason, "not a regular file");
     EXPECT_FALSE(PathExists(dir / "copy"));
+}
+
+// A file of a volume that is not local is copied a block at a time: a read
+// that fails midway fails the copy, and the old target stays as it was.
+TEST(CopyFileSafety, AReadThatFailsMidwayLeavesTheOldTargetAndNoTemporary) {
+    TTempDir dir;
+    WriteTextFile(dir / "src/big.bin", std::string(1024 * 1024, 's'));
+    WriteTextFile(dir / "dst/big.bin", "old");
+    TFaultyVolume source(dir / "src");
+    source.FReadFault = [](std::int64_t offset) { return offset >= 512 * 1024 ? EIO : 0; };
+    TLocalVolume target(dir / "dst");
+    std::string name, reason;
+    int error = 0;
+    bool notRegular = false;
+    const TFolderRef folder = target.OpenParent("big.bin", TFolderWalk::Existing, name, error);
+    const std::unique_ptr<TReadableFile> file = source.OpenFile("big.bin", error, notRegular);
+    ASSERT_TRUE(folder && file);
+    EXPECT_FALSE(target.WriteFile(*folder, name, *file, TWriteOptions{}, reason));
+    EXPECT_EQ(reason, "Input/output error");
+    EXPECT_EQ(ReadTextFile(dir / "dst/big.bin"), "old");
+    DIR* listing = opendir((dir / "dst").c_str());
+    int entries = 0;
+    while (const dirent* entry = readdir(listing)) {
+        entries += entry->d_name[0] == '.' && (entry->d_name[1] == '\0' || entry->d_name[1] == '.') ? 0 : 1;
+    }
+    closedir(listing);
+    EXPECT_EQ(entries, 1);
+
+    source.FReadFault = {};
+    const std::unique_ptr<TReadableFile> whole = source.OpenFile("big.bin", error, notRegular);
+    EXPECT_TRUE(target.WriteFile(*folder, name, *whole, TWriteOptions{}, reason)) << reason;
+    EXPECT_EQ(ReadTextFile(dir / "dst/big.bin"), std::string(1024 * 1024, 's'));
 }
 
 class CopyFileSparseTest : public ::testing::TestWithParam<std::int64_t> {};
