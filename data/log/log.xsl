@@ -92,6 +92,7 @@
         </xsl:attribute>
         <xsl:value-of select="ProcessStatus"/>
         <xsl:if test="ProcessStatus = '完成' and $failed"> · 有失败项</xsl:if>
+        <xsl:if test="MoveCount and MoveCount != '0'"> · 移动 <xsl:value-of select="MoveCount"/></xsl:if>
       </td>
       <td class="error"><xsl:value-of select="Error"/></td>
       <xsl:call-template name="count">

@@ -38,7 +38,7 @@ TFmAdvanced::TFmAdvanced(QWidget* parent) : QDialog(parent), ui(std::make_unique
 
     connect(ui->cbDeleteGuard, &QCheckBox::toggled, this, &TFmAdvanced::cbDeleteGuardClick);
     connect(ui->cbVersioning, &QCheckBox::toggled, this, &TFmAdvanced::cbVersioningClick);
-    for (QCheckBox* box : {ui->cbCompareContent, ui->cbVerifyCopy}) {
+    for (QCheckBox* box : {ui->cbCompareContent, ui->cbVerifyCopy, ui->cbDetectMoves}) {
         connect(box, &QCheckBox::toggled, this, &TFmAdvanced::ControlChange);
     }
     for (QSpinBox* spin : {ui->EditDeleteGuardCount, ui->EditDeleteGuardPercent, ui->EditVersionKeepDays,
@@ -70,6 +70,7 @@ void TFmAdvanced::SetRecord(const TProjectRecord& record) {
     ui->cbLinks->setCurrentIndex(LinkModeIndex(record.FLinks));
     ui->cbCompareContent->setChecked(record.FCompareContent);
     ui->cbVerifyCopy->setChecked(record.FVerifyCopy);
+    ui->cbDetectMoves->setChecked(record.FDetectMoves);
     cbDeleteGuardClick();
     cbVersioningClick();
     FModified = false;
@@ -88,6 +89,7 @@ TProjectRecord TFmAdvanced::Record(TProjectRecord record) const {
     record.FLinks = LinkModes[std::max(0, ui->cbLinks->currentIndex())];
     record.FCompareContent = ui->cbCompareContent->isChecked();
     record.FVerifyCopy = ui->cbVerifyCopy->isChecked();
+    record.FDetectMoves = ui->cbDetectMoves->isChecked();
     return record;
 }
 

@@ -21,6 +21,7 @@ class TNotifier;
 class TJobPages;
 class TResultsPage;
 class TSettingsPage;
+struct TMovePlan;
 
 namespace Ui {
 class FmPairwell;
@@ -117,7 +118,8 @@ private:
     // program when that was asked for during the run.
     void EndRun(std::exception_ptr failure);
     // The synchronisation itself, after its confirmation.
-    void RunSynchronisation(const std::string& writeRoot, bool deployMode);
+    // moves: what FindProjectMoves found in the memos before the question.
+    void RunSynchronisation(const std::string& writeRoot, bool deployMode, const TMovePlan& moves);
 
     TFmPairwellOptions FOptions;
     std::unique_ptr<Ui::FmPairwell> ui;

@@ -14,11 +14,13 @@
 #include "config/FileFacts.h"
 #include "config/PathText.h"
 #include "engine/apply/Apply.h"
+#include "engine/apply/ApplyMoves.h"
 #include "engine/apply/DeployFolder.h"
 #include "engine/apply/ParallelCopies.h"
 #include "engine/apply/RunRelease.h"
 #include "engine/check/Check.h"
 #include "engine/check/CheckSettings.h"
+#include "engine/check/MoveDetection.h"
 #include "engine/project/Plan.h"
 #include "engine/versions/Versions.h"
 #include "ui_FmPairwell.h"
@@ -233,10 +235,31 @@ void TFmPairwell::FileUpdateExecute() {
         return;
     }
     QString question = deleteSurplus && !deployMode ? AskSyncWithDelete : deployMode ? AskDeploy : AskSync;
+    // The moves are found in the memos as they stand: their delete lines are no deletions for the guard.
+    TProjectRecord record = FSettingsPage->ShownRecord();
+    record.FFileDelete = deleteSurplus;
+    record.FUpdateToOther = deployMode;
+    TMovePlan moves;
+    if (DetectsMoves(record)) {
+        const TStringList newLines = FResultsPage->MemoLines(TApplyPhase::New);
+        const TStringList deleteLines = FResultsPage->MemoLines(TApplyPhase::Delete);
+        FRunning = true;
+        try {
+            RunOnWorkerThread([&] {
+                moves = FindProjectMoves(record, *OpenVolume(FSourceRoot), *OpenVolume(FTargetRoot), newLines,
+                                         deleteLines);
+            });
+        } catch (const std::exception& error) {
+            FRunning = false;
+            ShowErrorBox(this, error);
+            return;
+        }
+        FRunning = false;
+    }
+    const std::size_t deleteLines = FResultsPage->MemoLines(TApplyPhase::Delete).size();
     // A plan that trips the deletion guard gets the stronger question.
-    if (const QString guard =
-            DeleteGuardQuestion(FSettingsPage->ShownRecord(), FCheckedSourceEntries, FCheckedTargetEntries,
-                                FResultsPage->MemoLines(TApplyPhase::Delete).size());
+    if (const QString guard = DeleteGuardQuestion(record, FCheckedSourceEntries, FCheckedTargetEntries,
+                                                  deleteLines - std::min(deleteLines, moves.DeleteLines()));
         !guard.isEmpty()) {
         question = guard;
     }
@@ -261,10 +284,10 @@ void TFmPairwell::FileUpdateExecute() {
         ShowNotice(this, BytesToText(ErrorInvalidVersionFolder + ": " + problem));
         return;
     }
-    RunSynchronisation(writeRoot, deployMode);
+    RunSynchronisation(writeRoot, deployMode, moves);
 }
 
-void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMode) {
+void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMode, const TMovePlan& moves) {
     Ui::SettingsPage& page = FSettingsPage->Controls();
     int parallelCopies = ParallelCopiesAuto;
     try {
@@ -300,13 +323,12 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
     options.FWriteRoot = writeRoot;
     options.FUpdateReadOnly = page.cbUpdateReadOnly->isChecked();
     options.FDeployMode = deployMode;
-    options.FVersions =
-        VersionStoreFor(FSettingsPage->ShownRecord(), FIniFile->FileName(), writeRoot, FBeginTime);
-    {
-        const TProjectRecord record = FSettingsPage->ShownRecord();
-        options.FLinks = record.FLinks;
-        options.FVerifyCopy = record.FVerifyCopy;
-    }
+    TProjectRecord record = FSettingsPage->ShownRecord();
+    record.FFileDelete = page.cbFileDelete->isChecked();
+    record.FUpdateToOther = deployMode;
+    options.FVersions = VersionStoreFor(record, FIniFile->FileName(), writeRoot, FBeginTime);
+    options.FLinks = record.FLinks;
+    options.FVerifyCopy = record.FVerifyCopy;
     options.FParallelCopies = parallelCopies;
     options.FDeleteSurplus = page.cbFileDelete->isChecked() && !deployMode;
     std::vector<TApplyPhase> phases = {TApplyPhase::New, TApplyPhase::Update};
@@ -329,12 +351,26 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
     };
     bool stopped = false;
     std::exception_ptr failure;
+    TMovedLines moved;
     // Replaced and deleted files are let go of on threads of their own, as
     // in every other run; a stopped or failed run lets go of them below.
     std::optional<TRunRelease> release(std::in_place, options);
     try {
         TQueuedProgress progress(*FFmProcess);
+        // Moves come before any copy, so that a moved folder is there when new files go into it.
+        if (DetectsMoves(record)) {
+            RunOnWorkerThread(
+                [&] { moved = ApplyMoves(moves, *OpenVolume(FTargetRoot), progress, stopRequested); });
+            progress.Flush();
+            log.WriteLogElement("MoveCount", std::to_string(moved.FMoves));
+            FResultsPage->ShowMoveCount(moved.FMoves);
+            options.FMoved = &moved;
+            stopped = stopRequested();
+        }
         for (const TApplyPhase phase : phases) {
+            if (stopped) {
+                break;
+            }
             const TStringList lines = FResultsPage->MemoLines(phase);
             FResultsPage->Memo(phase)->clear();
             TPhaseResult result;

@@ -66,7 +66,12 @@ void TResultsPage::ShowPhaseCounts(TApplyPhase phase, int done, int failed) {
     failLabel->setText(QString::number(failed));
 }
 
+void TResultsPage::ShowMoveCount(int moves) {
+    ui->LabMove->setText(QStringLiteral("移动 %1").arg(moves));
+}
+
 void TResultsPage::ClearPlan() {
+    ShowMoveCount(0);
     for (QPlainTextEdit* memo : {ui->Memo1, ui->Memo2, ui->Memo3}) {
         memo->clear();
     }

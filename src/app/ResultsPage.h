@@ -29,7 +29,9 @@ public:
     void SetMemoLines(TApplyPhase phase, const TStringList& lines);
     // The done and failed counters of a phase.
     void ShowPhaseCounts(TApplyPhase phase, int done, int failed);
-    // Empties the memos and sets all nine counters to "0".
+    // "移动 N": how many moves the last synchronisation made.
+    void ShowMoveCount(int moves);
+    // Empties the memos and sets all nine counters to "0", and the moves too.
     void ClearPlan();
 
     void MemoKeyDown(QPlainTextEdit* memo, int key, Qt::KeyboardModifiers modifiers, bool& handled);

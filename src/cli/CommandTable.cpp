@@ -110,6 +110,13 @@ const std::vector<TCliOption>& CliOptions() {
          "beside this program, or for the installed program $XDG_CONFIG_HOME/pairwell/pairwell.ini "
          "(~/.config) with its log in $XDG_DATA_HOME/pairwell/log (~/.local/share)"},
         {"--null", "-0", "", {"check"}, "end plan lines with NUL instead of a newline"},
+        {"--moves",
+         "",
+         "",
+         {"check"},
+         "after the plan, a line \"move\", a tab, the old path, a tab, the new path for each file or folder "
+         "a "
+         "sync would rename in the target instead of copying it again"},
         {"--at",
          "",
          "TIME",

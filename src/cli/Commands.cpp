@@ -4,8 +4,10 @@
 #include "JsonReport.h"
 #include "StopSignal.h"
 #include "engine/check/DeleteGuard.h"
+#include "engine/check/MoveDetection.h"
 #include "engine/project/ProjectRecord.h"
 #include "engine/run/BackgroundRun.h"
+#include "engine/volume/Volume.h"
 #include "jobs/JobProcessor.h"
 #include "jobs/JobRecord.h"
 #include "jobs/JobState.h"
@@ -93,6 +95,9 @@ void PrintRun(TCliOutput& output, const TBackgroundRun& run, bool completed, boo
     counts("new", run.FNewResult);
     counts("update", run.FUpdateResult);
     counts("delete", run.FDeleteResult);
+    if (run.FMoveCount > 0) {
+        output.Out(indent + "moved: " + std::to_string(run.FMoveCount));
+    }
     if (!completed) {
         output.Err(run.FProjectName + ": " + NotCompletedReason(run, completed));
     }
@@ -125,7 +130,7 @@ int CommandJobs(const TIniFile& ini) {
     return ExitCompleted;
 }
 
-int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineEnd) {
+int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineEnd, bool moves) {
     TBackgroundRun run;
     run.FProjectName = projectName;
     TCliProgress progress;
@@ -138,9 +143,21 @@ int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineE
     PrintPlan(output, "new", run.FPlan.FNewList, lineEnd);
     PrintPlan(output, "update", run.FPlan.FUpdateList, lineEnd);
     PrintPlan(output, "delete", run.FPlan.FDeleteList, lineEnd);
+    // The moves a sync would make: looked for when asked, or when they may spare the guard.
+    TMovePlan movePlan;
+    if (moves || WeighDeletions(run.FProject, run.FPlan).FTripped) {
+        movePlan = FindProjectMoves(run.FProject, *OpenVolume(run.FSourceRoot), *OpenVolume(run.FTargetRoot),
+                                    run.FPlan.FNewList, run.FPlan.FDeleteList, StopSignalTest());
+    }
+    if (moves) {
+        for (const TMove& move : movePlan.FMoves) {
+            output.Out("move\t" + move.FFrom + '\t' + move.FTo, lineEnd);
+        }
+    }
     PrintFailures(output, run.FPlan.FErrors);
     // A sync would refuse this plan: said here, without changing the status.
-    if (const TDeleteGuardVerdict verdict = WeighDeletions(run.FProject, run.FPlan); verdict.FTripped) {
+    if (const TDeleteGuardVerdict verdict = WeighDeletions(run.FProject, run.FPlan, movePlan.DeleteLines());
+        verdict.FTripped) {
         output.Err(projectName + ": " + DeleteGuardText(verdict) + ": source " + run.FSourceRoot);
     }
     return run.FPlan.FErrors.empty() ? ExitCompleted : ExitItemsFailed;

@@ -17,7 +17,8 @@ enum TExitStatus : int {
 int CommandProjects(const TIniFile& ini);
 int CommandJobs(const TIniFile& ini);
 // lineEnd ends every plan line: a newline, or NUL for "-0".
-int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineEnd = '\n');
+int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineEnd = '\n',
+                 bool moves = false);
 // json: standard output holds one JSON object, printed when the run ends.
 // jobs: copies at once (1-16), or 0 for the configuration's "ParallelCopies".
 // forceDelete lets through what the deletion guard would refuse.

@@ -42,7 +42,7 @@ std::size_t Utf8Length(const std::string& text, std::size_t at) {
 
 struct TTotals {
     int FCheckFailed = 0, FNewDone = 0, FNewFailed = 0, FUpdateDone = 0, FUpdateFailed = 0, FDeleteDone = 0,
-        FDeleteFailed = 0;
+        FDeleteFailed = 0, FMoved = 0;
 };
 
 std::string CountsJson(const TTotals& t) {
@@ -52,12 +52,13 @@ std::string CountsJson(const TTotals& t) {
     return "{\"check\":{\"failed\":" + std::to_string(t.FCheckFailed) +
            "},\"new\":" + phase(t.FNewDone, t.FNewFailed) +
            ",\"update\":" + phase(t.FUpdateDone, t.FUpdateFailed) +
-           ",\"delete\":" + phase(t.FDeleteDone, t.FDeleteFailed) + "}";
+           ",\"delete\":" + phase(t.FDeleteDone, t.FDeleteFailed) + ",\"moved\":" + std::to_string(t.FMoved) +
+           "}";
 }
 
 TTotals TotalsOf(const TProjectReport& p) {
-    return {p.FCheckFailed,  p.FNewDone,    p.FNewFailed,   p.FUpdateDone,
-            p.FUpdateFailed, p.FDeleteDone, p.FDeleteFailed};
+    return {p.FCheckFailed,  p.FNewDone,    p.FNewFailed,    p.FUpdateDone,
+            p.FUpdateFailed, p.FDeleteDone, p.FDeleteFailed, p.FMoved};
 }
 
 std::string FailuresJson(const TProjectReport& p, bool withProject) {
@@ -158,6 +159,7 @@ TProjectReport MakeProjectReport(const TBackgroundRun& run, std::time_t start, s
     p.FUpdateFailed = run.FUpdateResult.FFailed;
     p.FDeleteDone = run.FDeleteResult.FDone;
     p.FDeleteFailed = run.FDeleteResult.FFailed;
+    p.FMoved = run.FMoveCount;
     const auto add = [&](const char* phase, const std::vector<TItemFailure>& failures) {
         for (const TItemFailure& failure : failures) {
             p.FFailures.push_back({phase, failure.FPath, failure.FReason});
@@ -220,6 +222,7 @@ std::string RunJobJson(const std::string& job, std::time_t start, std::time_t en
         totals.FUpdateFailed += t.FUpdateFailed;
         totals.FDeleteDone += t.FDeleteDone;
         totals.FDeleteFailed += t.FDeleteFailed;
+        totals.FMoved += t.FMoved;
         const std::string own = FailuresJson(p, true);
         if (own.size() > 2) {
             failures += (failures.size() > 1 ? "," : "") + own.substr(1, own.size() - 2);

@@ -29,6 +29,7 @@ struct TProjectReport {
     int FNewDone = 0, FNewFailed = 0;
     int FUpdateDone = 0, FUpdateFailed = 0;
     int FDeleteDone = 0, FDeleteFailed = 0;
+    int FMoved = 0; // moves made; their files count as new and deleted too
     struct TFailure {
         std::string FPhase, FPath, FReason;
     };

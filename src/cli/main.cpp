@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
             return CommandJobs(ini);
         }
         if (command == "check") {
-            return CommandCheck(ini, words[1], line.Has("--null") ? '\0' : '\n');
+            return CommandCheck(ini, words[1], line.Has("--null") ? '\0' : '\n', line.Has("--moves"));
         }
         if (isVersions) {
             return CommandVersions(ini, words[1],

@@ -77,6 +77,26 @@ TEST_F(CliTest, CheckPrintsThePlanAndChangesNothing) {
     EXPECT_FALSE(PathExists(FDir / "log"));
 }
 
+TEST_F(CliTest, CheckMovesPrintsTheMovesAfterThePlanAndSyncCountsThem) {
+    WriteTextFile(FDir / "src/2024/a.jpg", "a");
+    WriteTextFile(FDir / "src/2024/b.jpg", "b");
+    StoreProject("P");
+    FIni.WriteString("project_P", "FileDelete", "True");
+    ASSERT_EQ(Run({"sync", "P"}).FStatus, 0);
+    ASSERT_EQ(rename((FDir / "src/2024").c_str(), (FDir / "src/2024 旅行").c_str()), 0);
+
+    const std::string plan =
+        "new\t2024 旅行/a.jpg\nnew\t2024 旅行/b.jpg\ndelete\t2024/a.jpg\ndelete\t2024/b.jpg\n";
+    EXPECT_EQ(Run({"check", "P"}).FOut, plan);
+    EXPECT_EQ(Run({"check", "--moves", "P"}).FOut, plan + "move\t2024/\t2024 旅行/\n");
+    EXPECT_EQ(Run({"sync", "--moves", "P"}).FStatus, 64);
+    const TRun sync = Run({"sync", "P", "--json"});
+    EXPECT_EQ(sync.FStatus, 0);
+    EXPECT_NE(sync.FOut.find("\"delete\":{\"done\":2,\"failed\":0},\"moved\":1}"), std::string::npos)
+        << sync.FOut;
+    EXPECT_EQ(ReadTextFile(FDir / "dst/2024 旅行/b.jpg"), "b");
+}
+
 TEST_F(CliTest, RejectionsNameWhatAndWhereAndExitWith2) {
     const auto expectError = [&](const std::vector<std::string>& args, const std::string& message) {
         const TRun run = Run(args, false);

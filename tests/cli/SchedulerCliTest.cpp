@@ -234,15 +234,17 @@ TEST_F(SchedulerCliTest, JsonReportFollowsItsSchema) {
         "1\",\"command\":\"sync\",\"project\":\"Site\",\"start\":\"T\",\"end\":\"T\","
         "\"status\":\"failed-items\",\"exitStatus\":1,\"error\":\"\",\"counts\":{\"check\":{\"failed\":0},"
         "\"new\":{\"done\":1,\"failed\":1},\"update\":{\"done\":0,\"failed\":0},\"delete\":{\"done\":0,"
-        "\"failed\":0}},\"failures\":[{" +
+        "\"failed\":0},\"moved\":0},\"failures\":[{" +
             failure + ",\"reason\":\"File exists\"}],\"logFile\":\"" + log + "\"}\n");
 
     const TCliRun job = Cli({"run-job", "Nightly", "--json"});
     EXPECT_EQ(job.FStatus, 2);
-    const std::string counts = "\"counts\":{\"check\":{\"failed\":0},\"new\":{\"done\":0,\"failed\":1},"
-                               "\"update\":{\"done\":0,\"failed\":0},\"delete\":{\"done\":0,\"failed\":0}}";
-    const std::string none = "\"counts\":{\"check\":{\"failed\":0},\"new\":{\"done\":0,\"failed\":0},"
-                             "\"update\":{\"done\":0,\"failed\":0},\"delete\":{\"done\":0,\"failed\":0}}";
+    const std::string counts =
+        "\"counts\":{\"check\":{\"failed\":0},\"new\":{\"done\":0,\"failed\":1},"
+        "\"update\":{\"done\":0,\"failed\":0},\"delete\":{\"done\":0,\"failed\":0},\"moved\":0}";
+    const std::string none =
+        "\"counts\":{\"check\":{\"failed\":0},\"new\":{\"done\":0,\"failed\":0},"
+        "\"update\":{\"done\":0,\"failed\":0},\"delete\":{\"done\":0,\"failed\":0},\"moved\":0}";
     EXPECT_EQ(
         masked(job.FOut),
         "{\"schema\":\"pairwell-run/1\",\"command\":\"run-job\",\"job\":\"Nightly\",\"start\":\"T\",\"end\":"

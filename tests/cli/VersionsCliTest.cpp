@@ -172,7 +172,7 @@ TEST_F(VersionsCliTest, ARestoreIsLoggedAsAnItemOfItsOwnAndReportedInJson) {
         return "\"counts\":{\"check\":{\"failed\":0},\"new\":{\"done\":" + std::to_string(newDone) +
                ",\"failed\":" + std::to_string(newFailed) +
                "},\"update\":{\"done\":" + std::to_string(updateDone) +
-               ",\"failed\":" + std::to_string(updateFailed) + "},\"delete\":{\"done\":0,\"failed\":0}}";
+               ",\"failed\":" + std::to_string(updateFailed) + "},\"delete\":{\"done\":0,\"failed\":0},\"moved\":0}";
     };
     const std::string json = "{\"schema\":\"pairwell-run/1\",\"command\":\"restore\",\"project\":\"P\","
                              "\"start\":\"T\",\"end\":\"T\",\"status\":";

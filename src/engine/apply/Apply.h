@@ -13,6 +13,7 @@
 
 class TVersionStore;
 class TDeferredRelease;
+struct TMovedLines;
 class TVolume;
 
 enum class TApplyPhase { New, Update, Delete };
@@ -42,6 +43,9 @@ struct TApplyOptions {
     int FParallelCopies = 1;
     // Where replaced and deleted files are let go of; null: at once.
     TDeferredRelease* FRelease = nullptr;
+    // The new and delete lines that moves have done already: the phases count
+    // them as done without touching them; null: none.
+    const TMovedLines* FMoved = nullptr;
     // The volumes of the source, target and write roots; null: opened on the roots.
     std::shared_ptr<TVolume> FSourceVolume;
     std::shared_ptr<TVolume> FTargetVolume;

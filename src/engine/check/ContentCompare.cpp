@@ -41,15 +41,15 @@ std::unique_ptr<TReadableFile> OpenForReading(TVolume& volume, const std::string
     return file;
 }
 
-TContentResult Compare(TVolume& sourceVolume, TVolume& targetVolume, const std::string& relative,
-                       const std::atomic<bool>* abandon) {
+TContentResult Compare(TVolume& sourceVolume, TVolume& targetVolume, const std::string& sourceRelative,
+                       const std::string& targetRelative, const std::atomic<bool>* abandon) {
     TContentResult result;
-    const std::unique_ptr<TReadableFile> source = OpenForReading(sourceVolume, relative, result.FError);
+    const std::unique_ptr<TReadableFile> source = OpenForReading(sourceVolume, sourceRelative, result.FError);
     if (!source) {
         result.FErrorOnSource = true;
         return result;
     }
-    const std::unique_ptr<TReadableFile> target = OpenForReading(targetVolume, relative, result.FError);
+    const std::unique_ptr<TReadableFile> target = OpenForReading(targetVolume, targetRelative, result.FError);
     if (!target) {
         return result;
     }
@@ -86,6 +86,16 @@ TContentResult Compare(TVolume& sourceVolume, TVolume& targetVolume, const std::
 bool CompareFilePairs(TVolume& sourceVolume, TVolume& targetVolume, std::size_t count,
                       const TPairPath& pathOf, std::vector<TContentResult>& results,
                       const TStopTest& stopRequested) {
+    const TPairPaths pathsOf = [&](std::size_t k, std::string& sourceRelative, std::string& targetRelative) {
+        pathOf(k, sourceRelative);
+        targetRelative = sourceRelative;
+    };
+    return CompareFilePairsAt(sourceVolume, targetVolume, count, pathsOf, results, stopRequested);
+}
+
+bool CompareFilePairsAt(TVolume& sourceVolume, TVolume& targetVolume, std::size_t count,
+                        const TPairPaths& pathsOf, std::vector<TContentResult>& results,
+                        const TStopTest& stopRequested) {
     results.assign(count, TContentResult{});
     if (count == 0) {
         return !StopRequestedBy(stopRequested);
@@ -96,14 +106,14 @@ bool CompareFilePairs(TVolume& sourceVolume, TVolume& targetVolume, std::size_t 
     std::mutex mutex;
     std::condition_variable finished;
     const auto work = [&] {
-        std::string relative;
+        std::string sourceRelative, targetRelative;
         for (;;) {
             const std::size_t k = next.fetch_add(1, std::memory_order_relaxed);
             if (k >= count || abandon.load(std::memory_order_relaxed)) {
                 break;
             }
-            pathOf(k, relative);
-            results[k] = Compare(sourceVolume, targetVolume, relative, &abandon);
+            pathsOf(k, sourceRelative, targetRelative);
+            results[k] = Compare(sourceVolume, targetVolume, sourceRelative, targetRelative, &abandon);
         }
         const std::lock_guard lock(mutex);
         --running;
@@ -131,9 +141,9 @@ bool CompareFilePairs(TVolume& sourceVolume, TVolume& targetVolume, std::size_t 
             if (StopRequestedBy(stopRequested)) {
                 return false;
             }
-            std::string relative;
-            pathOf(k, relative);
-            results[k] = Compare(sourceVolume, targetVolume, relative, nullptr);
+            std::string sourceRelative, targetRelative;
+            pathsOf(k, sourceRelative, targetRelative);
+            results[k] = Compare(sourceVolume, targetVolume, sourceRelative, targetRelative, nullptr);
         }
         return true;
     }

@@ -24,3 +24,10 @@ using TPairPath = std::function<void(std::size_t k, std::string& relative)>;
 // readers leave their files at the next block and false is returned. results[k] belongs to pair k.
 bool CompareFilePairs(TVolume& source, TVolume& target, std::size_t count, const TPairPath& pathOf,
                       std::vector<TContentResult>& results, const TStopTest& stopRequested = {});
+
+// The same for pairs whose two files lie at different paths: pair k's path below the source root and its
+// path below the target root.
+using TPairPaths =
+    std::function<void(std::size_t k, std::string& sourceRelative, std::string& targetRelative)>;
+bool CompareFilePairsAt(TVolume& source, TVolume& target, std::size_t count, const TPairPaths& pathsOf,
+                        std::vector<TContentResult>& results, const TStopTest& stopRequested = {});

@@ -4,6 +4,8 @@
 
 #include "engine/volume/Volume.h"
 
+#include <algorithm>
+
 namespace {
 const std::string GuardTextStart = "删除保护: ";
 } // namespace
@@ -26,8 +28,11 @@ TDeleteGuardVerdict WeighDeletions(const TProjectRecord& project, std::size_t so
     return verdict;
 }
 
-TDeleteGuardVerdict WeighDeletions(const TProjectRecord& project, const TPlan& plan) {
-    return WeighDeletions(project, plan.FSourceEntries, plan.FTargetEntries, plan.FDeleteList.size());
+TDeleteGuardVerdict WeighDeletions(const TProjectRecord& project, const TPlan& plan,
+                                   std::size_t movedDeleteLines) {
+    const std::size_t lines = plan.FDeleteList.size();
+    return WeighDeletions(project, plan.FSourceEntries, plan.FTargetEntries,
+                          lines - std::min(lines, movedDeleteLines));
 }
 
 std::string DeleteGuardText(const TDeleteGuardVerdict& verdict) {

@@ -21,7 +21,9 @@ struct TDeleteGuardVerdict {
 // target's index.
 TDeleteGuardVerdict WeighDeletions(const TProjectRecord& project, std::size_t sourceEntries,
                                    std::size_t targetEntries, std::size_t deletions);
-TDeleteGuardVerdict WeighDeletions(const TProjectRecord& project, const TPlan& plan);
+// Delete lines that moves do are no deletions: movedDeleteLines of them.
+TDeleteGuardVerdict WeighDeletions(const TProjectRecord& project, const TPlan& plan,
+                                   std::size_t movedDeleteLines = 0);
 
 // "删除保护: 计划删除 N 项, 占目标的 P%": the refusal as logged and printed.
 std::string DeleteGuardText(const TDeleteGuardVerdict& verdict);

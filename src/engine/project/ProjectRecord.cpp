@@ -104,6 +104,7 @@ TProjectRecord ReadProject(const TIniFile::TValues& section) {
     record.FLinks = TextToLinkMode(ValueOf(section, K::Links, "file"));
     record.FCompareContent = flag(K::CompareContent, "False");
     record.FVerifyCopy = flag(K::VerifyCopy, "False");
+    record.FDetectMoves = flag(K::DetectMoves, "True");
     return record;
 }
 
@@ -139,6 +140,7 @@ void WriteProject(TIniFile& ini, const std::string& name, const TProjectRecord& 
                                {K::Links, LinkModeToText(record.FLinks)},
                                {K::CompareContent, BoolToText(record.FCompareContent)},
                                {K::VerifyCopy, BoolToText(record.FVerifyCopy)},
+                               {K::DetectMoves, BoolToText(record.FDetectMoves)},
                            });
 }
 

@@ -64,6 +64,9 @@ struct TProjectRecord {
     TLinkMode FLinks = TLinkMode::File;
     bool FCompareContent = false;
     bool FVerifyCopy = false;
+    // A file or folder that the plan deletes at one place and creates at
+    // another is renamed in the target instead of copied again.
+    bool FDetectMoves = true;
 };
 
 // The stored keys, in the order a save writes them.
@@ -96,6 +99,7 @@ inline const std::string IgnoreTimeShift = "IgnoreTimeShift";
 inline const std::string Links = "Links";
 inline const std::string CompareContent = "CompareContent";
 inline const std::string VerifyCopy = "VerifyCopy";
+inline const std::string DetectMoves = "DetectMoves";
 } // namespace ProjectKey
 
 // The stored texts of the link modes and of the automatic tolerance.

@@ -2,11 +2,13 @@
 
 #include "config/FileFacts.h"
 #include "config/PathText.h"
+#include "engine/apply/ApplyMoves.h"
 #include "engine/apply/ParallelCopies.h"
 #include "engine/apply/RunRelease.h"
 #include "engine/check/Check.h"
 #include "engine/check/CheckSettings.h"
 #include "engine/check/DeleteGuard.h"
+#include "engine/check/MoveDetection.h"
 #include "engine/index/FolderIndex.h"
 #include "engine/versions/Versions.h"
 #include "engine/volume/Volume.h"
@@ -110,12 +112,14 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
         }
         options.FWriteRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FDeploy));
     }
+    // One volume per folder for the whole run: the phases share its open folders and sweeps.
+    options = WithVolumes(options);
+    run.FMoves = FindProjectMoves(project, *options.FSourceVolume, *options.FTargetVolume, run.FPlan.FNewList,
+                                  run.FPlan.FDeleteList, stopRequested);
     if (DeleteGuardRefuses(run)) {
         return false;
     }
     options.FDeleteSurplus = project.FFileDelete && !options.FDeployMode;
-    // One volume per folder for the whole run: the phases share its open folders and sweeps.
-    options = WithVolumes(options);
     options.FVersions = VersionStoreFor(project, ini.FileName(), options.FWriteRoot, run.FBeginTime);
     run.FVersions = options.FVersions;
 
@@ -130,6 +134,16 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     };
     run.FLogBuffer.WriteLogElement("SourcePath", options.FSourceRoot);
     run.FLogBuffer.WriteLogElement("TargetPath", options.FWriteRoot);
+    TMovedLines moved;
+    if (DetectsMoves(project)) {
+        moved = ApplyMoves(run.FMoves, *options.FTargetVolume, progress, stopRequested);
+        run.FMoveCount = moved.FMoves;
+        run.FLogBuffer.WriteLogElement("MoveCount", std::to_string(moved.FMoves));
+        options.FMoved = &moved;
+        if (StopRequestedBy(stopRequested)) {
+            return false;
+        }
+    }
     run.FNewResult =
         ApplyPhase(TApplyPhase::New, run.FPlan.FNewList, options, run.FLogBuffer, progress, stopRequested);
     if (stopped(run.FNewResult)) {
@@ -161,7 +175,7 @@ bool DeleteGuardRefuses(TBackgroundRun& run) {
     if (run.FForceDelete) {
         return false;
     }
-    const TDeleteGuardVerdict verdict = WeighDeletions(run.FProject, run.FPlan);
+    const TDeleteGuardVerdict verdict = WeighDeletions(run.FProject, run.FPlan, run.FMoves.DeleteLines());
     if (!verdict.FTripped) {
         return false;
     }

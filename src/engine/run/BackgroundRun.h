@@ -2,6 +2,7 @@
 
 #include "config/IniFile.h"
 #include "engine/apply/Apply.h"
+#include "engine/project/Moves.h"
 #include "engine/project/Plan.h"
 #include "engine/project/Progress.h"
 #include "engine/project/ProjectRecord.h"
@@ -29,6 +30,9 @@ struct TBackgroundRun {
     // Copies at once for this run; 0: the "[system]" key "ParallelCopies" decides.
     int FParallelCopies = 0;
     TLogBuffer FLogBuffer;
+    // The moves found in the plan before the apply, and how many were made.
+    TMovePlan FMoves;
+    int FMoveCount = 0;
     TPhaseResult FNewResult;
     TPhaseResult FUpdateResult;
     TPhaseResult FDeleteResult;
@@ -56,19 +60,19 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
 // Applies run.FPlan after a successful CheckProject, with the settings that
 // check read: new, update, and (with deletion on, outside deploy mode)
 // delete. Logs "SourcePath" and "TargetPath" first and always logs the delete
-// counts. False with "指定的发布目录无效" when deploy mode has a blank deploy
-// folder. False, with nothing written, when the plan trips the deletion guard
-// (DeleteGuard.h) and the run is not forced. After the phases the receiving
-// file system is flushed to its device; a flush that fails fails the run with
-// "写入设备失败" and the reason. False, with no error text, when the stop test
-// ended a phase: the later phases do not run.
+// counts. Where the project detects moves (MoveDetection.h) they are found
+// first and made before any copy, and "MoveCount" is logged; the deletion
+// guard does not count their delete lines. False with "指定的发布目录无效" when deploy mode has a blank
+// deploy folder. False, with nothing written, when the plan trips the deletion guard (DeleteGuard.h) and the
+// run is not forced. After the phases the receiving file system is flushed to its device; a flush that fails
+// fails the run with "写入设备失败" and the reason. False, with no error text, when the stop test ended a
+// phase: the later phases do not run.
 bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
                const TStopTest& stopRequested = {});
 
-// Refuses a checked background run whose plan trips the guard, unless the run
-// is forced: sets its error text (the guard's text), its detail (the source
-// folder) and FDeleteGuardTripped, empties its log item (which is then logged
-// as a refused source is), and returns true.
+// Refuses a checked background run whose plan (less the delete lines of its moves) trips the guard, unless
+// the run is forced: sets its error text (the guard's text), its detail (the source folder) and
+// FDeleteGuardTripped, empties its log item (which is then logged as a refused source is), and returns true.
 bool DeleteGuardRefuses(TBackgroundRun& run);
 
 // The error text followed by its detail, as the command-line tool shows it.

@@ -23,6 +23,7 @@ TEST(ProjectRecord, MissingKeysTakeTheBackgroundDefaults) {
     // Today, also when the day turned while it was read.
     EXPECT_TRUE(StartOfDay(record.FTime1) == StartOfDay(before) ||
                 StartOfDay(record.FTime1) == StartOfDay(after));
+    EXPECT_TRUE(record.FDetectMoves);
 }
 
 TEST(ProjectRecord, SavesSixteenKeysInOrderAndReadsThemBack) {
@@ -35,6 +36,7 @@ TEST(ProjectRecord, SavesSixteenKeysInOrderAndReadsThemBack) {
     record.FUpdateReadOnly = false;
     record.FEditTime = -1;
     record.FTime1 = EncodeDateTime({2004, 8, 13, 0, 0, 0, 0});
+    record.FDetectMoves = false;
     WriteProject(ini, "a", record);
     TStringList keys;
     ini.ReadSection("project_a", keys);
@@ -65,7 +67,8 @@ TEST(ProjectRecord, SavesSixteenKeysInOrderAndReadsThemBack) {
                                  "IgnoreTimeShift",
                                  "Links",
                                  "CompareContent",
-                                 "VerifyCopy"}));
+                                 "VerifyCopy",
+                                 "DetectMoves"}));
     EXPECT_EQ(ini.ReadString("project_a", "Time1", ""), "2004-08-13");
     EXPECT_EQ(ini.ReadString("project_a", "EditTime", ""), "-1");
     const TProjectRecord back = ReadProject(ini, "A"); // one project whatever the case
@@ -74,6 +77,7 @@ TEST(ProjectRecord, SavesSixteenKeysInOrderAndReadsThemBack) {
     EXPECT_FALSE(back.FUpdateReadOnly);
     EXPECT_EQ(back.FEditTime, -1);
     EXPECT_EQ(back.FTime1, record.FTime1);
+    EXPECT_FALSE(back.FDetectMoves);
 }
 
 TEST(ProjectRecord, SwitchesAreOnOnlyForExactlyTrueAndBadNumbersRaise) {

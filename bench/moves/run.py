@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""Times moves: a renamed top folder against the first sync, and the check with moves on and off.
+
+Prints:
+  rename  = second sync (after renaming the source's top folder) / first sync, with the bytes each
+            wrote (the process's write_bytes, from wait4)        (target: < 0.05, no file data written)
+  check N = pairwell-cli check --moves of N files with nothing moved, DetectMoves=True / False
+            (median of interleaved pairs)                       (target: <= 1.05)
+
+Usage: bench/moves/run.py [--cli build/bin/pairwell-cli] [--work DIR] [--files 10000] [--mib 1024]
+                          [--check-files 100000] [--repeat 5]
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def write_config(path, src, dst, extra=""):
+    with open(path, "wb") as f:
+        f.write(("[project_bench]\r\nsource=%s\r\ntarget=%s\r\nFileDelete=True\r\nEditTime=2\r\n%s"
+                 % (src, dst, extra)).encode())
+
+
+def run(cmd):
+    """Seconds and bytes written (the child's write_bytes) of one command, which must succeed."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(proc.pid, 0)
+    seconds = time.perf_counter() - start
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    err = proc.stderr.read().decode(errors="replace")
+    proc.stderr.close()
+    if proc.returncode not in (0, 1):
+        sys.exit("failed (%d): %s\n%s" % (proc.returncode, " ".join(cmd), err))
+    return seconds, usage.ru_oublock * 512
+
+
+def make_tree(top, files, total_bytes, folders=100):
+    size = max(1, total_bytes // files)
+    block = os.urandom(size)
+    for i in range(files):
+        folder = os.path.join(top, "d%03d" % (i % folders))
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "f%06d.dat" % i), "wb") as f:
+            f.write(block[: size - 8] + i.to_bytes(8, "little"))
+
+
+def bench_rename(cli, work, files, mib):
+    base = os.path.join(work, "rename")
+    src, dst = os.path.join(base, "src"), os.path.join(base, "dst")
+    make_tree(os.path.join(src, "Photos"), files, mib << 20)
+    config = os.path.join(base, "pairwell.ini")
+    write_config(config, src, dst)
+    subprocess.run(["sync"], check=True)
+    first, first_bytes = run([cli, "--config", config, "sync", "bench"])
+    os.rename(os.path.join(src, "Photos"), os.path.join(src, "Photos 2024"))
+    second, second_bytes = run([cli, "--config", config, "sync", "bench"])
+    if not os.path.isdir(os.path.join(dst, "Photos 2024")) or os.path.exists(os.path.join(dst, "Photos")):
+        sys.exit("the renamed folder did not reach the target")
+    print("rename %d files, %d MiB: first sync %.2f s (%.0f MiB written), after the rename %.3f s "
+          "(%d bytes written), ratio %.4f (target < 0.05)"
+          % (files, mib, first, first_bytes / 2**20, second, second_bytes, second / first))
+    shutil.rmtree(base)
+
+
+def bench_check(cli, work, files, repeat):
+    base = os.path.join(work, "check")
+    src, dst = os.path.join(base, "src"), os.path.join(base, "dst")
+    make_tree(src, files, files * 16, folders=1000)
+    on, off = os.path.join(base, "on.ini"), os.path.join(base, "off.ini")
+    write_config(on, src, dst)
+    write_config(off, src, dst, "DetectMoves=False\r\n")
+    run([cli, "--config", on, "sync", "bench"])
+    ratios = []
+    for _ in range(repeat):
+        with_moves, _ = run([cli, "--config", on, "check", "--moves", "bench"])
+        without, _ = run([cli, "--config", off, "check", "--moves", "bench"])
+        ratios.append(with_moves / without)
+    print("check %d files, nothing moved: DetectMoves=True / False = %.3f (median of %d; target <= 1.05)"
+          % (files, statistics.median(ratios), repeat))
+    shutil.rmtree(base)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--cli", default=os.path.join(ROOT, "build/bin/pairwell-cli"))
+    parser.add_argument("--work", default=None, help="a folder on the disk to measure (default: a temporary one)")
+    parser.add_argument("--files", type=int, default=10000)
+    parser.add_argument("--mib", type=int, default=1024)
+    parser.add_argument("--check-files", type=int, default=100000)
+    parser.add_argument("--repeat", type=int, default=5)
+    args = parser.parse_args()
+    work = tempfile.mkdtemp(prefix="pairwell-moves-", dir=args.work or os.path.join(ROOT, "build"))
+    try:
+        print("cores: %d" % os.cpu_count())
+        bench_rename(args.cli, work, args.files, args.mib)
+        bench_check(args.cli, work, args.check_files, args.repeat)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
