@@ -9,8 +9,8 @@
 
 #include "config/CustomPublic.h"
 #include "config/FileFacts.h"
-#include "engine/FolderIndex.h"
-#include "engine/FolderIndexFacts.h"
+#include "engine/index/FolderIndex.h"
+#include "engine/index/FolderIndexFacts.h"
 
 #include <algorithm>
 #include <chrono>

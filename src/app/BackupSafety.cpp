@@ -1,8 +1,8 @@
 #include "BackupSafety.h"
 
 #include "ByteText.h"
-#include "engine/BackgroundRun.h"
-#include "engine/DeleteGuard.h"
+#include "engine/check/DeleteGuard.h"
+#include "engine/run/BackgroundRun.h"
 #include "jobs/JobProcessor.h"
 
 #include <QStringList>

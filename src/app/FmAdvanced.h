@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/ProjectRecord.h"
+#include "engine/project/ProjectRecord.h"
 
 #include <QDialog>
 #include <memory>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/Progress.h"
+#include "engine/project/Progress.h"
 
 #include <QObject>
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "config/StringList.h"
-#include "engine/Apply.h"
+#include "engine/apply/Apply.h"
 
 #include <QWidget>
 #include <memory>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/Check.h"
-#include "engine/ProjectRecord.h"
+#include "engine/check/Check.h"
+#include "engine/project/ProjectRecord.h"
 
 #include <QWidget>
 #include <memory>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/BackgroundRun.h"
+#include "engine/run/BackgroundRun.h"
 
 #include <ctime>
 #include <string>

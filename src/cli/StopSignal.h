@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/StopTest.h"
+#include "engine/project/StopTest.h"
 
 // Ctrl+C (SIGINT) and SIGTERM ask the running check or apply to stop: the
 // handler only sets a flag, which the stop test polls, so the run ends at its

@@ -2,10 +2,10 @@
 
 #include "Commands.h"
 #include "config/PathText.h"
-#include "engine/Plan.h"
-#include "engine/ProjectRecord.h"
-#include "engine/VersionList.h"
-#include "engine/Versions.h"
+#include "engine/project/Plan.h"
+#include "engine/project/ProjectRecord.h"
+#include "engine/versions/VersionList.h"
+#include "engine/versions/Versions.h"
 
 #include <iostream>
 #include <set>

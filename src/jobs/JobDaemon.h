@@ -1,7 +1,7 @@
 #pragma once
 
 #include "JobTriggers.h"
-#include "engine/StopTest.h"
+#include "engine/project/StopTest.h"
 
 #include <functional>
 #include <ostream>

@@ -2,7 +2,7 @@
 
 #include "JobRecord.h"
 #include "JobState.h"
-#include "engine/Versions.h"
+#include "engine/versions/Versions.h"
 
 #include <algorithm>
 #include <chrono>

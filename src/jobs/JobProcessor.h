@@ -1,9 +1,9 @@
 #pragma once
 
 #include "config/IniFile.h"
-#include "engine/BackgroundRun.h"
-#include "engine/Progress.h"
-#include "engine/StopTest.h"
+#include "engine/project/Progress.h"
+#include "engine/project/StopTest.h"
+#include "engine/run/BackgroundRun.h"
 #include "runlog/RunLog.h"
 
 #include <chrono>

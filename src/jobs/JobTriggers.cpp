@@ -2,7 +2,7 @@
 
 #include "JobRecord.h"
 #include "config/PathText.h"
-#include "engine/ProjectRecord.h"
+#include "engine/project/ProjectRecord.h"
 
 TJobKind ReadJobKind(const TIniFile& ini, const std::string& jobName) {
     TJobRecord record;

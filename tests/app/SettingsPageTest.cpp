@@ -5,7 +5,7 @@
 #include "FmInput.h"
 #include "UiTestSupport.h"
 #include "config/IniFile.h"
-#include "engine/ProjectRecord.h"
+#include "engine/project/ProjectRecord.h"
 #include "ui_SettingsPage.h"
 
 #include <QLineEdit>

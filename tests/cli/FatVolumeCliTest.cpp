@@ -5,7 +5,7 @@
 #include "CliProgram.h"
 #include "TempDir.h"
 #include "config/IniFile.h"
-#include "engine/ProjectRecord.h"
+#include "engine/project/ProjectRecord.h"
 
 #include <gtest/gtest.h>
 

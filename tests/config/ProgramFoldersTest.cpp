@@ -3,8 +3,8 @@
 
 #include "config/ProgramFolders.h"
 #include "InstallLayout.h"
+#include "Unprivileged.h"
 #include "config/PathText.h"
-#include "engine/Unprivileged.h"
 #include "support/TempDir.h"
 
 #include <filesystem>

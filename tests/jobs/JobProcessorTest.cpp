@@ -1,7 +1,7 @@
 #include "jobs/JobProcessor.h"
 
 #include "JobTestSupport.h"
-#include "engine/CopyFile.h"
+#include "engine/volume/CopyFile.h"
 
 #include <filesystem>
 

@@ -3,7 +3,7 @@
 #include "TempDir.h"
 #include "config/Gb18030.h"
 #include "config/IniFile.h"
-#include "engine/ProjectRecord.h"
+#include "engine/project/ProjectRecord.h"
 #include "jobs/JobRecord.h"
 #include "runlog/RunLog.h"
 

@@ -1,9 +1,9 @@
 #include "jobs/JobThread.h"
 
 #include "JobTestSupport.h"
-#include "engine/Apply.h"
-#include "engine/Check.h"
-#include "engine/CopyFile.h"
+#include "engine/apply/Apply.h"
+#include "engine/check/Check.h"
+#include "engine/volume/CopyFile.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/Plan.h"
+#include "engine/project/Plan.h"
 
 #include <string>
 

@@ -3,8 +3,8 @@
 // A check followed by the apply of its plan, on real folders, for tests of
 // whole synchronisations.
 
-#include "engine/Apply.h"
-#include "engine/Check.h"
+#include "engine/apply/Apply.h"
+#include "engine/check/Check.h"
 
 #include "TempDir.h"
 

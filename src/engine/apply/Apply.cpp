@@ -2,9 +2,9 @@
 
 #include "ApplyItems.h"
 #include "ParallelApply.h"
-#include "volume/Volume.h"
+#include "engine/volume/Volume.h"
 
-#include "Plan.h"
+#include "engine/project/Plan.h"
 #include <algorithm>
 
 namespace {

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "Plan.h"
-#include "Progress.h"
-#include "ProjectRecord.h"
-#include "StopTest.h"
 #include "config/StringList.h"
+#include "engine/project/Plan.h"
+#include "engine/project/Progress.h"
+#include "engine/project/ProjectRecord.h"
+#include "engine/project/StopTest.h"
 #include "runlog/RunLog.h"
 
 #include <memory>

@@ -1,9 +1,9 @@
 #include "ApplyItems.h"
 
-#include "ApplyRootedPath.h"
 #include "DeferredRelease.h"
-#include "Versions.h"
 #include "config/CustomPublic.h"
+#include "engine/versions/Versions.h"
+#include "engine/volume/RootedPath.h"
 
 #include <cerrno>
 

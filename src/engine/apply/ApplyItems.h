@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Apply.h"
-#include "volume/Volume.h"
+#include "engine/volume/Volume.h"
 
 #include <string>
 

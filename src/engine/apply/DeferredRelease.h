@@ -1,6 +1,6 @@
 #pragma once
 
-#include "volume/Volume.h"
+#include "engine/volume/Volume.h"
 
 #include <condition_variable>
 #include <deque>

@@ -1,10 +1,10 @@
 #include "DeployFolder.h"
 
-#include "Plan.h"
 #include "config/FileFacts.h"
 #include "config/PathText.h"
+#include "engine/project/Plan.h"
 
-#include "volume/Volume.h"
+#include "engine/volume/Volume.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
 #include "Check.h"
 
 #include "ContentCompare.h"
-#include "FolderIndex.h"
 #include "Links.h"
-#include "ParallelFor.h"
-#include "ProjectRecord.h"
-#include "Versions.h"
 #include "config/CustomPublic.h"
 #include "config/FileFacts.h"
-#include "volume/Volume.h"
+#include "engine/index/FolderIndex.h"
+#include "engine/project/ParallelFor.h"
+#include "engine/project/ProjectRecord.h"
+#include "engine/versions/Versions.h"
+#include "engine/volume/Volume.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "Plan.h"
-#include "Progress.h"
-#include "ProjectRecord.h"
-#include "StopTest.h"
 #include "TimeTolerance.h"
 #include "config/DateTime.h"
-#include "volume/Volume.h"
+#include "engine/project/Plan.h"
+#include "engine/project/Progress.h"
+#include "engine/project/ProjectRecord.h"
+#include "engine/project/StopTest.h"
+#include "engine/volume/Volume.h"
 
 #include <memory>
 #include <string>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "StopTest.h"
-#include "volume/Volume.h"
+#include "engine/project/StopTest.h"
+#include "engine/volume/Volume.h"
 
 #include <cstddef>
 #include <functional>

@@ -1,9 +1,8 @@
 #include "DeleteGuard.h"
 
-#include "BackgroundRun.h"
 #include "config/FileFacts.h"
 
-#include "volume/Volume.h"
+#include "engine/volume/Volume.h"
 
 namespace {
 const std::string GuardTextStart = "删除保护: ";
@@ -38,24 +37,6 @@ std::string DeleteGuardText(const TDeleteGuardVerdict& verdict) {
 
 bool IsDeleteGuardText(const std::string& errorText) {
     return errorText.rfind(GuardTextStart, 0) == 0;
-}
-
-bool DeleteGuardRefuses(TBackgroundRun& run) {
-    if (run.FForceDelete) {
-        return false;
-    }
-    const TDeleteGuardVerdict verdict = WeighDeletions(run.FProject, run.FPlan);
-    if (!verdict.FTripped) {
-        return false;
-    }
-    run.FDeleteGuardTripped = true;
-    // Logged as a refused source is: no element of the check stays.
-    run.FLogBuffer.Clear();
-    run.FErrorText = DeleteGuardText(verdict);
-    run.FErrorDetail =
-        "source " + run.FSourceRoot +
-        " (is it unmounted or emptied?); nothing was written, --force-delete lets the run through";
-    return true;
 }
 
 std::string SourceMarkerProblem(const TProjectRecord& project, const std::string& sourceRoot) {

@@ -1,12 +1,10 @@
 #pragma once
 
-#include "Plan.h"
-#include "ProjectRecord.h"
+#include "engine/project/Plan.h"
+#include "engine/project/ProjectRecord.h"
 
 #include <cstddef>
 #include <string>
-
-struct TBackgroundRun;
 
 // What the deletion guard made of a plan.
 struct TDeleteGuardVerdict {
@@ -28,12 +26,6 @@ TDeleteGuardVerdict WeighDeletions(const TProjectRecord& project, const TPlan& p
 // "删除保护: 计划删除 N 项, 占目标的 P%": the refusal as logged and printed.
 std::string DeleteGuardText(const TDeleteGuardVerdict& verdict);
 bool IsDeleteGuardText(const std::string& errorText);
-
-// Refuses a checked background run whose plan trips the guard, unless the run
-// is forced: sets its error text (the guard's text), its detail (the source
-// folder) and FDeleteGuardTripped, empties its log item (which is then logged
-// as a refused source is), and returns true.
-bool DeleteGuardRefuses(TBackgroundRun& run);
 
 // Why the source root fails the project's marker (the marker file is named
 // but missing there); empty when no marker is set or it is present.

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ProjectRecord.h"
-#include "volume/Volume.h"
+#include "engine/project/ProjectRecord.h"
+#include "engine/volume/Volume.h"
 
 #include <string>
 #include <string_view>

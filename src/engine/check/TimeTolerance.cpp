@@ -1,7 +1,7 @@
 #include "TimeTolerance.h"
 
-#include "ProjectRecord.h"
-#include "volume/Volume.h"
+#include "engine/project/ProjectRecord.h"
+#include "engine/volume/Volume.h"
 
 #include "config/IniFile.h"
 

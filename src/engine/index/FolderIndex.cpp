@@ -3,7 +3,7 @@
 #include "config/AsciiCase.h"
 #include "config/CustomPublic.h"
 #include "config/FileFacts.h"
-#include "volume/Volume.h"
+#include "engine/volume/Volume.h"
 
 #include <algorithm>
 #include <cerrno>

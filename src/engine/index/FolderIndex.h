@@ -1,10 +1,10 @@
 #pragma once
 
-#include "Plan.h"
-#include "ProjectRecord.h"
-#include "StopTest.h"
 #include "config/StringList.h"
-#include "volume/Volume.h"
+#include "engine/project/Plan.h"
+#include "engine/project/ProjectRecord.h"
+#include "engine/project/StopTest.h"
+#include "engine/volume/Volume.h"
 
 #include <string>
 #include <vector>

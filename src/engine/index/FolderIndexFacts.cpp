@@ -1,6 +1,6 @@
 #include "FolderIndexFacts.h"
 
-#include "ParallelFor.h"
+#include "engine/project/ParallelFor.h"
 
 void ReadFileFactsOfAll(const TStringList& paths, std::vector<TFileFacts>& facts,
                         const TStopTest& stopRequested) {

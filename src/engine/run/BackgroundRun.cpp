@@ -1,15 +1,15 @@
 #include "BackgroundRun.h"
 
-#include "Check.h"
-#include "CheckSettings.h"
-#include "DeferredRelease.h"
-#include "DeleteGuard.h"
-#include "FolderIndex.h"
-#include "ParallelCopies.h"
-#include "Versions.h"
 #include "config/FileFacts.h"
 #include "config/PathText.h"
-#include "volume/Volume.h"
+#include "engine/apply/DeferredRelease.h"
+#include "engine/apply/ParallelCopies.h"
+#include "engine/check/Check.h"
+#include "engine/check/CheckSettings.h"
+#include "engine/check/DeleteGuard.h"
+#include "engine/index/FolderIndex.h"
+#include "engine/versions/Versions.h"
+#include "engine/volume/Volume.h"
 
 #include <optional>
 
@@ -139,6 +139,24 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     if (std::string reason; !options.FWriteVolume->Flush(reason)) {
         return Reject(run, ErrorFlushFailed + ": " + reason, options.FWriteRoot);
     }
+    return true;
+}
+
+bool DeleteGuardRefuses(TBackgroundRun& run) {
+    if (run.FForceDelete) {
+        return false;
+    }
+    const TDeleteGuardVerdict verdict = WeighDeletions(run.FProject, run.FPlan);
+    if (!verdict.FTripped) {
+        return false;
+    }
+    run.FDeleteGuardTripped = true;
+    // Logged as a refused source is: no element of the check stays.
+    run.FLogBuffer.Clear();
+    run.FErrorText = DeleteGuardText(verdict);
+    run.FErrorDetail =
+        "source " + run.FSourceRoot +
+        " (is it unmounted or emptied?); nothing was written, --force-delete lets the run through";
     return true;
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "Apply.h"
-#include "Plan.h"
-#include "Progress.h"
-#include "ProjectRecord.h"
-#include "StopTest.h"
 #include "config/IniFile.h"
+#include "engine/apply/Apply.h"
+#include "engine/project/Plan.h"
+#include "engine/project/Progress.h"
+#include "engine/project/ProjectRecord.h"
+#include "engine/project/StopTest.h"
 #include "runlog/RunLog.h"
 
 #include <memory>
@@ -64,6 +64,12 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
 // ended a phase: the later phases do not run.
 bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
                const TStopTest& stopRequested = {});
+
+// Refuses a checked background run whose plan trips the guard, unless the run
+// is forced: sets its error text (the guard's text), its detail (the source
+// folder) and FDeleteGuardTripped, empties its log item (which is then logged
+// as a refused source is), and returns true.
+bool DeleteGuardRefuses(TBackgroundRun& run);
 
 // The error text followed by its detail, as the command-line tool shows it.
 std::string ErrorMessage(const TBackgroundRun& run);

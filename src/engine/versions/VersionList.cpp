@@ -1,9 +1,9 @@
 #include "VersionList.h"
 
-#include "ApplyRootedPath.h"
 #include "config/CustomPublic.h"
 #include "config/FileFacts.h"
-#include "volume/Volume.h"
+#include "engine/volume/RootedPath.h"
+#include "engine/volume/Volume.h"
 
 #include <algorithm>
 #include <cerrno>

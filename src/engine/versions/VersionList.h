@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Plan.h"
 #include "Versions.h"
 #include "config/DateTime.h"
+#include "engine/project/Plan.h"
 
 #include <cstdint>
 #include <optional>

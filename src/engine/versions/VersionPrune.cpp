@@ -3,7 +3,7 @@
 #include "VersionList.h"
 #include "Versions.h"
 #include "config/CustomPublic.h"
-#include "volume/Volume.h"
+#include "engine/volume/Volume.h"
 
 #include <vector>
 

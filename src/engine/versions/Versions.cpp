@@ -1,11 +1,11 @@
 #include "Versions.h"
 
-#include "ApplyRootedPath.h"
-#include "Plan.h"
 #include "VersionPrune.h"
 #include "config/CustomPublic.h"
 #include "config/FileFacts.h"
 #include "config/PathText.h"
+#include "engine/project/Plan.h"
+#include "engine/volume/RootedPath.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -116,26 +116,6 @@ std::string VersionFolderProblemFor(const TProjectRecord& project, const std::st
     }
     return VersionFolderProblem(VersionFolderOf(project, configFile, receivingRoot), sourceRoot,
                                 receivingRoot);
-}
-
-std::string SetVersionFolder(TCheckSettings& settings, const TProjectRecord& project,
-                             const std::string& configFile) {
-    const std::string& receivingRoot =
-        settings.FDeployRoot.empty() ? settings.FTargetRoot : settings.FDeployRoot;
-    const std::string versionRoot = VersionFolderOf(project, configFile, receivingRoot);
-    if (!project.FVersioning) {
-        // Versions kept while versioning was on are neither deleted as surplus nor copied.
-        if (OpenVolume(versionRoot)->Facts("", true).FIsFolder) {
-            settings.FVersionRoot = versionRoot;
-        }
-        return {};
-    }
-    if (std::string problem = VersionFolderProblem(versionRoot, settings.FSourceRoot, receivingRoot);
-        !problem.empty()) {
-        return problem;
-    }
-    settings.FVersionRoot = versionRoot;
-    return {};
 }
 
 std::string VersionPrefixBelow(const std::string& root, const std::string& versionRoot) {

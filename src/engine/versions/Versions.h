@@ -1,10 +1,9 @@
 #pragma once
 
-#include "Check.h"
-#include "ProjectRecord.h"
 #include "config/DateTime.h"
 #include "config/StringList.h"
-#include "volume/Volume.h"
+#include "engine/project/ProjectRecord.h"
+#include "engine/volume/Volume.h"
 
 #include <atomic>
 #include <memory>
@@ -35,14 +34,6 @@ std::string VersionFolderProblem(const std::string& versionRoot, const std::stri
 // The same for a project: empty when it keeps no versions.
 std::string VersionFolderProblemFor(const TProjectRecord& project, const std::string& configFile,
                                     const std::string& sourceRoot, const std::string& receivingRoot);
-
-// For a check of a project that keeps versions: its version folder goes into
-// settings (receiving folder: the deploy root, else the target root), unless
-// it cannot serve; then the reason is returned and settings stay as they were.
-// Without versioning an existing version folder goes into settings too, so
-// that the versions kept before are never deleted as surplus.
-std::string SetVersionFolder(TCheckSettings& settings, const TProjectRecord& project,
-                             const std::string& configFile);
 
 // Where the version folder lies below root, as a relative folder with a
 // trailing delimiter ("backup/.pairwell-versions/"); empty when it is not

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "StopTest.h"
-#include "volume/Volume.h"
+#include "Volume.h"
+#include "engine/project/StopTest.h"
 
 #include <cstdint>
 #include <string>

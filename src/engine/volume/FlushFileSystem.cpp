@@ -1,6 +1,6 @@
 #include "FlushFileSystem.h"
 
-#include "volume/Volume.h"
+#include "Volume.h"
 
 bool FlushFileSystem(const std::string& folder, std::string& reason) {
     return OpenVolume(folder)->Flush(reason);

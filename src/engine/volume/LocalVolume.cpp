@@ -1,9 +1,9 @@
 #include "LocalVolume.h"
 
+#include "FileSystemKind.h"
+#include "RenameNoReplace.h"
+#include "RootedPath.h"
 #include "config/CustomPublic.h"
-#include "engine/ApplyRootedPath.h"
-#include "engine/FileSystemKind.h"
-#include "engine/RenameNoReplace.h"
 
 #include <cerrno>
 #include <cstring>

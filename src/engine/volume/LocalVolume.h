@@ -1,7 +1,7 @@
 #pragma once
 
+#include "CopyFile.h"
 #include "Volume.h"
-#include "engine/CopyFile.h"
 
 #include <mutex>
 #include <set>

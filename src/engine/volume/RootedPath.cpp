@@ -1,4 +1,4 @@
-#include "ApplyRootedPath.h"
+#include "RootedPath.h"
 
 #include "config/CustomPublic.h"
 #include "config/FileFacts.h"

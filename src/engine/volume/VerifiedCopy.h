@@ -1,6 +1,6 @@
 #pragma once
 
-#include "StopTest.h"
+#include "engine/project/StopTest.h"
 
 #include <string>
 #include <sys/types.h>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "config/FileFacts.h"
-#include "engine/StopTest.h"
+#include "engine/project/StopTest.h"
 
 #include <cstdint>
 #include <functional>

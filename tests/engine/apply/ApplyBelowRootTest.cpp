@@ -1,8 +1,8 @@
 // An apply writes and deletes only below its root: a symbolic link where the
 // plan expects a folder fails the item, and every failed item says why.
 
-#include "engine/Apply.h"
-#include "engine/CopyFile.h"
+#include "engine/apply/Apply.h"
+#include "engine/volume/CopyFile.h"
 
 #include "TempDir.h"
 

@@ -1,4 +1,4 @@
-#include "engine/Apply.h"
+#include "engine/apply/Apply.h"
 
 #include "TempDir.h"
 

@@ -1,6 +1,6 @@
 #include "SyncHarness.h"
 
-#include "engine/DeferredRelease.h"
+#include "engine/apply/DeferredRelease.h"
 
 #include <gtest/gtest.h>
 

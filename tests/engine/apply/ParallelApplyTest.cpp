@@ -1,6 +1,6 @@
 #include "SyncHarness.h"
 
-#include "engine/CopyFile.h"
+#include "engine/volume/CopyFile.h"
 
 #include <gtest/gtest.h>
 

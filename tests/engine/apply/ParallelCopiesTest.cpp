@@ -1,4 +1,4 @@
-#include "engine/ParallelCopies.h"
+#include "engine/apply/ParallelCopies.h"
 
 #include "TempDir.h"
 

@@ -1,8 +1,8 @@
 // A stop seen anywhere in a check is reported; a check never hands back a
 // partial plan as a complete one.
 
-#include "engine/Check.h"
-#include "engine/FolderIndex.h"
+#include "engine/check/Check.h"
+#include "engine/index/FolderIndex.h"
 
 #include "FaultyVolume.h"
 

@@ -1,4 +1,4 @@
-#include "engine/Check.h"
+#include "engine/check/Check.h"
 
 #include "TempDir.h"
 

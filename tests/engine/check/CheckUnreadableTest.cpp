@@ -3,10 +3,10 @@
 
 #include "PlanText.h"
 #include "Unprivileged.h"
-#include "engine/BackgroundRun.h"
-#include "engine/Check.h"
-#include "engine/FolderIndex.h"
-#include "engine/ProjectRecord.h"
+#include "engine/check/Check.h"
+#include "engine/index/FolderIndex.h"
+#include "engine/project/ProjectRecord.h"
+#include "engine/run/BackgroundRun.h"
 
 #include "FaultyVolume.h"
 #include "TempDir.h"

@@ -1,8 +1,8 @@
 // Modification times that agree within a project's tolerance, or differ by an
 // ignored shift within it, count as equal in every time mode.
 
-#include "engine/TimeTolerance.h"
-#include "engine/CheckSettings.h"
+#include "engine/check/TimeTolerance.h"
+#include "engine/check/CheckSettings.h"
 
 #include "TempDir.h"
 

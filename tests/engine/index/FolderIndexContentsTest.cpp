@@ -1,7 +1,7 @@
 // Which entries an index holds and in which order: only what can be copied,
 // in byte order of the names, with every entry it cannot take reported.
 
-#include "engine/FolderIndex.h"
+#include "engine/index/FolderIndex.h"
 
 #include "FaultyVolume.h"
 #include "TempDir.h"

@@ -1,4 +1,4 @@
-#include "engine/FolderIndexFacts.h"
+#include "engine/index/FolderIndexFacts.h"
 #include "config/CustomPublic.h"
 #include "support/TempDir.h"
 

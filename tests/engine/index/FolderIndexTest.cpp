@@ -1,4 +1,4 @@
-#include "engine/FolderIndex.h"
+#include "engine/index/FolderIndex.h"
 #include "Unprivileged.h"
 #include "support/TempDir.h"
 

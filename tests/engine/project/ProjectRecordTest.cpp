@@ -1,4 +1,4 @@
-#include "engine/ProjectRecord.h"
+#include "engine/project/ProjectRecord.h"
 
 #include "TempDir.h"
 

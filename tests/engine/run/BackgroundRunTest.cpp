@@ -1,4 +1,4 @@
-#include "engine/BackgroundRun.h"
+#include "engine/run/BackgroundRun.h"
 
 #include "TempDir.h"
 

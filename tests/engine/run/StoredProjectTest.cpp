@@ -2,8 +2,8 @@
 // phases leave the disk as new, then update, then delete would.
 
 #include "PlanText.h"
-#include "engine/BackgroundRun.h"
-#include "engine/ProjectRecord.h"
+#include "engine/project/ProjectRecord.h"
+#include "engine/run/BackgroundRun.h"
 
 #include "TempDir.h"
 

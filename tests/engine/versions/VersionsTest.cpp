@@ -1,10 +1,10 @@
 // Versions of what an apply overwrites or deletes, on real folders.
 
-#include "engine/Versions.h"
-#include "engine/Apply.h"
-#include "engine/BackgroundRun.h"
-#include "engine/VersionList.h"
-#include "engine/VersionPrune.h"
+#include "engine/versions/Versions.h"
+#include "engine/apply/Apply.h"
+#include "engine/run/BackgroundRun.h"
+#include "engine/versions/VersionList.h"
+#include "engine/versions/VersionPrune.h"
 
 #include "FaultyVolume.h"
 #include "TempDir.h"

@@ -1,7 +1,7 @@
 // The copy reads only regular files without ever waiting on them, keeps holes,
 // and never replaces a target that appears while it writes a new one.
 
-#include "engine/CopyFile.h"
+#include "engine/volume/CopyFile.h"
 
 #include "TempDir.h"
 #include "config/CustomPublic.h"

@@ -1,4 +1,4 @@
-#include "engine/CopyFile.h"
+#include "engine/volume/CopyFile.h"
 
 #include "TempDir.h"
 #include "config/CustomPublic.h"

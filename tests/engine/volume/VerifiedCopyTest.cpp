@@ -1,7 +1,7 @@
 #include "SyncHarness.h"
 
 #include "FaultyVolume.h"
-#include "engine/VerifiedCopy.h"
+#include "engine/volume/VerifiedCopy.h"
 
 #include <gtest/gtest.h>
 

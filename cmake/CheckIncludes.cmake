@@ -1,0 +1,22 @@
+cmake_policy(SET CMP0057 NEW)
+# Fails when a file of an engine folder includes a header of an engine folder
+# it may not use: the engine's dependencies run one way.
+#   cmake -DFOLDER=<dir> -DALLOWED=a,b -DSTAMP=<file> -P CheckIncludes.cmake
+get_filename_component(own ${FOLDER} NAME)
+string(REPLACE "," ";" ALLOWED "${ALLOWED}")
+file(GLOB sources ${FOLDER}/*.h ${FOLDER}/*.cpp)
+set(problems "")
+foreach(source IN LISTS sources)
+  file(STRINGS ${source} lines REGEX "^#include \"engine/")
+  foreach(line IN LISTS lines)
+    string(REGEX MATCH "engine/([a-z]+)/" _ "${line}")
+    set(used ${CMAKE_MATCH_1})
+    if(NOT used STREQUAL own AND NOT used IN_LIST ALLOWED)
+      string(APPEND problems "\n  ${source}: ${line} (engine/${own} may use: ${ALLOWED})")
+    endif()
+  endforeach()
+endforeach()
+if(problems)
+  message(FATAL_ERROR "An include runs the wrong way:${problems}")
+endif()
+file(TOUCH ${STAMP})
