@@ -9,7 +9,9 @@
 #include "engine/check/DeleteGuard.h"
 #include "engine/index/FolderIndex.h"
 #include "engine/versions/Versions.h"
+#include "engine/volume/SftpVolume.h"
 #include "engine/volume/Volume.h"
+#include "sftp/SftpAddress.h"
 
 #include <optional>
 
@@ -24,6 +26,37 @@ bool Reject(TBackgroundRun& run, const std::string& error, const std::string& de
     return false;
 }
 
+// What keeps a root from being used as a folder: for a folder on another
+// machine, also a server that cannot be reached (ssh's own words).
+std::string RootProblem(const std::string& root, bool mustExist) {
+    if (!IsSftpAddress(root)) {
+        return mustExist ? FolderProblem(root) : std::string();
+    }
+    const std::shared_ptr<TVolume> volume = OpenVolume(root);
+    if (std::string problem = volume->ReachProblem(); !problem.empty()) {
+        return problem;
+    }
+    if (!mustExist) {
+        return {};
+    }
+    const TEntryFacts facts = volume->Facts("", true);
+    if (facts.FError != 0) {
+        return ErrorText(facts.FError);
+    }
+    if (!facts.FExists) {
+        return "does not exist";
+    }
+    return facts.FIsFolder ? std::string() : "not a folder";
+}
+
+void RememberSshCommands(const TProjectRecord& project) {
+    for (const std::string* root : {&project.FSource, &project.FTarget, &project.FDeploy}) {
+        if (IsSftpAddress(*root)) {
+            RememberSshCommand(*root, project.FSshCommand);
+        }
+    }
+}
+
 } // namespace
 
 bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
@@ -35,6 +68,7 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     }
     run.FProject = ReadProject(section);
     const TProjectRecord& project = run.FProject;
+    RememberSshCommands(project);
 
     // A blank source would name the root of the file system once the delimiter is added.
     if (IsBlank(project.FSource)) {
@@ -42,7 +76,7 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     }
     const std::string source = ResolveBeside(ini.FileName(), project.FSource);
     run.FSourceRoot = WithTrailingDelimiter(source);
-    if (const std::string problem = FolderProblem(run.FSourceRoot); !problem.empty()) {
+    if (const std::string problem = RootProblem(run.FSourceRoot, true); !problem.empty()) {
         return Reject(run, ErrorInvalidSource, source + ": " + problem);
     }
     // A source that cannot be listed is rejected: taken for empty, it would
@@ -57,6 +91,9 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
         return Reject(run, ErrorInvalidTarget, "project \"" + run.FProjectName + "\" has no target folder");
     }
     run.FTargetRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FTarget));
+    if (const std::string problem = RootProblem(run.FTargetRoot, false); !problem.empty()) {
+        return Reject(run, ErrorInvalidTarget, run.FTargetRoot + ": " + problem);
+    }
 
     std::string deployRoot;
     if (project.FUpdateToOther && !IsBlank(project.FDeploy)) {
