@@ -19,6 +19,9 @@ packages=(
     libglib2.0-bin
     # ... and sends Esc to the progress window as a person would.
     xdotool
+    # Folders on another machine go through the system's ssh; the tests start
+    # a real sshd and sftp-server of their own.
+    openssh-client openssh-server openssh-sftp-server
     # Verified copies hash with xxHash.
     libxxhash-dev
     # scripts/package.sh: CPack reads the package's dependencies from the programs.

@@ -193,10 +193,12 @@ std::vector<std::string> SplitSshCommand(const std::string& command) {
 std::vector<std::string> SftpCommandLine(const std::string& sshCommand, const TSftpAddress& address,
                                          bool batch) {
     std::vector<std::string> argv = SplitSshCommand(sshCommand);
+    // Asked before BatchMode goes in: Debian's ssh turns a keepalive of 300 s
+    // on by itself in batch mode, which is not the user's setting.
+    std::vector<std::string> ask = argv;
     if (batch) {
         argv.push_back("-oBatchMode=yes");
     }
-    std::vector<std::string> ask = argv;
     ask.push_back("-G");
     AddTarget(ask, address);
     ask.push_back(address.FHost);
