@@ -21,6 +21,9 @@ packages=(
     xdotool
     # Looking at the window as its user does: a tray host under Xvfb, and screenshots.
     trayer imagemagick
+    # Folders on another machine go through the system's ssh; the tests start
+    # a real sshd and sftp-server of their own.
+    openssh-client openssh-server openssh-sftp-server
     # Verified copies hash with xxHash.
     libxxhash-dev
     # scripts/package.sh: CPack reads the package's dependencies from the programs.

@@ -206,7 +206,10 @@ std::string CliUsageText() {
                                       : option.FShortName + ", " + OptionSynopsis(option);
         AppendEntry(text, names, option.FHelp);
     }
-    text += "\nCtrl+C or SIGTERM stops a run at its next file; the run is logged as stopped.\n"
+    text += "\nA project folder may be sftp://[user@]host[:port]/path (or /~/path below the\n"
+            "home folder), reached through ssh -s sftp with the project's SshCommand\n"
+            "(default: ssh); ssh never prompts here (BatchMode=yes).\n"
+            "\nCtrl+C or SIGTERM stops a run at its next file; the run is logged as stopped.\n"
             "\nExit status:\n";
     for (const TCliExitStatus& status : CliExitStatuses()) {
         AppendEntry(text, std::to_string(status.FStatus), status.FMeaning);

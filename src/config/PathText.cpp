@@ -31,8 +31,9 @@ std::string DefaultConfigFileName() {
 }
 
 std::string ResolveBeside(const std::string& baseFile, const std::string& path) {
-    if (path.empty() || path[0] == '/' || path.find_first_not_of(" \t") == std::string::npos) {
-        return path;
+    if (path.empty() || path[0] == '/' || path.find_first_not_of(" \t") == std::string::npos ||
+        path.rfind("sftp://", 0) == 0) {
+        return path; // absolute, blank, or a folder on another machine
     }
     return ExtractFileDir(baseFile) + "/" + path;
 }

@@ -67,11 +67,31 @@ TTimeTolerance TimeToleranceFor(const TProjectRecord& project, const std::string
                             ? AutomaticToleranceSeconds(sourceRoot, targetRoot, deployRoot)
                             : project.FTimeTolerance;
     tolerance.FToleranceMs = std::int64_t{seconds} * 1000;
+    if (project.FTimeTolerance == TimeToleranceAuto) {
+        for (const std::string* root : {&sourceRoot, &targetRoot, &deployRoot}) {
+            if (!root->empty() && OpenVolume(*root)->FileSystem().FTimeStepMs == 1000) {
+                tolerance.FWholeSeconds = true;
+            }
+        }
+    }
     tolerance.FShiftsMs = ParseIgnoredShifts(project.FIgnoreTimeShift);
     return tolerance;
 }
 
+namespace {
+
+std::int64_t FloorToSecond(std::int64_t ms) {
+    const std::int64_t rest = ((ms % 1000) + 1000) % 1000;
+    return ms - rest;
+}
+
+} // namespace
+
 int CompareModifiedTimes(TDateTime target, TDateTime source, const TTimeTolerance& tolerance) {
+    if (tolerance.FWholeSeconds) {
+        target.FMilliseconds = FloorToSecond(target.FMilliseconds);
+        source.FMilliseconds = FloorToSecond(source.FMilliseconds);
+    }
     const std::int64_t difference = target.FMilliseconds - source.FMilliseconds;
     const std::int64_t size = std::llabs(difference);
     if (size <= tolerance.FToleranceMs) {

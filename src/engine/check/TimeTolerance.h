@@ -14,6 +14,9 @@ struct TProjectRecord;
 struct TTimeTolerance {
     std::int64_t FToleranceMs = 0;
     std::vector<std::int64_t> FShiftsMs;
+    // Both times are cut to whole seconds first: one side keeps no more (a
+    // folder on another machine).
+    bool FWholeSeconds = false;
 };
 
 // The "IgnoreTimeShift" text: whole minutes separated by "|", blanks around
@@ -23,7 +26,8 @@ std::vector<std::int64_t> ParseIgnoredShifts(const std::string& text);
 // The tolerance of a project: its "TimeTolerance" seconds, or for "auto" two
 // seconds when the source, the target or the deploy folder (empty outside
 // deploy mode) lies on a FAT-family file system and none otherwise; with its
-// ignored shifts. Raises EConvertError on a bad "IgnoreTimeShift".
+// ignored shifts; "auto" compares whole seconds when one of them keeps no
+// finer times (a folder on another machine). Raises EConvertError on a bad "IgnoreTimeShift".
 TTimeTolerance TimeToleranceFor(const TProjectRecord& project, const std::string& sourceRoot,
                                 const std::string& targetRoot, const std::string& deployRoot);
 

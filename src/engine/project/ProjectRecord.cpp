@@ -105,43 +105,52 @@ TProjectRecord ReadProject(const TIniFile::TValues& section) {
     record.FCompareContent = flag(K::CompareContent, "False");
     record.FVerifyCopy = flag(K::VerifyCopy, "False");
     record.FDetectMoves = flag(K::DetectMoves, "True");
+    record.FSshCommand = ValueOf(section, K::SshCommand, DefaultSshCommand);
+    if (record.FSshCommand.find_first_not_of(" \t") == std::string::npos) {
+        record.FSshCommand = DefaultSshCommand;
+    }
     return record;
 }
 
 void WriteProject(TIniFile& ini, const std::string& name, const TProjectRecord& record) {
     namespace K = ProjectKey;
-    ini.WriteSectionValues(ProjectSection(name),
-                           {
-                               {K::Source, record.FSource},
-                               {K::Target, record.FTarget},
-                               {K::Deploy, record.FDeploy},
-                               {K::FileTypeInclude, record.FFileTypeInclude},
-                               {K::FileTypeExcept, record.FFileTypeExcept},
-                               {K::DirInclude, record.FDirInclude},
-                               {K::DirExcept, record.FDirExcept},
-                               {K::StayOnTop, BoolToText(record.FStayOnTop)},
-                               {K::FileDelete, BoolToText(record.FFileDelete)},
-                               {K::UpdateReadOnly, BoolToText(record.FUpdateReadOnly)},
-                               {K::UpdateToOther, BoolToText(record.FUpdateToOther)},
-                               {K::EditTime, std::to_string(record.FEditTime)},
-                               {K::CheckEditTime, BoolToText(record.FCheckEditTime)},
-                               {K::CheckSize, BoolToText(record.FCheckSize)},
-                               {K::IncludeBlankFolder, BoolToText(record.FIncludeBlankFolder)},
-                               {K::Time1, DateTimeToText(record.FTime1)},
-                               {K::DeleteGuard, BoolToText(record.FDeleteGuard)},
-                               {K::DeleteGuardPercent, std::to_string(record.FDeleteGuardPercent)},
-                               {K::DeleteGuardCount, std::to_string(record.FDeleteGuardCount)},
-                               {K::SourceMarker, record.FSourceMarker},
-                               {K::Versioning, BoolToText(record.FVersioning)},
-                               {K::VersionFolder, record.FVersionFolder},
-                               {K::VersionKeepDays, std::to_string(record.FVersionKeepDays)},
-                               {K::TimeTolerance, TimeToleranceToText(record.FTimeTolerance)},
-                               {K::IgnoreTimeShift, record.FIgnoreTimeShift},
-                               {K::Links, LinkModeToText(record.FLinks)},
-                               {K::CompareContent, BoolToText(record.FCompareContent)},
-                               {K::VerifyCopy, BoolToText(record.FVerifyCopy)},
-                               {K::DetectMoves, BoolToText(record.FDetectMoves)},
-                           });
+    TIniFile::TValues values{
+        {K::Source, record.FSource},
+        {K::Target, record.FTarget},
+        {K::Deploy, record.FDeploy},
+        {K::FileTypeInclude, record.FFileTypeInclude},
+        {K::FileTypeExcept, record.FFileTypeExcept},
+        {K::DirInclude, record.FDirInclude},
+        {K::DirExcept, record.FDirExcept},
+        {K::StayOnTop, BoolToText(record.FStayOnTop)},
+        {K::FileDelete, BoolToText(record.FFileDelete)},
+        {K::UpdateReadOnly, BoolToText(record.FUpdateReadOnly)},
+        {K::UpdateToOther, BoolToText(record.FUpdateToOther)},
+        {K::EditTime, std::to_string(record.FEditTime)},
+        {K::CheckEditTime, BoolToText(record.FCheckEditTime)},
+        {K::CheckSize, BoolToText(record.FCheckSize)},
+        {K::IncludeBlankFolder, BoolToText(record.FIncludeBlankFolder)},
+        {K::Time1, DateTimeToText(record.FTime1)},
+        {K::DeleteGuard, BoolToText(record.FDeleteGuard)},
+        {K::DeleteGuardPercent, std::to_string(record.FDeleteGuardPercent)},
+        {K::DeleteGuardCount, std::to_string(record.FDeleteGuardCount)},
+        {K::SourceMarker, record.FSourceMarker},
+        {K::Versioning, BoolToText(record.FVersioning)},
+        {K::VersionFolder, record.FVersionFolder},
+        {K::VersionKeepDays, std::to_string(record.FVersionKeepDays)},
+        {K::TimeTolerance, TimeToleranceToText(record.FTimeTolerance)},
+        {K::IgnoreTimeShift, record.FIgnoreTimeShift},
+        {K::Links, LinkModeToText(record.FLinks)},
+        {K::CompareContent, BoolToText(record.FCompareContent)},
+        {K::VerifyCopy, BoolToText(record.FVerifyCopy)},
+        {K::DetectMoves, BoolToText(record.FDetectMoves)},
+    };
+    // Written only when it differs from the default, so that records of local folders stay as they were.
+    if (record.FSshCommand != DefaultSshCommand &&
+        record.FSshCommand.find_first_not_of(" \t") != std::string::npos) {
+        values.push_back({K::SshCommand, record.FSshCommand});
+    }
+    ini.WriteSectionValues(ProjectSection(name), values);
 }
 
 void ListProjects(const TIniFile& ini, TStringList& list) {

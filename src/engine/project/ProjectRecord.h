@@ -27,6 +27,9 @@ enum class TLinkMode {
 // "TimeTolerance" = "auto": 2 seconds on FAT-family file systems, else 0.
 inline constexpr int TimeToleranceAuto = -1;
 
+// The ssh command of a project that names no other.
+inline const std::string DefaultSshCommand = "ssh";
+
 // One project's settings: the sixteen original values, then the keys that
 // guard, version and compare (absent keys keep the original behaviour, except
 // the deletion guard, which is on unless switched off).
@@ -67,6 +70,8 @@ struct TProjectRecord {
     // A file or folder that the plan deletes at one place and creates at
     // another is renamed in the target instead of copied again.
     bool FDetectMoves = true;
+    // Folders on another machine: the ssh command and its options, split on blanks.
+    std::string FSshCommand = DefaultSshCommand;
 };
 
 // The stored keys, in the order a save writes them.
@@ -97,6 +102,7 @@ inline const std::string VersionKeepDays = "VersionKeepDays";
 inline const std::string TimeTolerance = "TimeTolerance";
 inline const std::string IgnoreTimeShift = "IgnoreTimeShift";
 inline const std::string Links = "Links";
+inline const std::string SshCommand = "SshCommand";
 inline const std::string CompareContent = "CompareContent";
 inline const std::string VerifyCopy = "VerifyCopy";
 inline const std::string DetectMoves = "DetectMoves";

@@ -11,7 +11,9 @@
 #include "engine/check/MoveDetection.h"
 #include "engine/index/FolderIndex.h"
 #include "engine/versions/Versions.h"
+#include "engine/volume/SftpVolume.h"
 #include "engine/volume/Volume.h"
+#include "sftp/SftpAddress.h"
 
 #include <cerrno>
 
@@ -43,6 +45,24 @@ bool Reject(TBackgroundRun& run, const std::string& error, const std::string& de
     return false;
 }
 
+// What keeps a root from being used as a folder: for a folder on another
+// machine, also a server that cannot be reached (ssh's own words).
+std::string RootProblem(const std::string& root, bool mustExist) {
+    const std::shared_ptr<TVolume> volume = OpenVolume(root);
+    if (std::string problem = volume->ReachProblem(); !problem.empty()) {
+        return problem;
+    }
+    return mustExist ? RootProblem(*volume) : std::string();
+}
+
+void RememberSshCommands(const TProjectRecord& project) {
+    for (const std::string* root : {&project.FSource, &project.FTarget, &project.FDeploy}) {
+        if (IsSftpAddress(*root)) {
+            RememberSshCommand(*root, project.FSshCommand);
+        }
+    }
+}
+
 } // namespace
 
 bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
@@ -54,6 +74,7 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     }
     run.FProject = ReadProject(section);
     const TProjectRecord& project = run.FProject;
+    RememberSshCommands(project);
 
     // A blank source would name the root of the file system once the delimiter is added.
     if (IsBlank(project.FSource)) {
@@ -61,7 +82,7 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     }
     const std::string source = ResolveBeside(ini.FileName(), project.FSource);
     run.FSourceRoot = WithTrailingDelimiter(source);
-    if (const std::string problem = RootProblem(*OpenVolume(run.FSourceRoot)); !problem.empty()) {
+    if (const std::string problem = RootProblem(run.FSourceRoot, true); !problem.empty()) {
         return Reject(run, ErrorInvalidSource, source + ": " + problem);
     }
     // A source that cannot be listed is rejected: taken for empty, it would
@@ -76,6 +97,9 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
         return Reject(run, ErrorInvalidTarget, "project \"" + run.FProjectName + "\" has no target folder");
     }
     run.FTargetRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FTarget));
+    if (const std::string problem = RootProblem(run.FTargetRoot, false); !problem.empty()) {
+        return Reject(run, ErrorInvalidTarget, run.FTargetRoot + ": " + problem);
+    }
 
     std::string deployRoot;
     if (project.FUpdateToOther && !IsBlank(project.FDeploy)) {

@@ -1,6 +1,7 @@
 #include "Volume.h"
 
 #include "LocalVolume.h"
+#include "SftpVolume.h"
 
 #include <mutex>
 #include <utility>
@@ -29,6 +30,9 @@ std::shared_ptr<TVolume> OpenVolume(const std::string& root) {
     }
     if (opener) {
         return opener(root);
+    }
+    if (IsSftpAddress(root)) {
+        return OpenSftpVolume(root);
     }
     return std::make_shared<TLocalVolume>(root);
 }

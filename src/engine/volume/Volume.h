@@ -128,6 +128,10 @@ public:
     // The root as given, with a trailing delimiter: what messages and the log show.
     const std::string& Root() const { return FRoot; }
 
+    // Why the volume cannot be reached at all (a server that does not
+    // answer), empty when it can. A local folder always can.
+    virtual std::string ReachProblem() { return {}; }
+
     // --- Looking ---
     // The facts of the entry at relative ("" is the root), following a link at its end or not.
     virtual TEntryFacts Facts(std::string_view relative, bool followLink) = 0;
@@ -209,8 +213,8 @@ private:
     std::string FRoot;
 };
 
-// The volume at root: a local folder today. Whatever opens project folders
-// asks here, so that another kind of volume can take over an address.
+// The volume at root: a local folder, or a folder on another machine for an sftp:// address. Whatever opens
+// project folders asks here, so that another kind of volume can take over an address.
 std::shared_ptr<TVolume> OpenVolume(const std::string& root);
 
 // Replaces how OpenVolume makes volumes (null: local folders), for kinds of

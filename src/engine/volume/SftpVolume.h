@@ -1,0 +1,100 @@
+#pragma once
+
+#include "Volume.h"
+#include "sftp/SftpAddress.h"
+#include "sftp/SftpClient.h"
+
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+// The name of the lock a run holds in a remote folder it writes to; never part of an index.
+inline constexpr std::string_view RemoteLockName = ".pairwell-lock";
+
+// A folder of a remote volume: its path as the server takes it.
+class TSftpFolder : public TVolumeFolder {
+public:
+    explicit TSftpFolder(std::string path) : FPath(std::move(path)) {}
+    const std::string& Path() const { return FPath; }
+
+private:
+    std::string FPath;
+};
+
+// A folder tree on another machine, reached over SFTP through the user's own
+// ssh. The connection is shared by every volume of the same host, user, port
+// and ssh command, and by all their threads; a lost one is made again on the
+// next call. SFTP carries whole seconds: times are written and read so.
+class TSftpVolume : public TVolume {
+public:
+    TSftpVolume(const std::string& root, const TSftpAddress& address, const std::string& sshCommand);
+
+    // Why the server cannot be reached (ssh's own words), empty when it can.
+    std::string ReachProblem() override;
+
+    TEntryFacts Facts(std::string_view relative, bool followLink) override;
+    TEntryFacts FactsAt(const TVolumeFolder& folder, const std::string& name) override;
+    int ListFolder(const TVolumeFolder* folder, std::string_view relative, bool facts, bool resolveLinks,
+                   TFolderListing& listing) override;
+    int ReadLink(std::string_view relative, std::string& text) override;
+    int ReadLinkAt(const TVolumeFolder& folder, const std::string& name, std::string& text) override;
+    TFileSystemFacts FileSystem() override;
+
+    std::unique_ptr<TReadableFile> OpenFile(std::string_view relative, int& error, bool& notRegular) override;
+    std::unique_ptr<TReadableFile> OpenFileAt(const TVolumeFolder& folder, const std::string& name,
+                                              int& error, bool& notRegular) override;
+
+    TFolderRef OpenParent(const std::string& line, TFolderWalk walk, std::string& lastName,
+                          int& error) override;
+    TFolderRef OpenFolderAt(const TVolumeFolder* folder, const std::string& name, int& error) override;
+    int MakeRoot(bool parents) override;
+
+    int MakeFolder(const TVolumeFolder& folder, const std::string& name) override;
+    int RemoveFolder(const TVolumeFolder& folder, const std::string& name) override;
+    int RemoveFile(const TVolumeFolder& folder, const std::string& name) override;
+    void AllowOwnerWrite(const TVolumeFolder& folder, const std::string& name) override;
+    int Rename(const TVolumeFolder& fromFolder, const std::string& from, const TVolumeFolder& toFolder,
+               const std::string& to, bool replace) override;
+    int MakeLink(const TVolumeFolder& folder, const std::string& name, const std::string& text,
+                 std::int64_t modifiedNs, bool replace) override;
+    bool WriteFile(const TVolumeFolder& folder, const std::string& name, TReadableFile& source,
+                   const TWriteOptions& options, std::string& reason) override;
+    void SweepTemporaries(const TVolumeFolder& folder) override;
+    std::unique_ptr<THeldEntry> Hold(const TVolumeFolder& folder, const std::string& name) override;
+    int FlushFile(const TVolumeFolder& folder, const std::string& name) override;
+    bool Flush(std::string& reason) override;
+
+    // For tests: replace as a server without posix-rename would.
+    void SetPosixRenameAllowed(bool allowed) { FPosixRenameAllowed = allowed; }
+
+private:
+    // The shared client, connected on first use; null with error set when the server cannot be reached.
+    std::shared_ptr<TSftpClient> Client(int& error);
+    std::string PathOf(std::string_view relative) const;
+    int Lstat(const std::shared_ptr<TSftpClient>& client, const std::string& path, TSftpAttrs& attrs);
+    // Gives from the name to, replacing what is there: posix-rename, or without it
+    // the old entry moved aside, the new one renamed, the old one removed (and put back on failure).
+    int ReplaceInto(TSftpClient& client, const std::string& from, const std::string& to);
+    int RenameNoReplace(TSftpClient& client, const std::string& from, const std::string& to);
+    int WalkFolder(TSftpClient& client, const std::string& path, TFolderWalk walk);
+    std::string FreeTemporaryIn(const std::string& folder);
+
+    TSftpAddress FAddress;
+    std::string FSshCommand;
+    std::string FRootPath; // without a trailing delimiter
+    bool FPosixRenameAllowed = true;
+    std::mutex FMutex;
+    std::set<std::string> FKnownFolders; // paths seen as real folders (no link) by this volume
+    std::set<std::string> FSwept;
+};
+
+// The volume at an sftp:// root, with the ssh command remembered for its host.
+std::shared_ptr<TVolume> OpenSftpVolume(const std::string& root);
+
+// The ssh command ("SshCommand") of the project whose folders are at root;
+// volumes opened later at that root's host use it.
+void RememberSshCommand(const std::string& root, const std::string& sshCommand);
+
+// Whether runs may ask a person (a window); else ssh never prompts (BatchMode).
+void SetSshMayPrompt(bool mayPrompt);

@@ -1,0 +1,348 @@
+#include "SftpChannel.h"
+
+#include "SftpPacket.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <future>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+class TSftpPending {
+public:
+    std::promise<TSftpReply> FPromise;
+    std::future<TSftpReply> FFuture = FPromise.get_future();
+};
+
+namespace {
+
+// The largest message taken from a server; OpenSSH's are at most 256 KiB.
+constexpr std::uint32_t MaxMessage = 4u << 20;
+constexpr std::size_t MaxStderrKept = 4096;
+
+bool ReadExactly(int fd, char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t got = read(fd, data, size);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        data += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+std::string Trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+} // namespace
+
+std::unique_ptr<TSftpChannel> TSftpChannel::Start(const std::vector<std::string>& argv, std::string& reason,
+                                                  std::chrono::milliseconds limit) {
+    if (argv.empty()) {
+        reason = "no command";
+        return nullptr;
+    }
+    int sockets[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) {
+        reason = std::strerror(errno);
+        return nullptr;
+    }
+    int errors[2];
+    if (pipe2(errors, O_CLOEXEC) != 0) {
+        reason = std::strerror(errno);
+        close(sockets[0]);
+        close(sockets[1]);
+        return nullptr;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, sockets[1], 0);
+    posix_spawn_file_actions_adddup2(&actions, sockets[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, errors[1], 2);
+    // The child starts a process group of its own, so that a terminal's Ctrl+C
+    // reaches the run (which stops in order) rather than the connection.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t child = -1;
+    const int spawned = posix_spawnp(&child, args[0], &actions, &attributes, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    close(sockets[1]);
+    close(errors[1]);
+    if (spawned != 0) {
+        reason = argv[0] + ": " + std::strerror(spawned);
+        close(sockets[0]);
+        close(errors[0]);
+        return nullptr;
+    }
+    std::unique_ptr<TSftpChannel> channel(new TSftpChannel());
+    channel->FSocket = sockets[0];
+    channel->FErrors = errors[0];
+    channel->FChild = child;
+    channel->FLimit = limit;
+    channel->FGreeting = std::make_shared<TSftpPending>();
+    channel->FErrorReader = std::thread([c = channel.get()] { c->CollectErrors(); });
+    channel->FReader = std::thread([c = channel.get()] { c->ReadReplies(); });
+
+    TSftpWriter init;
+    init.U32(5).U8(sftp::Init).U32(3);
+    if (!channel->WriteAll(init.Bytes())) {
+        channel->Fail(EPIPE, "");
+    }
+    const TSftpReply greeting = channel->Wait(channel->FGreeting);
+    if (greeting.FError != 0 || greeting.FType != sftp::Version) {
+        reason = channel->FailureReason();
+        return nullptr;
+    }
+    TSftpReader reader(greeting.FBody);
+    if (reader.U32() < 3) {
+        reason = "the server speaks an older SFTP version";
+        return nullptr;
+    }
+    while (!reader.AtEnd() && !reader.Failed()) {
+        std::string name(reader.Text());
+        std::string data(reader.Text());
+        if (!reader.Failed()) {
+            channel->FExtensions[name] = data;
+        }
+    }
+    return channel;
+}
+
+TSftpChannel::~TSftpChannel() {
+    FStopping = true;
+    if (FSocket >= 0) {
+        shutdown(FSocket, SHUT_RDWR);
+    }
+    if (FChild > 0) {
+        // A server whose input ends leaves at once; one that does not is ended.
+        bool ended = false;
+        for (int i = 0; i < 100 && !ended; ++i) {
+            ended = waitpid(FChild, nullptr, WNOHANG) == FChild;
+            if (!ended) {
+                usleep(10000);
+            }
+        }
+        if (!ended) {
+            kill(FChild, SIGKILL);
+            waitpid(FChild, nullptr, 0);
+        }
+    }
+    if (FReader.joinable()) {
+        FReader.join();
+    }
+    if (FErrorReader.joinable()) {
+        FErrorReader.join();
+    }
+    if (FSocket >= 0) {
+        close(FSocket);
+    }
+    if (FErrors >= 0) {
+        close(FErrors);
+    }
+}
+
+bool TSftpChannel::WriteAll(const std::string& bytes) {
+    const char* data = bytes.data();
+    std::size_t size = bytes.size();
+    while (size > 0) {
+        const ssize_t sent = send(FSocket, data, size, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        if (sent <= 0) {
+            return false;
+        }
+        data += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+TSftpCall TSftpChannel::Send(std::uint8_t type, std::string_view body) {
+    auto call = std::make_shared<TSftpPending>();
+    std::uint32_t id = 0;
+    {
+        const std::lock_guard lock(FMutex);
+        if (FBroken.load()) {
+            call->FPromise.set_value(TSftpReply{FBrokenError, 0, {}});
+            return call;
+        }
+        id = FNextId++;
+        FPending[id] = call;
+    }
+    TSftpWriter header;
+    header.U32(static_cast<std::uint32_t>(body.size() + 5)).U8(type).U32(id);
+    std::string packet = header.Take();
+    packet.append(body);
+    bool sent = false;
+    {
+        const std::lock_guard lock(FSendMutex);
+        sent = WriteAll(packet);
+    }
+    if (!sent) {
+        Fail(ECONNRESET, "");
+    }
+    return call;
+}
+
+TSftpReply TSftpChannel::Wait(const TSftpCall& call) {
+    if (call->FFuture.wait_for(FLimit) != std::future_status::ready) {
+        Fail(ETIMEDOUT, "the server did not answer within " + std::to_string(FLimit.count() / 1000) + " s");
+    }
+    return call->FFuture.get();
+}
+
+void TSftpChannel::ReadReplies() {
+    for (;;) {
+        char header[5];
+        if (!ReadExactly(FSocket, header, sizeof header)) {
+            Fail(ECONNRESET, "");
+            return;
+        }
+        TSftpReader lengthReader(std::string_view(header, 5));
+        const std::uint32_t length = lengthReader.U32();
+        const std::uint8_t type = lengthReader.U8();
+        if (length < 1 || length > MaxMessage) {
+            Fail(EPROTO, "the server sent a message of a wrong length");
+            return;
+        }
+        std::string body(length - 1, '\0');
+        if (!ReadExactly(FSocket, body.data(), body.size())) {
+            Fail(ECONNRESET, "");
+            return;
+        }
+        TSftpCall call;
+        if (type == sftp::Version) {
+            call = FGreeting;
+        } else {
+            if (body.size() < 4) {
+                Fail(EPROTO, "the server sent a message without an id");
+                return;
+            }
+            TSftpReader idReader(body);
+            const std::uint32_t id = idReader.U32();
+            body.erase(0, 4);
+            const std::lock_guard lock(FMutex);
+            const auto found = FPending.find(id);
+            if (found != FPending.end()) {
+                call = found->second;
+                FPending.erase(found);
+            }
+        }
+        if (call) {
+            try {
+                call->FPromise.set_value(TSftpReply{0, type, std::move(body)});
+            } catch (const std::future_error&) {
+                // a second greeting: ignored
+            }
+        }
+    }
+}
+
+void TSftpChannel::CollectErrors() {
+    char buffer[1024];
+    // A background ssh (ControlPersist) may keep the pipe open long after the
+    // connection: the reader leaves when the channel ends.
+    while (!FStopping.load()) {
+        pollfd ready{FErrors, POLLIN, 0};
+        if (poll(&ready, 1, 200) <= 0) {
+            continue;
+        }
+        const ssize_t got = read(FErrors, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return;
+        }
+        const std::lock_guard lock(FMutex);
+        FStderr.append(buffer, static_cast<std::size_t>(got));
+        if (FStderr.size() > MaxStderrKept) {
+            FStderr.erase(0, FStderr.size() - MaxStderrKept);
+        }
+    }
+}
+
+void TSftpChannel::Fail(int error, const std::string& reason) {
+    std::map<std::uint32_t, TSftpCall> pending;
+    TSftpCall greeting;
+    {
+        const std::lock_guard lock(FMutex);
+        if (!FBroken.exchange(true)) {
+            FBrokenError = error;
+            FReason = reason;
+        }
+        pending.swap(FPending);
+        greeting = FGreeting;
+    }
+    if (FChild > 0 && error != ECONNRESET) {
+        kill(FChild, SIGTERM);
+    }
+    shutdown(FSocket, SHUT_RDWR);
+    for (auto& [id, call] : pending) {
+        try {
+            call->FPromise.set_value(TSftpReply{error, 0, {}});
+        } catch (const std::future_error&) {
+        }
+    }
+    if (greeting) {
+        try {
+            greeting->FPromise.set_value(TSftpReply{error, 0, {}});
+        } catch (const std::future_error&) {
+        }
+    }
+}
+
+void TSftpChannel::Abort(const std::string& reason) {
+    Fail(ECONNABORTED, reason);
+}
+
+std::string TSftpChannel::FailureReason() const {
+    // The program's words come once it has ended; give its error output a moment.
+    for (int i = 0; i < 50; ++i) {
+        {
+            const std::lock_guard lock(FMutex);
+            if (!FStderr.empty()) {
+                break;
+            }
+        }
+        usleep(10000);
+    }
+    const std::lock_guard lock(FMutex);
+    std::string words = Trimmed(FStderr);
+    if (!FReason.empty()) {
+        return words.empty() ? FReason : FReason + ": " + words;
+    }
+    if (!words.empty()) {
+        return words;
+    }
+    return FBrokenError != 0 ? std::strerror(FBrokenError) : "the connection ended";
+}

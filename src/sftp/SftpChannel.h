@@ -1,0 +1,82 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
+
+// One reply of the server: its message number and the body after the request id.
+struct TSftpReply {
+    int FError = 0;         // 0, or the errno of a connection that failed before the reply came
+    std::uint8_t FType = 0; // sftp::Status, sftp::Handle, ...
+    std::string FBody;
+};
+
+// A request sent and not yet answered.
+class TSftpPending;
+using TSftpCall = std::shared_ptr<TSftpPending>;
+
+// The byte stream to an SFTP server: a child process (ssh -s sftp, or the
+// server program itself) on a socket pair, its messages framed, and a reader
+// thread that hands each reply to the request of its id. Requests of any
+// number of threads are in flight together. A request unanswered after the
+// time limit ends the connection, so that a silent server never stalls a run.
+class TSftpChannel {
+public:
+    // Starts argv (no shell; the program looked up on PATH) and greets the
+    // server. Null with the reason (what the program wrote on standard error,
+    // when it wrote anything) on failure.
+    static std::unique_ptr<TSftpChannel> Start(const std::vector<std::string>& argv, std::string& reason,
+                                               std::chrono::milliseconds limit = std::chrono::seconds(60));
+    ~TSftpChannel();
+    TSftpChannel(const TSftpChannel&) = delete;
+    TSftpChannel& operator=(const TSftpChannel&) = delete;
+
+    // Sends a request of type with body (what follows the id).
+    TSftpCall Send(std::uint8_t type, std::string_view body);
+    // Waits for the reply of call, at most the time limit.
+    TSftpReply Wait(const TSftpCall& call);
+
+    // The extensions the server named in its greeting, and their versions.
+    const std::map<std::string, std::string>& Extensions() const { return FExtensions; }
+    bool HasExtension(const std::string& name) const { return FExtensions.count(name) != 0; }
+    // Whether the connection still works.
+    bool Alive() const { return !FBroken.load(); }
+    // Why it ended: the program's last words on standard error, or what failed.
+    std::string FailureReason() const;
+    // Ends the connection: pending and later requests fail.
+    void Abort(const std::string& reason);
+
+private:
+    TSftpChannel() = default;
+    void ReadReplies();
+    void CollectErrors();
+    void Fail(int error, const std::string& reason);
+    bool WriteAll(const std::string& bytes);
+
+    int FSocket = -1;
+    int FErrors = -1;
+    pid_t FChild = -1;
+    std::chrono::milliseconds FLimit{60000};
+    std::thread FReader;
+    std::thread FErrorReader;
+    std::mutex FSendMutex;
+    mutable std::mutex FMutex;
+    std::map<std::uint32_t, TSftpCall> FPending;
+    std::uint32_t FNextId = 1;
+    std::atomic<bool> FBroken{false};
+    std::atomic<bool> FStopping{false};
+    int FBrokenError = 0;
+    std::string FReason;
+    std::string FStderr;
+    std::map<std::string, std::string> FExtensions;
+    TSftpCall FGreeting;
+};
