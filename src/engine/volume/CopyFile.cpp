@@ -27,16 +27,6 @@ bool IsTemporaryLetter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
 
-std::string RandomTemporaryName() {
-    static thread_local std::mt19937_64 random(std::random_device{}() ^
-                                               std::hash<std::thread::id>{}(std::this_thread::get_id()));
-    std::string name(CopyTemporaryPrefix);
-    for (std::size_t i = 0; i < TemporarySuffixLength; ++i) {
-        name.push_back(TemporaryLetters[random() % (sizeof TemporaryLetters - 1)]);
-    }
-    return name;
-}
-
 // A hidden temporary file in the target's folder, locked while it is written;
 // removed again unless committed.
 class TTemporaryTarget {
@@ -303,17 +293,6 @@ bool CommitCopy(TTemporaryTarget& temporary, mode_t mode, const timespec (&times
     return true;
 }
 
-timespec TimeOf(std::int64_t ns) {
-    timespec time{};
-    time.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-    time.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-    if (time.tv_nsec < 0) {
-        time.tv_nsec += 1'000'000'000;
-        --time.tv_sec;
-    }
-    return time;
-}
-
 } // namespace
 
 bool CopyOpenFileAt(int sourceFd, const struct stat& sourceStat, int folderFd, const std::string& name,
@@ -407,4 +386,25 @@ void RemoveLeftoverTemporaries(int folderFd) {
         }
     }
     closedir(dir);
+}
+
+std::string RandomTemporaryName() {
+    static thread_local std::mt19937_64 random(std::random_device{}() ^
+                                               std::hash<std::thread::id>{}(std::this_thread::get_id()));
+    std::string name(CopyTemporaryPrefix);
+    for (std::size_t i = 0; i < TemporarySuffixLength; ++i) {
+        name.push_back(TemporaryLetters[random() % (sizeof TemporaryLetters - 1)]);
+    }
+    return name;
+}
+
+timespec TimeOf(std::int64_t ns) {
+    timespec time{};
+    time.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    time.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    if (time.tv_nsec < 0) {
+        time.tv_nsec += 1'000'000'000;
+        --time.tv_sec;
+    }
+    return time;
 }

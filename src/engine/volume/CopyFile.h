@@ -17,6 +17,11 @@ inline constexpr std::size_t CopyBlockSize = 128 * 1024;
 // digits, in the target's folder, and renamed over the target when complete.
 inline constexpr std::string_view CopyTemporaryPrefix = ".pairwell-";
 bool IsCopyTemporaryName(std::string_view name);
+// A fresh temporary name: the prefix and six random letters or digits.
+std::string RandomTemporaryName();
+
+// A time in nanoseconds since 1970 as the system takes it.
+timespec TimeOf(std::int64_t ns);
 
 // An owned file descriptor.
 class TFd {

@@ -21,17 +21,6 @@ std::int64_t NanosecondsOf(const timespec& time) {
     return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
 }
 
-timespec TimeOf(std::int64_t ns) {
-    timespec time{};
-    time.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-    time.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-    if (time.tv_nsec < 0) {
-        time.tv_nsec += 1'000'000'000;
-        --time.tv_sec;
-    }
-    return time;
-}
-
 void FillFacts(const struct stat& st, TEntryFacts& facts) {
     facts.FExists = true;
     facts.FIsLink = S_ISLNK(st.st_mode);
@@ -93,17 +82,6 @@ int ReadLinkTextAt(int folderFd, const char* name, std::string& text) {
         }
         buffer.resize(buffer.size() * 4);
     }
-}
-
-std::string TemporaryLinkName() {
-    static thread_local std::mt19937_64 random(std::random_device{}() ^
-                                               std::hash<std::thread::id>{}(std::this_thread::get_id()));
-    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::string name(CopyTemporaryPrefix);
-    for (int i = 0; i < 6; ++i) {
-        name.push_back(letters[random() % (sizeof letters - 1)]);
-    }
-    return name;
 }
 
 TListedKind KindOfMode(mode_t mode) {
@@ -422,7 +400,7 @@ int TLocalVolume::MakeLink(const TVolumeFolder& folder, const std::string& name,
     }
     std::string temporary;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = TemporaryLinkName();
+        temporary = RandomTemporaryName();
         if (symlinkat(text.c_str(), folderFd, temporary.c_str()) == 0) {
             break;
         }

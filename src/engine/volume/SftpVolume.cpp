@@ -99,17 +99,6 @@ TEntryFacts FactsOf(const TSftpResult& result, const TSftpAttrs& attrs) {
     return facts;
 }
 
-std::string RandomTemporaryName() {
-    static thread_local std::mt19937_64 random(std::random_device{}() ^
-                                               std::hash<std::thread::id>{}(std::this_thread::get_id()));
-    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::string name(CopyTemporaryPrefix);
-    for (int i = 0; i < 6; ++i) {
-        name.push_back(letters[random() % (sizeof letters - 1)]);
-    }
-    return name;
-}
-
 // A 64-bit FNV-1a sum: what a verified copy compares after reading back.
 struct TRunningSum {
     std::uint64_t FValue = 0xcbf29ce484222325ull;
