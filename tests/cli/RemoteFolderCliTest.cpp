@@ -32,18 +32,6 @@ std::int64_t ModifiedSeconds(const std::string& path, long* nanoseconds = nullpt
     return st.st_mtim.tv_sec;
 }
 
-bool HoldsTemporaries(const std::string& folder) {
-    DIR* dir = opendir(folder.c_str());
-    bool found = false;
-    while (dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
-        found = found || std::string(entry->d_name).rfind(".pairwell-", 0) == 0;
-    }
-    if (dir != nullptr) {
-        closedir(dir);
-    }
-    return found;
-}
-
 class RemoteFolderCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -87,8 +75,8 @@ TEST_F(RemoteFolderCliTest, ASyncToARemoteTargetCopiesUpdatesDeletesAndThenPlans
     long nanoseconds = -1;
     EXPECT_EQ(ModifiedSeconds(FDir / "remote/a.txt", &nanoseconds), 1'700'000'001);
     EXPECT_EQ(nanoseconds, 0);
-    EXPECT_FALSE(HoldsTemporaries(FDir / "remote"));
-    EXPECT_FALSE(HoldsTemporaries(FDir / "remote/sub"));
+    EXPECT_FALSE(HoldsCopyTemporaries(FDir / "remote"));
+    EXPECT_FALSE(HoldsCopyTemporaries(FDir / "remote/sub"));
     // Whole seconds on both sides: nothing to do right after the sync.
     const TRemoteRun check = RunCli(FDir, {"check", "remote"});
     EXPECT_EQ(check.FStatus, 0) << check.FErr;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -68,4 +69,16 @@ void SetModifiedTime(const std::string& path, std::int64_t seconds, std::int64_t
 bool PathExists(const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
+}
+
+bool HoldsCopyTemporaries(const std::string& folder) {
+    DIR* dir = opendir(folder.c_str());
+    bool found = false;
+    while (dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
+        found = found || std::string(entry->d_name).rfind(".pairwell-", 0) == 0;
+    }
+    if (dir != nullptr) {
+        closedir(dir);
+    }
+    return found;
 }

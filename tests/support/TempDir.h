@@ -27,3 +27,5 @@ void MakeFolder(const std::string& path); // with missing parents
 // Sets a file's modification time to a POSIX second plus nanoseconds.
 void SetModifiedTime(const std::string& path, std::int64_t seconds, std::int64_t nanoseconds = 0);
 bool PathExists(const std::string& path);
+// Whether folder holds a temporary file of a copy (".pairwell-…").
+bool HoldsCopyTemporaries(const std::string& folder);

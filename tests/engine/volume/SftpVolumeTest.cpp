@@ -8,18 +8,6 @@
 
 namespace {
 
-bool HoldsTemporaries(const std::string& folder) {
-    DIR* dir = opendir(folder.c_str());
-    bool found = false;
-    while (dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
-        found = found || std::string(entry->d_name).rfind(".pairwell-", 0) == 0;
-    }
-    if (dir != nullptr) {
-        closedir(dir);
-    }
-    return found;
-}
-
 class SftpVolumeTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -73,7 +61,7 @@ TEST_F(SftpVolumeTest, WritesReplaceWholeFilesWithAndWithoutPosixRename) {
         WriteTextFile(FDir / "remote/dir/full/inner", "keep");
         EXPECT_FALSE(Write("dir/full", "x", true, reason));
         EXPECT_EQ(ReadTextFile(FDir / "remote/dir/full/inner"), "keep");
-        EXPECT_FALSE(HoldsTemporaries(FDir / "remote/dir"));
+        EXPECT_FALSE(HoldsCopyTemporaries(FDir / "remote/dir"));
         std::remove((FDir / "remote/dir/f.txt").c_str());
     }
 }
