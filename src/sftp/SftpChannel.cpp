@@ -2,6 +2,7 @@
 
 #include "SftpPacket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -27,20 +28,38 @@ namespace {
 constexpr std::uint32_t MaxMessage = 4u << 20;
 constexpr std::size_t MaxStderrKept = 4096;
 
-bool ReadExactly(int fd, char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t got = read(fd, data, size);
-        if (got < 0 && errno == EINTR) {
-            continue;
+// Reads a socket in large pieces: replies that come together cost one read.
+class TBufferedReader {
+public:
+    explicit TBufferedReader(int fd) : FFd(fd), FBuffer(64 * 1024) {}
+    bool ReadExactly(char* data, std::size_t size) {
+        while (size > 0) {
+            if (FStart == FEnd) {
+                const ssize_t got = read(FFd, FBuffer.data(), FBuffer.size());
+                if (got < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (got <= 0) {
+                    return false;
+                }
+                FStart = 0;
+                FEnd = static_cast<std::size_t>(got);
+            }
+            const std::size_t count = std::min(size, FEnd - FStart);
+            std::memcpy(data, FBuffer.data() + FStart, count);
+            FStart += count;
+            data += count;
+            size -= count;
         }
-        if (got <= 0) {
-            return false;
-        }
-        data += got;
-        size -= static_cast<std::size_t>(got);
+        return true;
     }
-    return true;
-}
+
+private:
+    int FFd;
+    std::vector<char> FBuffer;
+    std::size_t FStart = 0;
+    std::size_t FEnd = 0;
+};
 
 std::string Trimmed(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
@@ -221,9 +240,10 @@ TSftpReply TSftpChannel::Wait(const TSftpCall& call) {
 }
 
 void TSftpChannel::ReadReplies() {
+    TBufferedReader input(FSocket);
     for (;;) {
         char header[5];
-        if (!ReadExactly(FSocket, header, sizeof header)) {
+        if (!input.ReadExactly(header, sizeof header)) {
             Fail(ECONNRESET, "");
             return;
         }
@@ -235,7 +255,7 @@ void TSftpChannel::ReadReplies() {
             return;
         }
         std::string body(length - 1, '\0');
-        if (!ReadExactly(FSocket, body.data(), body.size())) {
+        if (!input.ReadExactly(body.data(), body.size())) {
             Fail(ECONNRESET, "");
             return;
         }

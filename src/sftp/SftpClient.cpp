@@ -84,12 +84,16 @@ TSftpReply TSftpClient::Call(std::uint8_t type, const std::string& body) {
     return FChannel->Wait(FChannel->Send(type, body));
 }
 
-TSftpReply TSftpClient::CallExtended(const char* name, const std::string& arguments) {
+TSftpCall TSftpClient::SendExtended(const char* name, const std::string& arguments) {
     TSftpWriter body;
     body.Text(name);
     std::string bytes = body.Take();
     bytes.append(arguments);
-    return Call(sftp::Extended, bytes);
+    return FChannel->Send(sftp::Extended, bytes);
+}
+
+TSftpReply TSftpClient::CallExtended(const char* name, const std::string& arguments) {
+    return FChannel->Wait(SendExtended(name, arguments));
 }
 
 TSftpResult TSftpClient::StatusOf(const TSftpReply& reply) {
@@ -142,9 +146,7 @@ TSftpResult TSftpClient::Open(std::string_view path, std::uint32_t flags, const 
 }
 
 TSftpResult TSftpClient::Close(std::string_view handle) {
-    TSftpWriter body;
-    body.Text(handle);
-    return StatusOf(Call(sftp::Close, body.Bytes()));
+    return TakeStatus(SendClose(handle));
 }
 
 TSftpCall TSftpClient::SendRead(std::string_view handle, std::uint64_t offset, std::uint32_t size) {
@@ -183,7 +185,41 @@ TSftpCall TSftpClient::SendWrite(std::string_view handle, std::uint64_t offset, 
 }
 
 TSftpResult TSftpClient::TakeStatus(const TSftpCall& call) {
+    if (!call) {
+        return {EOPNOTSUPP, {}};
+    }
     return StatusOf(FChannel->Wait(call));
+}
+
+TSftpCall TSftpClient::SendFsetstat(std::string_view handle, const TSftpAttrs& attrs) {
+    TSftpWriter body;
+    body.Text(handle).Attrs(attrs);
+    return FChannel->Send(sftp::Fsetstat, body.Bytes());
+}
+
+TSftpCall TSftpClient::SendFsync(std::string_view handle) {
+    if (!FFsync) {
+        return nullptr;
+    }
+    TSftpWriter arguments;
+    arguments.Text(handle);
+    return SendExtended("fsync@openssh.com", arguments.Bytes());
+}
+
+TSftpCall TSftpClient::SendClose(std::string_view handle) {
+    TSftpWriter body;
+    body.Text(handle);
+    return FChannel->Send(sftp::Close, body.Bytes());
+}
+
+TSftpCall TSftpClient::SendLstat(std::string_view path) {
+    TSftpWriter body;
+    body.Text(path);
+    return FChannel->Send(sftp::Lstat, body.Bytes());
+}
+
+TSftpResult TSftpClient::TakeAttrs(const TSftpCall& call, TSftpAttrs& attrs) {
+    return TakeAttrs(FChannel->Wait(call), attrs);
 }
 
 TSftpResult TSftpClient::Write(std::string_view handle, std::uint64_t offset, std::string_view data) {
@@ -197,9 +233,7 @@ TSftpResult TSftpClient::Stat(std::string_view path, TSftpAttrs& attrs) {
 }
 
 TSftpResult TSftpClient::Lstat(std::string_view path, TSftpAttrs& attrs) {
-    TSftpWriter body;
-    body.Text(path);
-    return TakeAttrs(Call(sftp::Lstat, body.Bytes()), attrs);
+    return TakeAttrs(SendLstat(path), attrs);
 }
 
 TSftpResult TSftpClient::Fstat(std::string_view handle, TSftpAttrs& attrs) {
@@ -215,9 +249,7 @@ TSftpResult TSftpClient::Setstat(std::string_view path, const TSftpAttrs& attrs)
 }
 
 TSftpResult TSftpClient::Fsetstat(std::string_view handle, const TSftpAttrs& attrs) {
-    TSftpWriter body;
-    body.Text(handle).Attrs(attrs);
-    return StatusOf(Call(sftp::Fsetstat, body.Bytes()));
+    return TakeStatus(SendFsetstat(handle, attrs));
 }
 
 TSftpResult TSftpClient::Lsetstat(std::string_view path, const TSftpAttrs& attrs) {
@@ -241,8 +273,20 @@ TSftpResult TSftpClient::List(std::string_view path, std::vector<TSftpEntry>& en
     std::string handle(TSftpReader(opened.FBody).Text());
     TSftpWriter next;
     next.Text(handle);
-    for (;;) {
-        const TSftpReply reply = Call(sftp::Readdir, next.Bytes());
+    // Two READDIRs in flight: most folders end with the second (a reply of
+    // entries, then the end), so a small folder costs one wait, not two.
+    std::deque<TSftpCall> asked;
+    asked.push_back(FChannel->Send(sftp::Readdir, next.Bytes()));
+    bool ended = false;
+    while (!asked.empty()) {
+        if (!ended) {
+            asked.push_back(FChannel->Send(sftp::Readdir, next.Bytes()));
+        }
+        const TSftpReply reply = FChannel->Wait(asked.front());
+        asked.pop_front();
+        if (ended) {
+            continue; // asked past the end
+        }
         if (reply.FError == 0 && reply.FType == sftp::Name) {
             TSftpReader reader(reply.FBody);
             const std::uint32_t count = reader.U32();
@@ -257,7 +301,7 @@ TSftpResult TSftpClient::List(std::string_view path, std::vector<TSftpEntry>& en
             }
             if (reader.Failed()) {
                 result = {EPROTO, "the server sent a broken listing"};
-                break;
+                ended = true;
             }
             continue;
         }
@@ -267,12 +311,10 @@ TSftpResult TSftpClient::List(std::string_view path, std::vector<TSftpEntry>& en
         } else if (result.FError == 0) {
             result.FError = EPROTO;
         }
-        break;
+        ended = true;
     }
-    const TSftpResult closed = Close(handle);
-    if (result && !closed) {
-        result = closed;
-    }
+    // The close is not waited for: the server takes the handle's requests in order.
+    SendClose(handle);
     return result;
 }
 
@@ -360,12 +402,7 @@ TSftpResult TSftpClient::Hardlink(std::string_view existing, std::string_view li
 }
 
 TSftpResult TSftpClient::Fsync(std::string_view handle) {
-    if (!FFsync) {
-        return {EOPNOTSUPP, {}};
-    }
-    TSftpWriter arguments;
-    arguments.Text(handle);
-    return StatusOf(CallExtended("fsync@openssh.com", arguments.Bytes()));
+    return TakeStatus(SendFsync(handle));
 }
 
 TSftpResult TSftpClient::Statvfs(std::string_view path, TSftpSpace& space) {

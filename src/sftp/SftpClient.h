@@ -89,6 +89,14 @@ public:
     TSftpResult TakeRead(const TSftpCall& call, std::string& data);
     TSftpCall SendWrite(std::string_view handle, std::uint64_t offset, std::string_view data);
     TSftpResult TakeStatus(const TSftpCall& call);
+    // The server handles the requests of one file in the order they came, so
+    // a file's last requests go together and their replies are taken after.
+    TSftpCall SendFsetstat(std::string_view handle, const TSftpAttrs& attrs);
+    // Null without fsync@openssh.com; TakeStatus of null is EOPNOTSUPP.
+    TSftpCall SendFsync(std::string_view handle);
+    TSftpCall SendClose(std::string_view handle);
+    TSftpCall SendLstat(std::string_view path);
+    TSftpResult TakeAttrs(const TSftpCall& call, TSftpAttrs& attrs);
 
 private:
     TSftpReply Call(std::uint8_t type, const std::string& body);
@@ -96,6 +104,7 @@ private:
     TSftpResult StatusOf(const TSftpReply& reply);
     TSftpResult Expect(const TSftpReply& reply, std::uint8_t type);
     TSftpResult TakeAttrs(const TSftpReply& reply, TSftpAttrs& attrs);
+    TSftpCall SendExtended(const char* name, const std::string& arguments);
     void AskLimits();
 
     std::unique_ptr<TSftpChannel> FChannel;
