@@ -267,9 +267,59 @@ TEntryFacts TSftpVolume::Facts(std::string_view relative, bool followLink) {
     if (!client) {
         return facts;
     }
+    if (ListedFacts(*client, relative, followLink, facts)) {
+        return facts;
+    }
     TSftpAttrs attrs;
     const std::string path = PathOf(relative);
     return FactsOf(followLink ? client->Stat(path, attrs) : client->Lstat(path, attrs), attrs);
+}
+
+bool TSftpVolume::ListedFacts(TSftpClient& client, std::string_view relative, bool followLink,
+                              TEntryFacts& facts) {
+    while (!relative.empty() && relative.back() == '/') {
+        relative.remove_suffix(1);
+    }
+    std::string folder = FRootPath;
+    while (!relative.empty()) {
+        const std::size_t slash = relative.find('/');
+        const std::string name(relative.substr(0, slash));
+        relative = slash == std::string_view::npos ? std::string_view() : relative.substr(slash + 1);
+        std::shared_ptr<const TSftpListings::TFolder> listing = FListings.Find(folder);
+        if (!listing) {
+            auto listed = std::make_shared<TSftpListings::TFolder>();
+            std::vector<TSftpEntry> entries;
+            const TSftpResult result = client.List(folder, entries);
+            if (!result && result.FError != ENOENT) {
+                return false;
+            }
+            listed->FExists = static_cast<bool>(result);
+            for (TSftpEntry& entry : entries) {
+                listed->FEntries.emplace(std::move(entry.FName), entry.FAttrs);
+            }
+            FListings.Store(folder, listed);
+            listing = std::move(listed);
+        }
+        const auto found = listing->FEntries.find(name);
+        if (!listing->FExists || found == listing->FEntries.end()) {
+            facts = TEntryFacts{}; // nothing there
+            return true;
+        }
+        const TSftpAttrs& attrs = found->second;
+        if ((attrs.FFlags & sftp::AttrPermissions) == 0 ||
+            (S_ISLNK(attrs.FMode) && (followLink || !relative.empty()))) {
+            return false; // a link is followed, or its kind told, by a look-up
+        }
+        if (relative.empty()) {
+            FillFacts(attrs, facts);
+            return true;
+        }
+        if (!S_ISDIR(attrs.FMode)) {
+            return false;
+        }
+        folder = Join(folder, name);
+    }
+    return false; // the root itself
 }
 
 TEntryFacts TSftpVolume::FactsAt(const TVolumeFolder& folder, const std::string& name) {
@@ -311,6 +361,12 @@ int TSftpVolume::ListFolder(const TVolumeFolder* folder, std::string_view relati
     if (!listed) {
         return listed.FError == EIO ? ENOTDIR : listed.FError;
     }
+    auto kept = std::make_shared<TSftpListings::TFolder>();
+    kept->FExists = true;
+    for (const TSftpEntry& entry : entries) {
+        kept->FEntries.emplace(entry.FName, entry.FAttrs);
+    }
+    FListings.Store(path, std::move(kept));
     for (const TSftpEntry& entry : entries) {
         if (IsCopyTemporaryName(entry.FName) || entry.FName == RemoteLockName) {
             continue;
@@ -454,14 +510,17 @@ int TSftpVolume::WalkFolder(TSftpClient& client, const std::string& path, TFolde
 
 TFolderRef TSftpVolume::OpenParent(const std::string& line, TFolderWalk walk, std::string& lastName,
                                    int& error) {
+    FListings.Forget(); // what this volume lists may change
     const auto client = Client(error);
     if (!client) {
         return nullptr;
     }
-    if (walk != TFolderWalk::Existing) {
+    if (walk != TFolderWalk::Existing && !FRootMade.load()) {
+        // Once made, the root is not looked at again for every folder.
         if ((error = MakeRoot(true)) != 0) {
             return nullptr;
         }
+        FRootMade = true;
     }
     const std::string trimmed = WithoutTrailingDelimiters(line);
     const std::size_t slash = trimmed.rfind('/');
@@ -513,6 +572,7 @@ TFolderRef TSftpVolume::OpenFolderAt(const TVolumeFolder* folder, const std::str
 }
 
 int TSftpVolume::MakeRoot(bool parents) {
+    FListings.Forget(); // what this volume lists may change
     int error = 0;
     const auto client = Client(error);
     if (!client) {
@@ -537,6 +597,7 @@ int TSftpVolume::MakeRoot(bool parents) {
 }
 
 int TSftpVolume::MakeFolder(const TVolumeFolder& folder, const std::string& name) {
+    FListings.Forget(); // what this volume lists may change
     int error = 0;
     const auto client = Client(error);
     if (!client) {
@@ -548,10 +609,16 @@ int TSftpVolume::MakeFolder(const TVolumeFolder& folder, const std::string& name
         TSftpAttrs attrs;
         return made.FError == EIO && client->Lstat(path, attrs) ? EEXIST : made.FError;
     }
+    // A folder this run made is a real one and holds no temporaries: the
+    // copies into it need not look at it again.
+    const std::lock_guard lock(FMutex);
+    FKnownFolders.insert(path);
+    FSwept.insert(path);
     return 0;
 }
 
 int TSftpVolume::RemoveFolder(const TVolumeFolder& folder, const std::string& name) {
+    FListings.Forget(); // what this volume lists may change
     int error = 0;
     const auto client = Client(error);
     if (!client) {
@@ -581,6 +648,7 @@ int TSftpVolume::RemoveFolder(const TVolumeFolder& folder, const std::string& na
 }
 
 int TSftpVolume::RemoveFile(const TVolumeFolder& folder, const std::string& name) {
+    FListings.Forget(); // what this volume lists may change
     int error = 0;
     const auto client = Client(error);
     if (!client) {
@@ -598,6 +666,7 @@ int TSftpVolume::RemoveFile(const TVolumeFolder& folder, const std::string& name
 }
 
 void TSftpVolume::AllowOwnerWrite(const TVolumeFolder& folder, const std::string& name) {
+    FListings.Forget(); // what this volume lists may change
     int error = 0;
     const auto client = Client(error);
     if (!client) {
@@ -613,10 +682,11 @@ void TSftpVolume::AllowOwnerWrite(const TVolumeFolder& folder, const std::string
     }
 }
 
-int TSftpVolume::RenameNoReplace(TSftpClient& client, const std::string& from, const std::string& to) {
+int TSftpVolume::RenameNoReplace(TSftpClient& client, const std::string& from, const std::string& to,
+                                 bool lookedAlready) {
     // OpenSSH's rename links and unlinks a file, so an entry at to fails it.
     TSftpAttrs attrs;
-    if (client.Lstat(to, attrs)) {
+    if (!lookedAlready && client.Lstat(to, attrs)) {
         return EEXIST;
     }
     const TSftpResult renamed = client.Rename(from, to);
@@ -660,6 +730,7 @@ int TSftpVolume::ReplaceInto(TSftpClient& client, const std::string& from, const
 
 int TSftpVolume::Rename(const TVolumeFolder& fromFolder, const std::string& from,
                         const TVolumeFolder& toFolder, const std::string& to, bool replace) {
+    FListings.Forget(); // what this volume lists may change
     const auto* source = dynamic_cast<const TSftpFolder*>(&fromFolder);
     const auto* target = dynamic_cast<const TSftpFolder*>(&toFolder);
     if (source == nullptr || target == nullptr) {
@@ -686,6 +757,7 @@ std::string TSftpVolume::FreeTemporaryIn(const std::string& folder) {
 
 int TSftpVolume::MakeLink(const TVolumeFolder& folder, const std::string& name, const std::string& text,
                           std::int64_t modifiedNs, bool replace) {
+    FListings.Forget(); // what this volume lists may change
     int error = 0;
     const auto client = Client(error);
     if (!client) {
@@ -728,6 +800,7 @@ int TSftpVolume::MakeLink(const TVolumeFolder& folder, const std::string& name, 
 
 bool TSftpVolume::WriteFile(const TVolumeFolder& folder, const std::string& name, TReadableFile& source,
                             const TWriteOptions& options, std::string& reason) {
+    FListings.Forget(); // what this volume lists may change
     int error = 0;
     const auto client = Client(error);
     if (!client) {
@@ -735,11 +808,6 @@ bool TSftpVolume::WriteFile(const TVolumeFolder& folder, const std::string& name
         return false;
     }
     const std::string path = Join(PathOfFolder(folder), name);
-    TSftpAttrs existing;
-    if (!options.FReplace && client->Lstat(path, existing)) {
-        reason = ErrorText(EEXIST);
-        return false;
-    }
     // 1. Into a temporary beside the destination, never a half file under the final name.
     std::string temporary;
     std::string handle;
@@ -772,7 +840,9 @@ bool TSftpVolume::WriteFile(const TVolumeFolder& folder, const std::string& name
     source.ExpectSequentialReads();
     TSftpPipelinedWriter writer(*client, handle);
     TRunningSum written;
-    std::vector<char> block(1 << 20);
+    // Up to 1 MiB at a time, no more than the file needs: most files are small.
+    std::vector<char> block(
+        static_cast<std::size_t>(std::clamp<std::int64_t>(source.Facts().FSize + 1, 4096, 1 << 20)));
     std::int64_t offset = 0;
     for (;;) {
         if (StopRequestedBy(options.FStopRequested != nullptr ? *options.FStopRequested : TStopTest())) {
@@ -797,23 +867,34 @@ bool TSftpVolume::WriteFile(const TVolumeFolder& folder, const std::string& name
         }
         offset += got;
     }
-    if (const TSftpResult done = writer.Finish(); !done) {
-        return fail(done.Reason());
-    }
-    // 2. Permission bits and whole-second times before the close.
+    // 2. Permission bits and whole-second times before the close, and 3. on the
+    // server's disk where it can say so: sent behind the writes, in one go.
     TSftpAttrs attrs;
     attrs.FFlags = sftp::AttrPermissions | sftp::AttrTimes;
     attrs.FMode = source.Facts().FMode & 07777;
     attrs.FAccessed = WholeSeconds(source.Facts().FAccessedNs);
     attrs.FModified = WholeSeconds(source.Facts().FModifiedNs);
-    if (const TSftpResult set = client->Fsetstat(handle, attrs); !set) {
-        return fail(set.Reason());
-    }
-    // 3. On the server's disk where it can say so.
-    if (client->HasFsync()) {
-        if (const TSftpResult synced = client->Fsync(handle); !synced) {
-            return fail(synced.Reason());
+    const TSftpCall set = writer.Result() ? client->SendFsetstat(handle, attrs) : nullptr;
+    const TSftpCall synced = set ? client->SendFsync(handle) : nullptr;
+    // Without a read back, the close goes too, and where nothing may be replaced
+    // the look at the destination (the rename checks again).
+    const bool closeNow = set && !options.FVerify;
+    const TSftpCall shut = closeNow ? client->SendClose(handle) : nullptr;
+    const TSftpCall looked = closeNow && !options.FReplace ? client->SendLstat(path) : nullptr;
+    closed = closeNow;
+    const TSftpResult done = writer.Finish();
+    const TSftpResult setResult = set ? client->TakeStatus(set) : TSftpResult{};
+    const TSftpResult syncResult = synced ? client->TakeStatus(synced) : TSftpResult{};
+    const TSftpResult shutResult = shut ? client->TakeStatus(shut) : TSftpResult{};
+    TSftpAttrs existing;
+    const bool exists = looked && client->TakeAttrs(looked, existing);
+    for (const TSftpResult* result : {&done, &setResult, &syncResult, &shutResult}) {
+        if (!*result) {
+            return fail(result->Reason());
         }
+    }
+    if (exists) {
+        return fail(ErrorText(EEXIST));
     }
     if (options.FVerify) {
         TRunningSum readBack;
@@ -829,9 +910,11 @@ bool TSftpVolume::WriteFile(const TVolumeFolder& folder, const std::string& name
             return fail("the copy read back differs from the source");
         }
     }
-    closed = true;
-    if (const TSftpResult shut = client->Close(handle); !shut) {
-        return fail(shut.Reason());
+    if (!closed) {
+        closed = true;
+        if (const TSftpResult closing = client->Close(handle); !closing) {
+            return fail(closing.Reason());
+        }
     }
     if (options.FReplaced != nullptr) {
         if (std::string kept = options.FReplaced->Keep(folder, name); !kept.empty()) {
@@ -839,8 +922,8 @@ bool TSftpVolume::WriteFile(const TVolumeFolder& folder, const std::string& name
         }
     }
     // 4. Into place.
-    const int placed =
-        options.FReplace ? ReplaceInto(*client, temporary, path) : RenameNoReplace(*client, temporary, path);
+    const int placed = options.FReplace ? ReplaceInto(*client, temporary, path)
+                                        : RenameNoReplace(*client, temporary, path, looked != nullptr);
     if (placed != 0) {
         if (options.FReplaced != nullptr) {
             options.FReplaced->PutBack(folder, name);

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "SftpListings.h"
 #include "Volume.h"
 #include "sftp/SftpAddress.h"
 #include "sftp/SftpClient.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -76,17 +78,24 @@ private:
     // Gives from the name to, replacing what is there: posix-rename, or without it
     // the old entry moved aside, the new one renamed, the old one removed (and put back on failure).
     int ReplaceInto(TSftpClient& client, const std::string& from, const std::string& to);
-    int RenameNoReplace(TSftpClient& client, const std::string& from, const std::string& to);
+    // lookedAlready: the caller saw nothing at to a moment ago.
+    int RenameNoReplace(TSftpClient& client, const std::string& from, const std::string& to,
+                        bool lookedAlready = false);
     int WalkFolder(TSftpClient& client, const std::string& path, TFolderWalk walk);
+    // The facts of relative from the listings of the folders on its way, listing
+    // those not yet listed; false where only a look-up of its own can tell.
+    bool ListedFacts(TSftpClient& client, std::string_view relative, bool followLink, TEntryFacts& facts);
     std::string FreeTemporaryIn(const std::string& folder);
 
     TSftpAddress FAddress;
     std::string FSshCommand;
     std::string FRootPath; // without a trailing delimiter
     bool FPosixRenameAllowed = true;
+    std::atomic<bool> FRootMade{false};
     std::mutex FMutex;
     std::set<std::string> FKnownFolders; // paths seen as real folders (no link) by this volume
     std::set<std::string> FSwept;
+    TSftpListings FListings;
 };
 
 // The volume at an sftp:// root, with the ssh command remembered for its host.

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -90,4 +92,41 @@ TEST_F(SftpVolumeTest, ALinkWhereAFolderIsExpectedIsNeverWrittenThrough) {
     ASSERT_EQ(listing.FEntries.size(), 1u);
     EXPECT_EQ(listing.FEntries[0].FKind, TListedKind::Link);
     EXPECT_EQ(listing.FEntries[0].FTarget, TListedKind::Missing);
+}
+
+TEST_F(SftpVolumeTest, FactsFromFolderListingsMatchLookUpsAndFollowChangesMadeThroughTheVolume) {
+    WriteTextFile(FDir / "remote/a/f.txt", "hello");
+    const timespec times[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (FDir / "remote/a/f.txt").c_str(), times, 0), 0);
+    ASSERT_EQ(symlink("f.txt", (FDir / "remote/a/l").c_str()), 0);
+    std::string last;
+    int error = 0;
+    const TFolderRef folder = FVolume->OpenParent("a/f.txt", TFolderWalk::Existing, last, error);
+    ASSERT_TRUE(folder) << error;
+
+    const TEntryFacts file = FVolume->Facts("a/f.txt", true);
+    EXPECT_TRUE(file.FExists && file.FIsRegular);
+    EXPECT_EQ(file.FSize, 5);
+    EXPECT_EQ(file.FModifiedNs, 1'600'000'000'000'000'000);
+    for (const char* absent : {"a/none", "b/c/d"}) {
+        const TEntryFacts facts = FVolume->Facts(absent, true);
+        EXPECT_FALSE(facts.FExists) << absent;
+        EXPECT_EQ(facts.FError, 0) << absent;
+    }
+    EXPECT_TRUE(FVolume->Facts("a/l", false).FIsLink);
+    EXPECT_TRUE(FVolume->Facts("a/l", true).FIsRegular);
+    EXPECT_TRUE(FVolume->Facts("a/", true).FIsFolder);
+
+    // What the volume itself writes or removes in a listed folder is seen at once.
+    WriteTextFile(FDir / "source", "abc");
+    bool notRegular = false;
+    const auto source = OpenVolume(FDir.Path())->OpenFile("source", error, notRegular);
+    ASSERT_TRUE(source);
+    std::string reason;
+    ASSERT_TRUE(FVolume->WriteFile(*folder, "new.txt", *source, TWriteOptions{}, reason)) << reason;
+    EXPECT_EQ(FVolume->Facts("a/new.txt", true).FSize, 3);
+    ASSERT_EQ(FVolume->RemoveFile(*folder, "f.txt"), 0);
+    EXPECT_FALSE(FVolume->Facts("a/f.txt", true).FExists);
+    ASSERT_EQ(FVolume->MakeFolder(*folder, "sub"), 0);
+    EXPECT_TRUE(FVolume->Facts("a/sub", true).FIsFolder);
 }
