@@ -2,6 +2,7 @@
 
 #include "config/AsciiCase.h"
 #include "engine/volume/FileSystemKind.h"
+#include "sftp/SftpAddress.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -73,6 +74,11 @@ bool IsRotatingDevice(const std::string& deviceFolder) {
 int ResolveParallelCopies(int setting, const std::string& writeRoot) {
     if (setting != ParallelCopiesAuto) {
         return std::clamp(setting, 1, MaxParallelCopies);
+    }
+    if (IsSftpAddress(writeRoot)) {
+        // Copies onto a server wait on round trips, not on this machine's
+        // cores: more of them side by side keep more requests in flight.
+        return MaxParallelCopies;
     }
     const std::string device = BlockDeviceFolderOf(writeRoot);
     if (!device.empty() && IsRotatingDevice(device)) {
