@@ -5,8 +5,9 @@ packages=(
     cmake g++ ninja-build make libgtest-dev pkg-config tzdata
     # The type of a FUSE-mounted device (exFAT sticks) for the time tolerance.
     libblkid-dev
-    # Tests on FAT and exFAT images (run as root), and the benchmark's peer.
-    dosfstools exfatprogs exfat-fuse rsync
+    # Tests on FAT and exFAT images (run as root), and the benchmarks' peers
+    # (rclone only for bench/remote/run.py).
+    dosfstools exfatprogs exfat-fuse rsync rclone
     # The window: Qt 6 widgets, the embedded browser of the log page, SVG icons.
     qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-svg-dev libgl-dev
     # Chinese text on screen and in the log viewer.
