@@ -10,7 +10,7 @@ tree of bench/sync and prints one line per case with its ratio and target:
   copy     = pairwell throughput / sftp -b "put" throughput, one file            (target >= 0.9)
   memory   = peak RSS of the N-file pairwell-cli sync (from wait4)
 
-Every sample of a first sync starts from an empty target folder on the server. The rounds are
+Every sample of a first sync writes into an empty folder of its own on the server. The rounds are
 interleaved (rsync, pairwell, rclone, rsync, pairwell, ...) and each ratio is the median of the
 rounds' ratios. Times are until the command returns; "on disk" adds a sync(1) after it, which
 matters because pairwell-cli flushes every file it writes on the server (fsync@openssh.com) and
@@ -192,25 +192,31 @@ class Bench:
         generate_source(src, a.files, a.folders)
         config = os.path.join(self.work, "pairwell.ini")
         write_config(config, src, "sftp://%s%s" % (HOST, dst), ssh)
-        rsync = ["rsync", "-rt", "--delete", "-e", ssh, src + "/", "%s:%s/" % (HOST, dst)]
         rclone_env = self.sshd.rclone_env(self.work)
-        rclone = ["rclone", "sync", "--sftp-disable-hashcheck", src, "bench:" + dst]
 
         def empty_target():
             shutil.rmtree(dst, ignore_errors=True)
             os.makedirs(dst)
 
         if "sync" in a.only:
-            peers = [("rsync", rsync, None), ("pairwell", self.pairwell(config, "sync"), None)]
-            if a.rclone:
-                peers.append(("rclone", rclone, rclone_env))
-            samples = {name: [] for name, _, _ in peers}
+            samples = {"rsync": [], "pairwell": [], "rclone": []}
             for r in range(a.repeat):
-                for name, cmd, env in peers:
-                    empty_target()
+                for name in ("rsync", "pairwell", "rclone") if a.rclone else ("rsync", "pairwell"):
+                    # Each sample writes into a folder of its own, all removed at the end: files
+                    # created right after a tree was deleted cost ext4's allocator a scan past
+                    # every freed inode (see bench/sync), for any program.
+                    target = os.path.join(self.work, "dst_%d_%s" % (r, name))
+                    os.makedirs(target)
+                    ini = os.path.join(self.work, "sync_%d.ini" % r)
+                    write_config(ini, src, "sftp://%s%s" % (HOST, target), ssh)
+                    cmd, env = {"rsync": (["rsync", "-rt", "--delete", "-e", ssh, src + "/",
+                                           "%s:%s/" % (HOST, target)], None),
+                                "pairwell": (self.pairwell(ini, "sync"), None),
+                                "rclone": (["rclone", "sync", "--sftp-disable-hashcheck", src, "bench:" + target],
+                                           rclone_env)}[name]
                     samples[name].append(timed(cmd, env))
-                    if count_files(dst) != a.files:
-                        sys.exit("%s left %d files in the target, not %d" % (name, count_files(dst), a.files))
+                    if count_files(target) != a.files:
+                        sys.exit("%s left %d files in the target, not %d" % (name, count_files(target), a.files))
                     print("  round %d %-8s %7.2f s (on disk %.2f s)"
                           % (r + 1, name, samples[name][-1].seconds, samples[name][-1].on_disk), flush=True)
             ours, theirs = samples["pairwell"], samples["rsync"]
