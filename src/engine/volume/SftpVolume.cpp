@@ -903,3 +903,30 @@ bool TSftpVolume::Flush(std::string& reason) {
     }
     return true;
 }
+
+int TSftpVolume::CreateExclusive(const std::string& name, std::string_view contents) {
+    int error = 0;
+    const auto client = Client(error);
+    if (!client) {
+        return error;
+    }
+    const std::string path = Join(FRootPath, name);
+    TSftpAttrs creation;
+    creation.FFlags = sftp::AttrPermissions;
+    creation.FMode = 0644;
+    std::string handle;
+    if (const TSftpResult opened =
+            client->Open(path, sftp::OpenWrite | sftp::OpenCreate | sftp::OpenExclusive, creation, handle);
+        !opened) {
+        // SFTP version 3 has no status for an existing file: a plain failure.
+        TSftpAttrs attrs;
+        return opened.FError == EIO && client->Lstat(path, attrs) ? EEXIST : opened.FError;
+    }
+    const TSftpResult written = client->Write(handle, 0, contents);
+    const TSftpResult closed = client->Close(handle);
+    if (!written || !closed) {
+        client->Remove(path);
+        return !written ? written.FError : closed.FError;
+    }
+    return 0;
+}

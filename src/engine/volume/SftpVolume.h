@@ -64,6 +64,9 @@ public:
     std::unique_ptr<THeldEntry> Hold(const TVolumeFolder& folder, const std::string& name) override;
     int FlushFile(const TVolumeFolder& folder, const std::string& name) override;
     bool Flush(std::string& reason) override;
+    // A run that writes here holds RemoteLockName: runs of other machines may write here as well.
+    bool KeepsRunLock() const override { return true; }
+    int CreateExclusive(const std::string& name, std::string_view contents) override;
 
     // For tests: replace as a server without posix-rename would.
     void SetPosixRenameAllowed(bool allowed) { FPosixRenameAllowed = allowed; }
