@@ -1,5 +1,7 @@
 #include "BackgroundRun.h"
 
+#include "ProjectSsh.h"
+
 #include "config/FileFacts.h"
 #include "config/PathText.h"
 #include "engine/apply/ApplyMoves.h"
@@ -11,9 +13,7 @@
 #include "engine/check/MoveDetection.h"
 #include "engine/index/FolderIndex.h"
 #include "engine/versions/Versions.h"
-#include "engine/volume/SftpVolume.h"
 #include "engine/volume/Volume.h"
-#include "sftp/SftpAddress.h"
 
 #include <cerrno>
 
@@ -55,14 +55,6 @@ std::string RootProblem(const std::string& root, bool mustExist) {
     return mustExist ? RootProblem(*volume) : std::string();
 }
 
-void RememberSshCommands(const TProjectRecord& project) {
-    for (const std::string* root : {&project.FSource, &project.FTarget, &project.FDeploy}) {
-        if (IsSftpAddress(*root)) {
-            RememberSshCommand(*root, project.FSshCommand);
-        }
-    }
-}
-
 } // namespace
 
 bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
@@ -74,7 +66,7 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     }
     run.FProject = ReadProject(section);
     const TProjectRecord& project = run.FProject;
-    RememberSshCommands(project);
+    RememberProjectSshCommand(project);
 
     // A blank source would name the root of the file system once the delimiter is added.
     if (IsBlank(project.FSource)) {
@@ -104,10 +96,22 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     std::string deployRoot;
     if (project.FUpdateToOther && !IsBlank(project.FDeploy)) {
         deployRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FDeploy));
+        if (const std::string problem = RootProblem(deployRoot, false); !problem.empty()) {
+            return Reject(run, ErrorInvalidDeploy, deployRoot + ": " + problem);
+        }
     }
     TCheckSettings settings = CheckSettingsFor(project, run.FSourceRoot, run.FTargetRoot, deployRoot);
     if (const std::string problem = SetVersionFolder(settings, project, ini.FileName()); !problem.empty()) {
         return Reject(run, ErrorInvalidVersionFolder, problem);
+    }
+    // Taken before the check, so that no other run changes the folder between the plan and its apply.
+    if (const std::string& writeRoot = project.FUpdateToOther ? deployRoot : run.FTargetRoot;
+        run.FTakesLock && !writeRoot.empty()) {
+        TLockRefusal refusal;
+        run.FLock = TakeRemoteLock(writeRoot, project.FUpdateToOther, run.FBreakLock, refusal);
+        if (!refusal.FError.empty()) {
+            return Reject(run, refusal.FError, refusal.FDetail);
+        }
     }
     run.FLogBuffer.WriteLogElement("ProcessType",
                                    project.FUpdateToOther ? ProcessTypeDeploy : ProcessTypeSync);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RemoteLock.h"
 #include "config/IniFile.h"
 #include "engine/apply/Apply.h"
 #include "engine/project/Moves.h"
@@ -44,16 +45,22 @@ struct TBackgroundRun {
     TDateTime FBeginTime = Now();
     // What the apply kept of overwritten and deleted files; null without versioning.
     std::shared_ptr<TVersionStore> FVersions;
+    // The run will write: the check takes the lock of the receiving folder (RemoteLock.h), held until
+    // FLock goes. With FBreakLock it takes over a lock that another run holds.
+    bool FTakesLock = false;
+    bool FBreakLock = false;
+    std::unique_ptr<TRemoteLock> FLock;
 };
 
 // Checks the stored project run.FProjectName, reading its section afresh in
 // one snapshot. Relative folders are taken from the configuration file's
-// folder. False with run.FErrorText ("源文件夹无效", "目标文件夹无效") and
-// run.FErrorDetail set when a folder is rejected; an unknown project has no
-// source folder, and a source that cannot be listed, or that lacks the
-// project's marker file, is rejected too, never taken for empty. What the check could not examine is in
-// run.FPlan.FErrors. Records "ProcessType" in the log buffer. Raises EConvertError on a stored value that
-// cannot be converted. False, with no error text, when the stop test ended the check.
+// folder. False with run.FErrorText ("源文件夹无效", "目标文件夹无效", "指定的发布目录无效") and
+// run.FErrorDetail set when a folder is rejected, also a folder on another machine that cannot be reached
+// (ssh's reason), or a receiving folder whose lock another run holds (with run.FTakesLock); an unknown
+// project has no source folder, and a source that cannot be listed, or that lacks the project's marker file,
+// is rejected too, never taken for empty. What the check could not examine is in run.FPlan.FErrors. Records
+// "ProcessType" in the log buffer. Raises EConvertError on a stored value that cannot be converted. False,
+// with no error text, when the stop test ended the check.
 bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
                   const TStopTest& stopRequested = {});
 
