@@ -22,6 +22,8 @@
 #include "engine/check/CheckSettings.h"
 #include "engine/check/MoveDetection.h"
 #include "engine/project/Plan.h"
+#include "engine/run/ProjectSsh.h"
+#include "engine/run/RemoteLock.h"
 #include "engine/versions/Versions.h"
 #include "ui_FmPairwell.h"
 #include "ui_SettingsPage.h"
@@ -132,6 +134,7 @@ void TFmPairwell::FileCheckExecute() {
         return;
     }
     Ui::SettingsPage& page = FSettingsPage->Controls();
+    RememberProjectSshCommand(FSettingsPage->ShownRecord());
     // A refused check leaves no roots behind, so a synchronisation asks for a
     // check instead of joining the memos to folders the page no longer shows.
     FSourceRoot.clear();
@@ -296,6 +299,19 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
         ShowErrorBox(this, error); // nothing has started yet
         return;
     }
+    // A receiving folder on another machine is locked for the run, as the jobs lock it.
+    TLockRefusal refusal;
+    std::unique_ptr<TRemoteLock> lock;
+    try {
+        RunOnWorkerThread([&] { lock = TakeRemoteLock(writeRoot, deployMode, false, refusal); });
+    } catch (const std::exception& error) {
+        ShowErrorBox(this, error);
+        return;
+    }
+    if (!refusal.FError.empty()) {
+        ShowNotice(this, BytesToText(refusal.FError));
+        return;
+    }
     FBeginTime = Now();
     const auto started = std::chrono::steady_clock::now();
     TCursorGuard cursor(Qt::BusyCursor);
@@ -428,6 +444,11 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
             // what cannot be pruned now is pruned after the next run
         }
         log.WriteLogElement("VersionCount", std::to_string(options.FVersions->Count()));
+    }
+    try {
+        RunOnWorkerThread([&] { lock.reset(); });
+    } catch (...) {
+        // a lock that cannot be removed is taken over by this machine's next run
     }
     log.WriteLogElement("BeginTime", FormatTimeOfDay(FBeginTime));
     log.WriteLogElement("EndTime", FormatTimeOfDay(Now()));
