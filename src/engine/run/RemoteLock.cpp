@@ -146,7 +146,11 @@ std::unique_ptr<TRemoteLock> TakeRemoteLock(const std::string& root, bool deploy
         return nullptr;
     };
     if (!Reserve(volume->Root())) {
-        return held(own); // another run of this process
+        // Another run of this process: named by its lock once that is written.
+        std::string text;
+        ReadSmallFile(*volume, LockName, text, LockSizeLimit);
+        const THolder holder = ParseLock(text);
+        return held(holder.FPid.empty() ? own : holder);
     }
     const std::string contents = LockText(own);
     bool rootMade = false;
