@@ -1,5 +1,7 @@
 #include "SftpConnection.h"
 
+#include "sftp/SftpHostKey.h"
+
 #include <map>
 #include <thread>
 
@@ -28,6 +30,9 @@ std::shared_ptr<TSftpClient> TSftpConnection::Client(std::string& reason) {
     // The first connection is tried once: a server that cannot be reached
     // refuses the project as a missing folder would.
     FClient = Connect(FCommand, reason);
+    if (!FClient) {
+        reason = WithRefusedHostKey(FCommand, reason);
+    }
     return FClient;
 }
 

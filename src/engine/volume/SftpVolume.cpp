@@ -841,6 +841,14 @@ int TSftpVolume::WriteOnce(TSftpClient& client, const TVolumeFolder& folder, con
             reason = opened.Reason();
             return opened.FError;
         }
+        if (!opened) {
+            // A name taken (EEXIST comes as a bare "Failure" too), or a folder that takes no file.
+            if (const TSftpResult why = WriteFailure(client, opened, PathOfFolder(folder));
+                why.FError != EIO) {
+                reason = why.Reason();
+                return why.FError;
+            }
+        }
     }
     if (handle.empty()) {
         reason = "no free temporary name";
@@ -943,10 +951,16 @@ int TSftpVolume::WriteOnce(TSftpClient& client, const TVolumeFolder& folder, con
 
 TSftpResult TSftpVolume::WriteFailure(TSftpClient& client, const TSftpResult& failure,
                                       const std::string& folder) {
-    // OpenSSH answers a full disk with a bare "Failure": the free space tells.
+    // OpenSSH answers a full disk and a read-only file system with a bare
+    // "Failure": the file system's facts tell which it was.
     TSftpSpace space;
-    if (failure.FError == EIO && client.Channel().Alive() && client.Statvfs(folder, space) &&
-        space.FAvailableBlocks * std::max<std::uint64_t>(space.FBlockSize, 1) < client.ChunkSize()) {
+    if (failure.FError != EIO || !client.Channel().Alive() || !client.Statvfs(folder, space)) {
+        return failure;
+    }
+    if (space.FReadOnly) {
+        return {EROFS, ErrorText(EROFS)};
+    }
+    if (space.FAvailableBlocks * std::max<std::uint64_t>(space.FBlockSize, 1) < client.ChunkSize()) {
         return {ENOSPC, ErrorText(ENOSPC)};
     }
     return failure;

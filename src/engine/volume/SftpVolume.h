@@ -108,7 +108,8 @@ private:
                   std::string& reason);
     void PutBackReplaced(const TWriteOptions& options, const TVolumeFolder& folder, const std::string& name,
                          TWriteAttempt& attempt);
-    // A failed write as the server meant it: OpenSSH answers a full disk with a bare "Failure".
+    // A failed write as the server meant it: OpenSSH answers a full disk or a read-only file system with a
+    // bare "Failure".
     static TSftpResult WriteFailure(TSftpClient& client, const TSftpResult& failure,
                                     const std::string& folder);
 
