@@ -24,6 +24,7 @@
 #include "engine/project/Plan.h"
 #include "engine/run/ProjectSsh.h"
 #include "engine/run/RemoteLock.h"
+#include "engine/run/BackgroundRun.h"
 #include "engine/versions/Versions.h"
 #include "ui_FmPairwell.h"
 #include "ui_SettingsPage.h"
@@ -205,6 +206,9 @@ void TFmPairwell::FileCheckExecute() {
     FRunning = false;
     if (failure || !completed || FCloseAfterRun) {
         EndRun(failure);
+        if (plan.FLost.Lost() && !FCloseAfterRun) {
+            ShowNotice(this, BytesToText(ErrorConnectionLost + ": " + plan.FLost.FReason));
+        }
         return;
     }
     ShowProgressWindow(false);
@@ -366,6 +370,8 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
         return true;
     };
     bool stopped = false;
+    // A folder lost mid-run ends it: "中止", with ssh's reason.
+    std::string lostReason;
     std::exception_ptr failure;
     TMovedLines moved;
     // Replaced and deleted files are let go of on threads of their own, as
@@ -400,6 +406,11 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
             progress.Flush();
             FResultsPage->SetMemoLines(phase, result.FFailedLines);
             FResultsPage->ShowPhaseCounts(phase, result.FDone, result.FFailed);
+            if (result.FLost.Lost() && !stopLogged) {
+                lostReason = ErrorConnectionLost + ": " + result.FLost.FReason;
+                log.WriteLogElement("ProcessStatus", "中止");
+                log.WriteLogElement("Error", lostReason);
+            }
             // A stop that ended the copy of the phase's last item left no
             // item to stop at: the stop test is asked after every phase.
             if (result.FStopped || stopRequested()) {
@@ -427,6 +438,12 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
                 ShowNotice(this, MsgSyncDone);
             }
             log.WriteLogElement("ProcessStatus", "完成");
+        }
+        if (!lostReason.empty()) {
+            ShowProgressWindow(false);
+            if (!FCloseAfterRun) {
+                ShowNotice(this, BytesToText(lostReason));
+            }
         }
     } catch (...) {
         failure = std::current_exception();

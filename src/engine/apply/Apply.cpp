@@ -2,6 +2,7 @@
 
 #include "ApplyItems.h"
 #include "ParallelApply.h"
+#include "engine/volume/LostVolume.h"
 #include "engine/volume/Volume.h"
 
 #include "engine/project/Plan.h"
@@ -40,8 +41,11 @@ TApplyOptions WithVolumes(const TApplyOptions& options) {
 }
 
 TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& lines, const TApplyOptions& givenOptions,
-                        TLogBuffer& log, TProgressSink& progress, const TStopTest& stopRequested) {
+                        TLogBuffer& log, TProgressSink& progress, const TStopTest& givenStop) {
     const TApplyOptions options = WithVolumes(givenOptions);
+    const std::vector<std::shared_ptr<TVolume>> volumes = {options.FSourceVolume, options.FTargetVolume,
+                                                           options.FWriteVolume};
+    const TStopTest stopRequested = StopWhenLost(givenStop, volumes);
     const TPhaseNames& names = NamesOf(phase);
     TPhaseResult result;
     const auto writeCounts = [&] {
@@ -86,5 +90,7 @@ TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& lines, const TAppl
         throw;
     }
     writeCounts();
+    result.FLost = FindLostVolume(volumes);
+    result.FStopped = result.FStopped || result.FLost.Lost();
     return result;
 }

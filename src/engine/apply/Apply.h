@@ -65,6 +65,8 @@ struct TPhaseResult {
     std::vector<TItemFailure> FFailures;
     // The stop test ended the phase before its last line.
     bool FStopped = false;
+    // Set when a folder could no longer be reached: the phase ended there as at a stop.
+    TLostFolder FLost;
 };
 
 // Runs one phase over its lines in order: each success logs the phase's

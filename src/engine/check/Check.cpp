@@ -6,6 +6,7 @@
 #include "engine/index/FolderIndex.h"
 #include "engine/project/ParallelFor.h"
 #include "engine/versions/Versions.h"
+#include "engine/volume/LostVolume.h"
 #include "engine/volume/RootPaths.h"
 
 #include <atomic>
@@ -253,10 +254,8 @@ private:
     bool FStopped = false;
 };
 
-} // namespace
-
-bool RunCheck(const TCheckSettings& givenSettings, TPlan& plan, TProgressSink& progress,
-              const TStopTest& stopRequested) {
+bool RunPasses(const TCheckSettings& givenSettings, TPlan& plan, TProgressSink& progress,
+               const TStopTest& stopRequested) {
     const TCheckSettings settings = WithVolumes(givenSettings);
     plan.Clear();
     ForgetLinkLookups();
@@ -352,4 +351,16 @@ bool RunCheck(const TCheckSettings& givenSettings, TPlan& plan, TProgressSink& p
         }
     }
     return true;
+}
+
+} // namespace
+
+bool RunCheck(const TCheckSettings& givenSettings, TPlan& plan, TProgressSink& progress,
+              const TStopTest& stopRequested) {
+    const TCheckSettings settings = WithVolumes(givenSettings);
+    // A folder lost mid-check ends it: what was not seen is never planned on.
+    const std::vector<std::shared_ptr<TVolume>> volumes = {settings.FSourceVolume, settings.FTargetVolume};
+    const bool completed = RunPasses(settings, plan, progress, StopWhenLost(stopRequested, volumes));
+    plan.FLost = FindLostVolume(volumes);
+    return completed && !plan.FLost.Lost();
 }

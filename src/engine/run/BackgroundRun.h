@@ -60,7 +60,8 @@ struct TBackgroundRun {
 // project has no source folder, and a source that cannot be listed, or that lacks the project's marker file,
 // is rejected too, never taken for empty. What the check could not examine is in run.FPlan.FErrors. Records
 // "ProcessType" in the log buffer. Raises EConvertError on a stored value that cannot be converted. False,
-// with no error text, when the stop test ended the check.
+// with no error text, when the stop test ended the check. False with ErrorConnectionLost and ssh's reason
+// when a folder was lost mid-check (its connection not made again).
 bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
                   const TStopTest& stopRequested = {});
 
@@ -73,7 +74,8 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
 // deploy folder. False, with nothing written, when the plan trips the deletion guard (DeleteGuard.h) and the
 // run is not forced. After the phases the receiving file system is flushed to its device; a flush that fails
 // fails the run with "写入设备失败" and the reason. False, with no error text, when the stop test ended a
-// phase: the later phases do not run.
+// phase: the later phases do not run. A folder lost mid-phase ends the run there too, with
+// ErrorConnectionLost and ssh's reason; the items after it are not tried.
 bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
                const TStopTest& stopRequested = {});
 
@@ -89,5 +91,7 @@ inline const std::string ErrorInvalidSource = "源文件夹无效";
 inline const std::string ErrorInvalidTarget = "目标文件夹无效";
 inline const std::string ErrorInvalidDeploy = "指定的发布目录无效";
 inline const std::string ErrorFlushFailed = "写入设备失败";
+// A folder on another machine lost mid-run, its connection not made again; followed by ssh's reason.
+inline const std::string ErrorConnectionLost = "与服务器的连接已断开";
 inline const std::string ProcessTypeSync = "同步";
 inline const std::string ProcessTypeDeploy = "发布";

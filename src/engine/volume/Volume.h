@@ -131,6 +131,10 @@ public:
     // Why the volume cannot be reached at all (a server that does not
     // answer), empty when it can. A local folder always can.
     virtual std::string ReachProblem() { return {}; }
+    // Why the volume can no longer be reached mid-run (its connection was
+    // lost and could not be made again), empty while it can. A run that finds
+    // a volume lost ends instead of trying its remaining items one by one.
+    virtual std::string LostReason() { return {}; }
 
     // --- Looking ---
     // The facts of the entry at relative ("" is the root), following a link at its end or not.
