@@ -113,8 +113,8 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     std::string deployRoot;
     if (project.FUpdateToOther && !IsBlank(project.FDeploy)) {
         deployRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FDeploy));
-        if (const std::string problem = RootProblem(deployRoot, false); !problem.empty()) {
-            return Reject(run, ErrorInvalidDeploy, deployRoot + ": " + problem);
+        if (RejectsRoot(run, ErrorInvalidDeploy, deployRoot, deployRoot, false)) {
+            return false;
         }
     }
     TCheckSettings settings = CheckSettingsFor(project, run.FSourceRoot, run.FTargetRoot, deployRoot);

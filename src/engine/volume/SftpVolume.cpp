@@ -1019,28 +1019,28 @@ bool TSftpVolume::Flush(std::string& reason) {
 }
 
 int TSftpVolume::CreateExclusive(const std::string& name, std::string_view contents) {
-    int error = 0;
-    const auto client = Client(error);
-    if (!client) {
-        return error;
-    }
     const std::string path = Join(FRootPath, name);
-    TSftpAttrs creation;
-    creation.FFlags = sftp::AttrPermissions;
-    creation.FMode = 0644;
-    std::string handle;
-    if (const TSftpResult opened =
-            client->Open(path, sftp::OpenWrite | sftp::OpenCreate | sftp::OpenExclusive, creation, handle);
-        !opened) {
-        // SFTP version 3 has no status for an existing file: a plain failure.
-        TSftpAttrs attrs;
-        return opened.FError == EIO && client->Lstat(path, attrs) ? EEXIST : opened.FError;
-    }
-    const TSftpResult written = client->Write(handle, 0, contents);
-    const TSftpResult closed = client->Close(handle);
-    if (!written || !closed) {
-        client->Remove(path);
-        return !written ? written.FError : closed.FError;
-    }
-    return 0;
+    // A file the attempt cut off by a lost connection may have made is found as
+    // existing again; the run lock reads whose it is.
+    return Retrying([&](TSftpClient& client, bool) {
+        TSftpAttrs creation;
+        creation.FFlags = sftp::AttrPermissions;
+        creation.FMode = 0644;
+        std::string handle;
+        if (const TSftpResult opened =
+                client.Open(path, sftp::OpenWrite | sftp::OpenCreate | sftp::OpenExclusive, creation, handle);
+            !opened) {
+            // SFTP version 3 has no status for an existing file: a plain failure.
+            TSftpAttrs attrs;
+            return opened.FError == EIO && client.Lstat(path, attrs) ? EEXIST
+                                                                     : Outcome(client, opened.FError);
+        }
+        const TSftpResult written = client.Write(handle, 0, contents);
+        const TSftpResult closed = client.Close(handle);
+        if (!written || !closed) {
+            client.Remove(path);
+            return Outcome(client, !written ? written.FError : closed.FError);
+        }
+        return Outcome(client, 0);
+    });
 }
