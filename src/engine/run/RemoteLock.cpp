@@ -17,6 +17,13 @@
 namespace {
 
 constexpr std::size_t LockSizeLimit = 4096;
+
+// The server's refusals to write (OpenSSH says a bare "Failure" for a
+// read-only file system), as against a root that is missing or unreachable.
+bool WritesRefused(int error) {
+    return error == EACCES || error == EPERM || error == EROFS || error == ENOSPC || error == EDQUOT ||
+           error == EIO;
+}
 const std::string LockName(RemoteLockName);
 
 // The roots whose lock a run of this process holds or is taking: a second run
@@ -168,6 +175,16 @@ std::unique_ptr<TRemoteLock> TakeRemoteLock(const std::string& root, bool deploy
         }
         if (error != EEXIST) {
             Unreserve(volume->Root());
+            if (const std::string lost = volume->LostReason(); !lost.empty()) {
+                refusal.FError = ErrorConnectionLost + ": " + lost;
+                refusal.FDetail = volume->Root();
+                return nullptr;
+            }
+            if (WritesRefused(error)) {
+                // Nobody may write into this root: the run goes on without a lock and its
+                // items fail with the server's own reason, as anywhere else on the server.
+                return nullptr;
+            }
             refusal.FError = deploy ? ErrorInvalidDeploy : ErrorInvalidTarget;
             refusal.FDetail = lockPath + ": " + ErrorText(error);
             return nullptr;

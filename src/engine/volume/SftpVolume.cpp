@@ -969,10 +969,14 @@ TSftpResult TSftpVolume::WriteFailure(TSftpClient& client, const TSftpResult& fa
 void TSftpVolume::SweepTemporaries(const TVolumeFolder& folder) {
     const std::string& path = PathOfFolder(folder);
     {
-        const std::lock_guard lock(FMutex);
+        // Another thread's sweep of this folder under way is waited for: a
+        // temporary made meanwhile would be taken for a leftover and removed.
+        std::unique_lock lock(FMutex);
         if (!FSwept.insert(path).second) {
+            FSweepEnded.wait(lock, [&] { return FSweeping.count(path) == 0; });
             return;
         }
+        FSweeping.insert(path);
     }
     Retrying([&](TSftpClient& client, bool) {
         std::vector<TSftpEntry> entries;
@@ -986,6 +990,11 @@ void TSftpVolume::SweepTemporaries(const TVolumeFolder& folder) {
         }
         return Outcome(client, 0);
     });
+    {
+        const std::lock_guard lock(FMutex);
+        FSweeping.erase(path);
+    }
+    FSweepEnded.notify_all();
 }
 
 std::unique_ptr<THeldEntry> TSftpVolume::Hold(const TVolumeFolder& /*folder*/, const std::string& /*name*/) {

@@ -5,6 +5,7 @@
 #include "sftp/SftpAddress.h"
 #include "sftp/SftpClient.h"
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -122,7 +123,9 @@ private:
     bool FPosixRenameAllowed = true;
     std::mutex FMutex;
     std::set<std::string> FKnownFolders; // paths seen as real folders (no link) by this volume
-    std::set<std::string> FSwept;
+    std::set<std::string> FSwept;        // folders swept, or under way
+    std::set<std::string> FSweeping;     // folders whose sweep is under way
+    std::condition_variable FSweepEnded;
     std::shared_ptr<TSftpConnection> FConnection;
 };
 
