@@ -27,6 +27,26 @@ std::map<std::string, std::string>& CommandsByServer() {
     return commands;
 }
 std::atomic<bool> MayPrompt{false};
+std::mutex PromptMutex; // apart from PoolMutex, which is held while a connection starts
+std::vector<std::string>& PromptEnvironment() {
+    static std::vector<std::string> environment;
+    return environment;
+}
+
+// The connection to address as this process makes them: unattended, or
+// asking a person through the password program of the prompting environment.
+std::unique_ptr<TSftpChannel> StartChannel(const std::string& sshCommand, const TSftpAddress& address,
+                                           std::string& reason) {
+    std::vector<std::string> environment;
+    {
+        const std::lock_guard lock(PromptMutex);
+        environment = PromptEnvironment();
+    }
+    const bool mayPrompt = MayPrompt.load();
+    return TSftpChannel::Start(SftpCommandLine(sshCommand, address, !mayPrompt), reason,
+                               std::chrono::seconds(60),
+                               mayPrompt ? environment : std::vector<std::string>());
+}
 
 std::string ServerKey(const TSftpAddress& address) {
     return address.FUser + '@' + address.FHost + ':' + address.FPort;
@@ -183,7 +203,9 @@ void RememberSshCommand(const std::string& root, const std::string& sshCommand) 
     CommandsByServer()[ServerKey(address)] = sshCommand;
 }
 
-void SetSshMayPrompt(bool mayPrompt) {
+void SetSshMayPrompt(bool mayPrompt, std::vector<std::string> environment) {
+    const std::lock_guard lock(PromptMutex);
+    PromptEnvironment() = std::move(environment);
     MayPrompt = mayPrompt;
 }
 
@@ -219,7 +241,7 @@ std::shared_ptr<TSftpClient> TSftpVolume::Client(int& error) {
     if (client && client->Channel().Alive()) {
         return client;
     }
-    auto channel = TSftpChannel::Start(SftpCommandLine(FSshCommand, FAddress, !MayPrompt.load()), reason);
+    auto channel = StartChannel(FSshCommand, FAddress, reason);
     if (!channel) {
         client.reset();
         error = EHOSTUNREACH;
@@ -243,7 +265,7 @@ std::string TSftpVolume::ReachProblem() {
             return {};
         }
     }
-    auto channel = TSftpChannel::Start(SftpCommandLine(FSshCommand, FAddress, !MayPrompt.load()), reason);
+    auto channel = StartChannel(FSshCommand, FAddress, reason);
     if (!channel) {
         return reason;
     }
