@@ -19,6 +19,10 @@ int AskPassMain(int argc, char** argv) {
     // Taken before Qt reads its own options out of the arguments.
     const QString prompt = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     QApplication application(argc, argv);
+    return RunAskPass(prompt);
+}
+
+int RunAskPass(const QString& prompt) {
     QByteArray answer;
     const int status = AskPass(prompt, AskPassKindOf(qgetenv("SSH_ASKPASS_PROMPT")), answer);
     std::fwrite(answer.constData(), 1, static_cast<std::size_t>(answer.size()), stdout);

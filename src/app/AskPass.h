@@ -20,3 +20,5 @@ std::vector<std::string> AskPassEnvironment(const QString& program);
 // answer on standard output; the exit status for ssh (1: cancelled). No
 // window, no single-instance lock, nothing stored.
 int AskPassMain(int argc, char** argv);
+// The same once the application exists; prompt is ssh's argument.
+int RunAskPass(const QString& prompt);
