@@ -101,9 +101,17 @@ bool TFmRemote::BrowseRemote(const std::string& sshCommand, QString& text, QWidg
 }
 
 void TFmRemote::SetBusy(bool busy) {
+    // A disabled control loses the focus: it comes back where it was, so that
+    // the keys that open folders in the tree keep working there.
+    if (busy) {
+        FFocusBeforeBusy = focusWidget();
+    }
     // The controls alone: a question about the host key is a child of this dialog.
     for (QWidget* control : std::initializer_list<QWidget*>{ui->GroupBoxServer, ui->TreeFolders, ui->BtnOk}) {
         control->setEnabled(!busy);
+    }
+    if (!busy && FFocusBeforeBusy) {
+        FFocusBeforeBusy->setFocus();
     }
 }
 

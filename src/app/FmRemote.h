@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 #include <memory>
 #include <string>
@@ -51,4 +52,5 @@ private:
     std::string FSshCommand;
     std::shared_ptr<TVolume> FVolume; // the connected folder, the tree's top
     QString FTopPath;                 // its path as the path field shows it
+    QPointer<QWidget> FFocusBeforeBusy;
 };

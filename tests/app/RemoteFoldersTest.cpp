@@ -209,6 +209,7 @@ private slots:
         QStringList folders;
         QStringList below;
         QString chosen;
+        bool treeKeptFocus = false; // the keys that open folders stay in the tree
         WhenModalShows([](QWidget* modal) { return qobject_cast<TFmRemote*>(modal) != nullptr; },
                        [&](QWidget* modal) {
                            Ui::FmRemote& controls = static_cast<TFmRemote*>(modal)->Controls();
@@ -226,6 +227,7 @@ private slots:
                            if (a) {
                                a->setExpanded(true);
                                below = ChildTexts(a);
+                               treeKeptFocus = QApplication::focusWidget() == controls.TreeFolders;
                                controls.TreeFolders->setCurrentItem(a->child(0));
                            }
                            chosen = controls.EditPath->text();
@@ -236,6 +238,7 @@ private slots:
         QCOMPARE(top, remote);
         QCOMPARE(folders, (QStringList{QStringLiteral("a"), QStringLiteral("c")}));
         QCOMPARE(below, QStringList{QStringLiteral("b")});
+        QVERIFY(treeKeptFocus);
         QCOMPARE(chosen, remote + QStringLiteral("/a/b"));
         QCOMPARE(window->SettingsPage().Controls().DirectoryEdit2->text(),
                  QString::fromStdString(sshd.Address(dir / "remote/a/b")));
