@@ -7,6 +7,7 @@
 #include "FmProcess.h"
 #include "Messages.h"
 #include "QueuedProgress.h"
+#include "RemoteReach.h"
 #include "ResultsPage.h"
 #include "SettingsPage.h"
 #include "WorkerRun.h"
@@ -26,6 +27,8 @@
 #include "engine/run/ProjectSsh.h"
 #include "engine/run/RemoteLock.h"
 #include "engine/versions/Versions.h"
+#include "engine/volume/SftpVolume.h"
+#include "sftp/SftpAddress.h"
 #include "ui_FmPairwell.h"
 #include "ui_SettingsPage.h"
 
@@ -67,6 +70,19 @@ std::string TFmPairwell::ResolveFolder(const QString& typed) const {
     // A relative folder is taken from the configuration file's folder, as the
     // command-line tool and the jobs take it.
     return ResolveBeside(FIniFile->FileName(), TextToBytes(typed));
+}
+
+bool TFmPairwell::ReachRemoteFolder(const std::string& root, const std::string& invalidText) {
+    if (!IsSftpAddress(root)) {
+        return true;
+    }
+    const std::string sshCommand = FSettingsPage->ShownRecord().FSshCommand;
+    RememberSshCommand(root, sshCommand);
+    const TRemoteReach reach = ReachRemote(this, *OpenVolume(root), sshCommand);
+    if (!reach.FReached && !reach.FRefused) {
+        ShowNotice(this, BytesToText(invalidText + ": " + root + ": " + reach.FReason));
+    }
+    return reach.FReached;
 }
 
 void TFmPairwell::EndRun(std::exception_ptr failure) {
@@ -141,13 +157,28 @@ void TFmPairwell::FileCheckExecute() {
     FSourceRoot.clear();
     FTargetRoot.clear();
     const std::string sourceRoot = WithTrailingDelimiter(ResolveFolder(page.DirectoryEdit1->text()));
-    if (IsBlank(TextToBytes(page.DirectoryEdit1->text())) || !FolderExists(sourceRoot)) {
+    if (IsBlank(TextToBytes(page.DirectoryEdit1->text()))) {
+        ShowNotice(this, MsgInvalidSource);
+        page.DirectoryEdit1->setFocus();
+        return;
+    }
+    if (!ReachRemoteFolder(sourceRoot, ErrorInvalidSource)) {
+        page.DirectoryEdit1->setFocus();
+        return;
+    }
+    if (!(IsSftpAddress(sourceRoot) ? OpenVolume(sourceRoot)->Facts("", true).FIsFolder
+                                    : FolderExists(sourceRoot))) {
         ShowNotice(this, MsgInvalidSource);
         page.DirectoryEdit1->setFocus();
         return;
     }
     if (page.DirectoryEdit2->text().trimmed().isEmpty()) {
         ShowNotice(this, MsgNoTarget);
+        page.DirectoryEdit2->setFocus();
+        return;
+    }
+    if (!ReachRemoteFolder(WithTrailingDelimiter(ResolveFolder(page.DirectoryEdit2->text())),
+                           ErrorInvalidTarget)) {
         page.DirectoryEdit2->setFocus();
         return;
     }
@@ -168,6 +199,9 @@ void TFmPairwell::FileCheckExecute() {
     const std::string deployRoot = IsBlank(record.FDeploy)
                                        ? std::string()
                                        : WithTrailingDelimiter(ResolveFolder(page.DirectoryEdit3->text()));
+    if (record.FUpdateToOther && !deployRoot.empty() && !ReachRemoteFolder(deployRoot, ErrorInvalidDeploy)) {
+        return;
+    }
     TCheckSettings settings;
     try {
         settings = CheckSettingsFor(record, FSourceRoot, FTargetRoot, deployRoot);
@@ -237,6 +271,10 @@ void TFmPairwell::FileUpdateExecute() {
     // A deploy folder that cannot take the run is refused before anything is asked.
     const QString typed = page.DirectoryEdit3->text();
     const std::string deploy = ResolveFolder(typed);
+    if (deployMode && !IsBlank(TextToBytes(typed)) &&
+        !ReachRemoteFolder(WithTrailingDelimiter(deploy), ErrorInvalidDeploy)) {
+        return;
+    }
     if (deployMode && !DeployFolderAcceptable(TextToBytes(typed), deploy)) {
         ShowNotice(this, MsgInvalidDeploy);
         return;

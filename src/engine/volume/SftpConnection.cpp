@@ -7,12 +7,31 @@
 
 namespace {
 
+std::mutex PromptMutex;
+std::vector<std::string>& PromptEnvironment() {
+    static std::vector<std::string> environment;
+    return environment;
+}
+
 std::shared_ptr<TSftpClient> Connect(const std::vector<std::string>& command, std::string& reason) {
-    auto channel = TSftpChannel::Start(command, reason);
+    std::vector<std::string> environment;
+    {
+        const std::lock_guard lock(PromptMutex);
+        environment = PromptEnvironment();
+    }
+    // A person asked for a password is given time to type it.
+    const std::chrono::milliseconds limit =
+        environment.empty() ? std::chrono::seconds(60) : std::chrono::minutes(10);
+    auto channel = TSftpChannel::Start(command, reason, limit, environment);
     return channel ? std::make_shared<TSftpClient>(std::move(channel)) : nullptr;
 }
 
 } // namespace
+
+void SetSftpPromptEnvironment(std::vector<std::string> environment) {
+    const std::lock_guard lock(PromptMutex);
+    PromptEnvironment() = std::move(environment);
+}
 
 std::shared_ptr<TSftpClient> TSftpConnection::Client(std::string& reason) {
     const std::lock_guard lock(FMutex);

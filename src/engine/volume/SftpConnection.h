@@ -48,3 +48,7 @@ private:
 // volumes that ask with the same command, a new one once the last was lost
 // for good (a later run tries the server afresh).
 std::shared_ptr<TSftpConnection> SharedSftpConnection(const std::vector<std::string>& command);
+
+// What connections made from now on add to ssh's environment ("NAME=value",
+// such as SSH_ASKPASS): empty where nobody may be asked.
+void SetSftpPromptEnvironment(std::vector<std::string> environment);

@@ -221,7 +221,8 @@ void RememberSshCommand(const std::string& root, const std::string& sshCommand) 
     CommandsByServer()[ServerKey(address)] = sshCommand;
 }
 
-void SetSshMayPrompt(bool mayPrompt) {
+void SetSshMayPrompt(bool mayPrompt, std::vector<std::string> environment) {
+    SetSftpPromptEnvironment(mayPrompt ? std::move(environment) : std::vector<std::string>());
     MayPrompt = mayPrompt;
 }
 

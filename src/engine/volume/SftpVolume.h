@@ -11,6 +11,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 // The name of the lock a run holds in a remote folder it writes to; never part of an index.
 inline constexpr std::string_view RemoteLockName = ".pairwell-lock";
@@ -137,4 +138,6 @@ std::shared_ptr<TVolume> OpenSftpVolume(const std::string& root);
 void RememberSshCommand(const std::string& root, const std::string& sshCommand);
 
 // Whether runs may ask a person (a window); else ssh never prompts (BatchMode).
-void SetSshMayPrompt(bool mayPrompt);
+// environment ("NAME=value", such as SSH_ASKPASS) goes to ssh's environment
+// only, so that ssh asks for passwords through a program of the window's.
+void SetSshMayPrompt(bool mayPrompt, std::vector<std::string> environment = {});
