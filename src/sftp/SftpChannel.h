@@ -38,6 +38,8 @@ public:
     static std::unique_ptr<TSftpChannel> Start(const std::vector<std::string>& argv, std::string& reason,
                                                std::chrono::milliseconds limit = std::chrono::seconds(60),
                                                const std::vector<std::string>& environment = {});
+    // How long a request waits for its answer from now on.
+    void SetLimit(std::chrono::milliseconds limit) { FLimit = limit; }
     ~TSftpChannel();
     TSftpChannel(const TSftpChannel&) = delete;
     TSftpChannel& operator=(const TSftpChannel&) = delete;

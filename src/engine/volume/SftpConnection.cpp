@@ -23,7 +23,11 @@ std::shared_ptr<TSftpClient> Connect(const std::vector<std::string>& command, st
     const std::chrono::milliseconds limit =
         environment.empty() ? std::chrono::seconds(60) : std::chrono::minutes(10);
     auto channel = TSftpChannel::Start(command, reason, limit, environment);
-    return channel ? std::make_shared<TSftpClient>(std::move(channel)) : nullptr;
+    if (!channel) {
+        return nullptr;
+    }
+    channel->SetLimit(std::chrono::seconds(60));
+    return std::make_shared<TSftpClient>(std::move(channel));
 }
 
 } // namespace
