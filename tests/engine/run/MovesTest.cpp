@@ -1,6 +1,7 @@
 // Moved and renamed files and folders of a stored project's source are
 // renamed in the target: the same inode at the new place proves it.
 
+#include "config/FileFacts.h"
 #include "engine/run/BackgroundRun.h"
 #include "engine/versions/Versions.h"
 
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -194,6 +196,13 @@ TEST_F(MovesTest, AMoveWhoseRenameFailsIsCopiedAndDeletedAndTheRunGoesOn) {
     EXPECT_FALSE(PathExists(FTarget + "/a/1.jpg"));
     EXPECT_EQ(FRun.FNewResult.FFailed + FRun.FDeleteResult.FFailed, 0);
     EXPECT_NE(Log().find("<MoveCount>0</MoveCount>"), std::string::npos);
+    // Why it was copied is told, as no failure: the file arrived.
+    ASSERT_EQ(FRun.FMoveFallbacks.size(), 1u);
+    EXPECT_EQ(FRun.FMoveFallbacks[0].FPath, FTarget + "/a/1.jpg");
+    EXPECT_EQ(FRun.FMoveFallbacks[0].FReason, "not renamed to " + FTarget + "/b/1.jpg (" + ErrorText(EXDEV) +
+                                                  "): copied and deleted instead");
+    EXPECT_NE(Log().find("<MoveFail>" + FTarget + "/a/1.jpg</MoveFail>"), std::string::npos);
+    EXPECT_EQ(Log().find("<NewFail>"), std::string::npos);
 }
 
 TEST_F(MovesTest, TheGuardDoesNotCountMovesWhichNeedDeletionAndTheKey) {
