@@ -236,7 +236,10 @@ public:
     bool Put(std::string_view text) {
         while (!text.empty()) {
             // The text up to the next line end goes as it is.
-            const std::size_t end = std::min(text.find_first_of("\r\n"), text.size());
+            std::size_t end = 0;
+            while (end < text.size() && text[end] != '\n' && text[end] != '\r') {
+                ++end;
+            }
             if (end > 0) {
                 FOut.append(text.substr(0, end));
                 FAfterCr = false;
