@@ -6,14 +6,17 @@
 #include "engine/versions/Versions.h"
 
 #include "TempDir.h"
+#include "TestSshd.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -265,6 +268,32 @@ TEST_F(MovesTest, WithContentComparisonOnlyEqualBytesMove) {
     Sync();
     EXPECT_EQ(FRun.FMoveCount, 1);
     EXPECT_EQ(ReadTextFile(FTarget + "/c/k.bin"), "CCCC");
+}
+
+TEST_F(MovesTest, ARemoteTargetThatKeepsWholeSecondsStillMovesFilesAndFolders) {
+    if (access("/usr/sbin/sshd", X_OK) != 0) {
+        GTEST_SKIP() << "needs openssh-server";
+    }
+    const auto sshd = std::make_unique<TTestSshd>(FDir);
+    ASSERT_TRUE(sshd->Running());
+    FIni.WriteString("project_P", "target", sshd->Address(FTarget));
+    FIni.WriteString("project_P", "SshCommand", sshd->SshCommand());
+    // Times with a fraction of a second that the server cannot keep.
+    for (const char* name : {"/a/photo.jpg", "/f/1.jpg", "/f/2.jpg"}) {
+        WriteTextFile(FSource + name, name);
+        SetModifiedTime(FSource + name, 1'700'000'001, 700'000'000);
+    }
+    Sync();
+    const ino_t photo = InodeOf(FTarget + "/a/photo.jpg");
+    const ino_t folder = InodeOf(FTarget + "/f");
+    Move(FSource + "/a/photo.jpg", FSource + "/b/photo.jpg");
+    Move(FSource + "/f", FSource + "/g");
+    Sync();
+
+    EXPECT_EQ(FRun.FMoveCount, 2);
+    EXPECT_EQ(InodeOf(FTarget + "/b/photo.jpg"), photo);
+    EXPECT_EQ(InodeOf(FTarget + "/g"), folder);
+    EXPECT_FALSE(PathExists(FTarget + "/f"));
 }
 
 } // namespace
