@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string_view>
 #include <tuple>
@@ -148,12 +149,10 @@ public:
             return true;
         }
         FWholeSeconds = FSource.FileSystem().FTimeStepMs >= 1000 || FTarget.FileSystem().FTimeStepMs >= 1000;
-        for (const std::string& line : FNewLines) {
-            FNewSet.insert(line);
-        }
-        for (const std::string& line : FDeleteLines) {
-            FDeleteSet.insert(line);
-        }
+        FNewSet.reserve(FNewLines.size());
+        FNewSet.insert(FNewLines.begin(), FNewLines.end());
+        FDeleteSet.reserve(FDeleteLines.size());
+        FDeleteSet.insert(FDeleteLines.begin(), FDeleteLines.end());
         // Renamed folders are found by their files' names first, so that their
         // files are listed once with their folders rather than looked up one by
         // one; the files left are then paired by their facts.
