@@ -64,6 +64,21 @@ QString CheckErrorsText(const std::vector<TItemFailure>& errors) {
     return lines.join(QLatin1Char('\n'));
 }
 
+// Moves whose rename failed: their files were copied and deleted instead, so
+// they are no failures, but the person learns why.
+QString MoveFallbacksText(const std::vector<TItemFailure>& fallbacks) {
+    constexpr std::size_t Shown = 20;
+    QStringList lines{QStringLiteral("以下移动未能完成，已改为复制和删除:")};
+    for (std::size_t i = 0; i < fallbacks.size() && i < Shown; ++i) {
+        lines.append(BytesToText(fallbacks[i].FPath) + QStringLiteral(": ") +
+                     BytesToText(fallbacks[i].FReason));
+    }
+    if (fallbacks.size() > Shown) {
+        lines.append(QStringLiteral("……共 %1 项").arg(fallbacks.size()));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 } // namespace
 
 std::string TFmPairwell::ResolveFolder(const QString& typed) const {
@@ -220,12 +235,23 @@ void TFmPairwell::FileCheckExecute() {
     FResultsPage->ClearPlan();
     TPlan plan;
     bool completed = false;
+    std::size_t plannedMoves = 0;
     std::exception_ptr failure;
     {
         TQueuedProgress progress(*FFmProcess);
         try {
-            RunOnWorkerThread(
-                [&] { completed = RunCheck(settings, plan, progress, [this] { return FStopFlag.load(); }); });
+            RunOnWorkerThread([&] {
+                const TStopTest stop = [this] { return FStopFlag.load(); };
+                completed = RunCheck(settings, plan, progress, stop);
+                // The results page shows the moves the plan holds; the synchronisation finds them
+                // again in the memos as they then stand.
+                if (completed && DetectsMoves(record)) {
+                    plannedMoves =
+                        FindProjectMoves(record, *OpenVolume(FSourceRoot), *OpenVolume(FTargetRoot),
+                                         plan.FNewList, plan.FDeleteList, stop)
+                            .FMoves.size();
+                }
+            });
         } catch (...) {
             failure = std::current_exception();
         }
@@ -235,6 +261,7 @@ void TFmPairwell::FileCheckExecute() {
     FResultsPage->SetMemoLines(TApplyPhase::New, plan.FNewList);
     FResultsPage->SetMemoLines(TApplyPhase::Update, plan.FUpdateList);
     FResultsPage->SetMemoLines(TApplyPhase::Delete, plan.FDeleteList);
+    FResultsPage->ShowMoveCount(static_cast<int>(plannedMoves));
     FCheckedSourceEntries = plan.FSourceEntries;
     FCheckedTargetEntries = plan.FTargetEntries;
     FRunning = false;
@@ -412,6 +439,7 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
     std::string lostReason;
     std::exception_ptr failure;
     TMovedLines moved;
+    std::vector<TItemFailure> moveFallbacks;
     // Replaced and deleted files are let go of on threads of their own, as
     // in every other run; a stopped or failed run lets go of them below.
     std::optional<TRunRelease> release(std::in_place, options);
@@ -419,10 +447,11 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
         TQueuedProgress progress(*FFmProcess);
         // Moves come before any copy, so that a moved folder is there when new files go into it.
         if (DetectsMoves(record)) {
-            RunOnWorkerThread(
-                [&] { moved = ApplyMoves(moves, *OpenVolume(FTargetRoot), progress, stopRequested); });
+            RunOnWorkerThread([&] {
+                moved = ApplyMoves(moves, *OpenVolume(FTargetRoot), progress, stopRequested, &moveFallbacks);
+            });
             progress.Flush();
-            log.WriteLogElement("MoveCount", std::to_string(moved.FMoves));
+            WriteMoveLog(log, moved, moveFallbacks);
             FResultsPage->ShowMoveCount(moved.FMoves);
             options.FMoved = &moved;
             stopped = stopRequested();
@@ -473,6 +502,9 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
             raise();
             activateWindow();
             if (!FCloseAfterRun) {
+                if (!moveFallbacks.empty()) {
+                    ShowNotice(this, MoveFallbacksText(moveFallbacks));
+                }
                 ShowNotice(this, MsgSyncDone);
             }
             log.WriteLogElement("ProcessStatus", "完成");

@@ -81,6 +81,7 @@ std::string NotCompletedReason(const TBackgroundRun& run, bool completed) {
 
 void PrintRun(TCliOutput& output, const TBackgroundRun& run, bool completed, bool withName) {
     PrintFailures(output, run.FPlan.FErrors);
+    PrintFailures(output, run.FMoveFallbacks);
     PrintFailures(output, run.FNewResult.FFailures);
     PrintFailures(output, run.FUpdateResult.FFailures);
     PrintFailures(output, run.FDeleteResult.FFailures);

@@ -73,6 +73,7 @@ struct TPhaseResult {
 // element ("New", "Update", "Delete") with the full path, each failure its
 // failure element and keeps the line; the two count elements follow, also
 // after a stop. A failed item never ends the phase. Lines that are absolute
-// or climb out with ".." fail without touching anything.
+// or climb out with ".." fail without touching anything. Lines that moves did
+// (options.FMoved) are logged as done first, in their order, and left alone.
 TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& lines, const TApplyOptions& options,
                         TLogBuffer& log, TProgressSink& progress, const TStopTest& stopRequested = {});

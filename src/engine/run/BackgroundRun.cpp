@@ -183,9 +183,9 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     run.FLogBuffer.WriteLogElement("TargetPath", options.FWriteRoot);
     TMovedLines moved;
     if (DetectsMoves(project)) {
-        moved = ApplyMoves(run.FMoves, *options.FTargetVolume, progress, stopRequested);
+        moved = ApplyMoves(run.FMoves, *options.FTargetVolume, progress, stopRequested, &run.FMoveFallbacks);
         run.FMoveCount = moved.FMoves;
-        run.FLogBuffer.WriteLogElement("MoveCount", std::to_string(moved.FMoves));
+        WriteMoveLog(run.FLogBuffer, moved, run.FMoveFallbacks);
         options.FMoved = &moved;
         if (StopRequestedBy(stopRequested)) {
             return false;

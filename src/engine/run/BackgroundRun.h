@@ -34,6 +34,9 @@ struct TBackgroundRun {
     // The moves found in the plan before the apply, and how many were made.
     TMovePlan FMoves;
     int FMoveCount = 0;
+    // The moves whose rename failed and whose files were copied and deleted
+    // instead: the old full path and why. No failed items.
+    std::vector<TItemFailure> FMoveFallbacks;
     TPhaseResult FNewResult;
     TPhaseResult FUpdateResult;
     TPhaseResult FDeleteResult;
