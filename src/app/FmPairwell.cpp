@@ -1,6 +1,7 @@
 #include "FmPairwell.h"
 
 #include "Accessibility.h"
+#include "AskPass.h"
 #include "ByteText.h"
 #include "DesktopNotices.h"
 #include "FmProcess.h"
@@ -14,6 +15,7 @@
 #include "config/AsciiCase.h"
 #include "config/CustomPublic.h"
 #include "config/ProgramFolders.h"
+#include "engine/volume/SftpVolume.h"
 #include "runlog/RunLog.h"
 #include "ui_FmPairwell.h"
 #include "ui_SettingsPage.h"
@@ -44,6 +46,7 @@ TFmPairwellOptions TFmPairwellOptions::ForProgram(const std::string& configFileN
         configFileName.empty() ? ProgramFolders() : ProgramFoldersWithConfig(configFileName);
     options.FProgramFolder = BytesToText(folders.FShareFolder);
     options.FConfigFileName = BytesToText(folders.FConfigFileName);
+    options.FAskPassProgram = QCoreApplication::applicationFilePath();
     return options;
 }
 
@@ -55,6 +58,9 @@ TFmPairwell::TFmPairwell(const TFmPairwellOptions& options, QWidget* parent)
     setFont(QFont(QStringLiteral("宋体"), 9));
     setFixedSize(547, 438);
     FTrayAvailable = FOptions.FTrayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+    // A person sits at the window: ssh may ask for passwords, through the window's own dialog.
+    SetSshMayPrompt(true, FOptions.FAskPassProgram.isEmpty() ? std::vector<std::string>()
+                                                             : AskPassEnvironment(FOptions.FAskPassProgram));
     FormCreate();
     // Centred on the screen at start.
     setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen()->availableGeometry()));

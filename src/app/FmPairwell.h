@@ -41,6 +41,9 @@ struct TFmPairwellOptions {
     // Whether notices go to the desktop's notification service on the
     // session bus; without it they go to the tray alone.
     bool FSessionBusNotices = true;
+    // The program ssh runs to ask the window's passwords (SSH_ASKPASS): the
+    // window's own. Empty: ssh is given none.
+    QString FAskPassProgram;
 
     // The installed or build layout; a configuration file given on the
     // command line replaces the default one.
@@ -114,6 +117,10 @@ private:
     void ShowPage(QWidget* page, QAction* action);
     void ClearStopRequest();
     std::string ResolveFolder(const QString& typed) const;
+    // Connects to the server of a folder on another machine, with the shown
+    // project's ssh command, asking about an unknown host key; tells why it
+    // cannot (invalidText: what the folder is then). True for a local folder.
+    bool ReachRemoteFolder(const std::string& root, const std::string& invalidText);
     // Closes the progress window, reports what ended the run, and closes the
     // program when that was asked for during the run.
     void EndRun(std::exception_ptr failure);

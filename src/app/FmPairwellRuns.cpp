@@ -7,6 +7,7 @@
 #include "FmProcess.h"
 #include "Messages.h"
 #include "QueuedProgress.h"
+#include "RemoteReach.h"
 #include "ResultsPage.h"
 #include "SettingsPage.h"
 #include "WorkerRun.h"
@@ -22,7 +23,12 @@
 #include "engine/check/CheckSettings.h"
 #include "engine/check/MoveDetection.h"
 #include "engine/project/Plan.h"
+#include "engine/run/BackgroundRun.h"
+#include "engine/run/ProjectSsh.h"
+#include "engine/run/RemoteLock.h"
 #include "engine/versions/Versions.h"
+#include "engine/volume/SftpVolume.h"
+#include "sftp/SftpAddress.h"
 #include "ui_FmPairwell.h"
 #include "ui_SettingsPage.h"
 
@@ -58,12 +64,40 @@ QString CheckErrorsText(const std::vector<TItemFailure>& errors) {
     return lines.join(QLatin1Char('\n'));
 }
 
+// Moves whose rename failed: their files were copied and deleted instead, so
+// they are no failures, but the person learns why.
+QString MoveFallbacksText(const std::vector<TItemFailure>& fallbacks) {
+    constexpr std::size_t Shown = 20;
+    QStringList lines{QStringLiteral("以下移动未能完成，已改为复制和删除:")};
+    for (std::size_t i = 0; i < fallbacks.size() && i < Shown; ++i) {
+        lines.append(BytesToText(fallbacks[i].FPath) + QStringLiteral(": ") +
+                     BytesToText(fallbacks[i].FReason));
+    }
+    if (fallbacks.size() > Shown) {
+        lines.append(QStringLiteral("……共 %1 项").arg(fallbacks.size()));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 } // namespace
 
 std::string TFmPairwell::ResolveFolder(const QString& typed) const {
     // A relative folder is taken from the configuration file's folder, as the
     // command-line tool and the jobs take it.
     return ResolveBeside(FIniFile->FileName(), TextToBytes(typed));
+}
+
+bool TFmPairwell::ReachRemoteFolder(const std::string& root, const std::string& invalidText) {
+    if (!IsSftpAddress(root)) {
+        return true;
+    }
+    const std::string sshCommand = FSettingsPage->ShownRecord().FSshCommand;
+    RememberSshCommand(root, sshCommand);
+    const TRemoteReach reach = ReachRemote(this, *OpenVolume(root), sshCommand);
+    if (!reach.FReached && !reach.FRefused) {
+        ShowNotice(this, BytesToText(invalidText + ": " + root + ": " + reach.FReason));
+    }
+    return reach.FReached;
 }
 
 void TFmPairwell::EndRun(std::exception_ptr failure) {
@@ -132,18 +166,34 @@ void TFmPairwell::FileCheckExecute() {
         return;
     }
     Ui::SettingsPage& page = FSettingsPage->Controls();
+    RememberProjectSshCommand(FSettingsPage->ShownRecord());
     // A refused check leaves no roots behind, so a synchronisation asks for a
     // check instead of joining the memos to folders the page no longer shows.
     FSourceRoot.clear();
     FTargetRoot.clear();
     const std::string sourceRoot = WithTrailingDelimiter(ResolveFolder(page.DirectoryEdit1->text()));
-    if (IsBlank(TextToBytes(page.DirectoryEdit1->text())) || !FolderExists(sourceRoot)) {
+    if (IsBlank(TextToBytes(page.DirectoryEdit1->text()))) {
+        ShowNotice(this, MsgInvalidSource);
+        page.DirectoryEdit1->setFocus();
+        return;
+    }
+    if (!ReachRemoteFolder(sourceRoot, ErrorInvalidSource)) {
+        page.DirectoryEdit1->setFocus();
+        return;
+    }
+    if (!(IsSftpAddress(sourceRoot) ? OpenVolume(sourceRoot)->Facts("", true).FIsFolder
+                                    : FolderExists(sourceRoot))) {
         ShowNotice(this, MsgInvalidSource);
         page.DirectoryEdit1->setFocus();
         return;
     }
     if (page.DirectoryEdit2->text().trimmed().isEmpty()) {
         ShowNotice(this, MsgNoTarget);
+        page.DirectoryEdit2->setFocus();
+        return;
+    }
+    if (!ReachRemoteFolder(WithTrailingDelimiter(ResolveFolder(page.DirectoryEdit2->text())),
+                           ErrorInvalidTarget)) {
         page.DirectoryEdit2->setFocus();
         return;
     }
@@ -164,6 +214,9 @@ void TFmPairwell::FileCheckExecute() {
     const std::string deployRoot = IsBlank(record.FDeploy)
                                        ? std::string()
                                        : WithTrailingDelimiter(ResolveFolder(page.DirectoryEdit3->text()));
+    if (record.FUpdateToOther && !deployRoot.empty() && !ReachRemoteFolder(deployRoot, ErrorInvalidDeploy)) {
+        return;
+    }
     TCheckSettings settings;
     try {
         settings = CheckSettingsFor(record, FSourceRoot, FTargetRoot, deployRoot);
@@ -182,12 +235,23 @@ void TFmPairwell::FileCheckExecute() {
     FResultsPage->ClearPlan();
     TPlan plan;
     bool completed = false;
+    std::size_t plannedMoves = 0;
     std::exception_ptr failure;
     {
         TQueuedProgress progress(*FFmProcess);
         try {
-            RunOnWorkerThread(
-                [&] { completed = RunCheck(settings, plan, progress, [this] { return FStopFlag.load(); }); });
+            RunOnWorkerThread([&] {
+                const TStopTest stop = [this] { return FStopFlag.load(); };
+                completed = RunCheck(settings, plan, progress, stop);
+                // The results page shows the moves the plan holds; the synchronisation finds them
+                // again in the memos as they then stand.
+                if (completed && DetectsMoves(record)) {
+                    plannedMoves =
+                        FindProjectMoves(record, *OpenVolume(FSourceRoot), *OpenVolume(FTargetRoot),
+                                         plan.FNewList, plan.FDeleteList, stop)
+                            .FMoves.size();
+                }
+            });
         } catch (...) {
             failure = std::current_exception();
         }
@@ -197,11 +261,15 @@ void TFmPairwell::FileCheckExecute() {
     FResultsPage->SetMemoLines(TApplyPhase::New, plan.FNewList);
     FResultsPage->SetMemoLines(TApplyPhase::Update, plan.FUpdateList);
     FResultsPage->SetMemoLines(TApplyPhase::Delete, plan.FDeleteList);
+    FResultsPage->ShowMoveCount(static_cast<int>(plannedMoves));
     FCheckedSourceEntries = plan.FSourceEntries;
     FCheckedTargetEntries = plan.FTargetEntries;
     FRunning = false;
     if (failure || !completed || FCloseAfterRun) {
         EndRun(failure);
+        if (plan.FLost.Lost() && !FCloseAfterRun) {
+            ShowNotice(this, BytesToText(ErrorConnectionLost + ": " + plan.FLost.FReason));
+        }
         return;
     }
     ShowProgressWindow(false);
@@ -230,6 +298,10 @@ void TFmPairwell::FileUpdateExecute() {
     // A deploy folder that cannot take the run is refused before anything is asked.
     const QString typed = page.DirectoryEdit3->text();
     const std::string deploy = ResolveFolder(typed);
+    if (deployMode && !IsBlank(TextToBytes(typed)) &&
+        !ReachRemoteFolder(WithTrailingDelimiter(deploy), ErrorInvalidDeploy)) {
+        return;
+    }
     if (deployMode && !DeployFolderAcceptable(TextToBytes(typed), deploy)) {
         ShowNotice(this, MsgInvalidDeploy);
         return;
@@ -296,6 +368,19 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
         ShowErrorBox(this, error); // nothing has started yet
         return;
     }
+    // A receiving folder on another machine is locked for the run, as the jobs lock it.
+    TLockRefusal refusal;
+    std::unique_ptr<TRemoteLock> lock;
+    try {
+        RunOnWorkerThread([&] { lock = TakeRemoteLock(writeRoot, deployMode, false, refusal); });
+    } catch (const std::exception& error) {
+        ShowErrorBox(this, error);
+        return;
+    }
+    if (!refusal.FError.empty()) {
+        ShowNotice(this, BytesToText(refusal.FError));
+        return;
+    }
     FBeginTime = Now();
     const auto started = std::chrono::steady_clock::now();
     TCursorGuard cursor(Qt::BusyCursor);
@@ -350,8 +435,11 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
         return true;
     };
     bool stopped = false;
+    // A folder lost mid-run ends it: "中止", with ssh's reason.
+    std::string lostReason;
     std::exception_ptr failure;
     TMovedLines moved;
+    std::vector<TItemFailure> moveFallbacks;
     // Replaced and deleted files are let go of on threads of their own, as
     // in every other run; a stopped or failed run lets go of them below.
     std::optional<TRunRelease> release(std::in_place, options);
@@ -359,10 +447,11 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
         TQueuedProgress progress(*FFmProcess);
         // Moves come before any copy, so that a moved folder is there when new files go into it.
         if (DetectsMoves(record)) {
-            RunOnWorkerThread(
-                [&] { moved = ApplyMoves(moves, *OpenVolume(FTargetRoot), progress, stopRequested); });
+            RunOnWorkerThread([&] {
+                moved = ApplyMoves(moves, *OpenVolume(FTargetRoot), progress, stopRequested, &moveFallbacks);
+            });
             progress.Flush();
-            log.WriteLogElement("MoveCount", std::to_string(moved.FMoves));
+            WriteMoveLog(log, moved, moveFallbacks);
             FResultsPage->ShowMoveCount(moved.FMoves);
             options.FMoved = &moved;
             stopped = stopRequested();
@@ -384,6 +473,11 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
             progress.Flush();
             FResultsPage->SetMemoLines(phase, result.FFailedLines);
             FResultsPage->ShowPhaseCounts(phase, result.FDone, result.FFailed);
+            if (result.FLost.Lost() && !stopLogged) {
+                lostReason = ErrorConnectionLost + ": " + result.FLost.FReason;
+                log.WriteLogElement("ProcessStatus", "中止");
+                log.WriteLogElement("Error", lostReason);
+            }
             // A stop that ended the copy of the phase's last item left no
             // item to stop at: the stop test is asked after every phase.
             if (result.FStopped || stopRequested()) {
@@ -408,9 +502,18 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
             raise();
             activateWindow();
             if (!FCloseAfterRun) {
+                if (!moveFallbacks.empty()) {
+                    ShowNotice(this, MoveFallbacksText(moveFallbacks));
+                }
                 ShowNotice(this, MsgSyncDone);
             }
             log.WriteLogElement("ProcessStatus", "完成");
+        }
+        if (!lostReason.empty()) {
+            ShowProgressWindow(false);
+            if (!FCloseAfterRun) {
+                ShowNotice(this, BytesToText(lostReason));
+            }
         }
     } catch (...) {
         failure = std::current_exception();
@@ -428,6 +531,11 @@ void TFmPairwell::RunSynchronisation(const std::string& writeRoot, bool deployMo
             // what cannot be pruned now is pruned after the next run
         }
         log.WriteLogElement("VersionCount", std::to_string(options.FVersions->Count()));
+    }
+    try {
+        RunOnWorkerThread([&] { lock.reset(); });
+    } catch (...) {
+        // a lock that cannot be removed is taken over by this machine's next run
     }
     log.WriteLogElement("BeginTime", FormatTimeOfDay(FBeginTime));
     log.WriteLogElement("EndTime", FormatTimeOfDay(Now()));

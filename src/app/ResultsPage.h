@@ -29,7 +29,8 @@ public:
     void SetMemoLines(TApplyPhase phase, const TStringList& lines);
     // The done and failed counters of a phase.
     void ShowPhaseCounts(TApplyPhase phase, int done, int failed);
-    // "移动 N": how many moves the last synchronisation made.
+    // "移动 N": how many moves the plan of the last check holds, and after a
+    // synchronisation how many it made.
     void ShowMoveCount(int moves);
     // Empties the memos and sets all nine counters to "0", and the moves too.
     void ClearPlan();

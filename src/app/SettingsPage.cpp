@@ -4,6 +4,7 @@
 #include "DateTimeQt.h"
 #include "FmAdvanced.h"
 #include "FmInput.h"
+#include "FmRemote.h"
 #include "Messages.h"
 #include "config/AsciiCase.h"
 #include "config/IniFile.h"
@@ -31,6 +32,7 @@ TSettingsPage::TSettingsPage(TIniFile& iniFile, QWidget* parent)
     ui->DirectoryEdit3->Edit()->setAccessibleName(ui->cbUpdateToOther->text());
     ui->cbLastEditTime->setCurrentIndex(0);
     ui->DirectoryEdit3->setEnabled(false);
+    ui->btnRemote3->setEnabled(false);
     for (QPlainTextEdit* memo : {ui->Edit1, ui->Edit2, ui->Edit3, ui->Edit4}) {
         memo->installEventFilter(this);
     }
@@ -42,6 +44,9 @@ TSettingsPage::TSettingsPage(TIniFile& iniFile, QWidget* parent)
     connect(ui->cbCheckEditTime, &QCheckBox::toggled, this, &TSettingsPage::cbCheckEditTimeClick);
     connect(ui->cbUpdateToOther, &QCheckBox::toggled, this, &TSettingsPage::cbUpdateToOtherClick);
     connect(ui->btnAdvanced, &QPushButton::clicked, this, &TSettingsPage::btnAdvancedClick);
+    connect(ui->btnRemote1, &QPushButton::clicked, this, &TSettingsPage::btnRemote1Click);
+    connect(ui->btnRemote2, &QPushButton::clicked, this, &TSettingsPage::btnRemote2Click);
+    connect(ui->btnRemote3, &QPushButton::clicked, this, &TSettingsPage::btnRemote3Click);
 }
 
 TSettingsPage::~TSettingsPage() = default;
@@ -98,6 +103,26 @@ void TSettingsPage::cbCheckEditTimeClick() {
 void TSettingsPage::cbUpdateToOtherClick() {
     SetModified(true);
     ui->DirectoryEdit3->setEnabled(ui->cbUpdateToOther->isChecked());
+    ui->btnRemote3->setEnabled(ui->cbUpdateToOther->isChecked());
+}
+
+void TSettingsPage::BrowseRemote(TDirectoryEdit* edit) {
+    QString text = edit->text();
+    if (TFmRemote::BrowseRemote(FLoadedRecord.FSshCommand, text, this)) {
+        edit->setText(text);
+    }
+}
+
+void TSettingsPage::btnRemote1Click() {
+    BrowseRemote(ui->DirectoryEdit1);
+}
+
+void TSettingsPage::btnRemote2Click() {
+    BrowseRemote(ui->DirectoryEdit2);
+}
+
+void TSettingsPage::btnRemote3Click() {
+    BrowseRemote(ui->DirectoryEdit3);
 }
 
 void TSettingsPage::btnAdvancedClick() {

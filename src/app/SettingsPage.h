@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <memory>
 
+class TDirectoryEdit;
 class TIniFile;
 
 namespace Ui {
@@ -51,6 +52,10 @@ public:
     // Opens the advanced options of the shown project; a change there raises the mark.
     void btnAdvancedClick();
     void DirectoryEdit1Change();
+    // "远程…" beside the source, target and deploy folders: a folder on another machine.
+    void btnRemote1Click();
+    void btnRemote2Click();
+    void btnRemote3Click();
 
 signals:
     // The progress window's stay-on-top style follows "总在最前面".
@@ -60,6 +65,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void BrowseRemote(TDirectoryEdit* edit);
     int FindProject(const QString& name) const;
     void ConnectModificationMark();
 

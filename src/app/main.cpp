@@ -1,5 +1,6 @@
 // Pairwell: the window. One instance per configuration and user; it lives in the tray.
 
+#include "AskPass.h"
 #include "ByteText.h"
 #include "FmPairwell.h"
 #include "InstanceLock.h"
@@ -51,6 +52,10 @@ void QuietWebEngineStart() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Started by ssh to ask a password: the dialog alone, before anything else.
+    if (IsAskPassStart()) {
+        return AskPassMain(argc, argv);
+    }
     // Help needs no display: it is answered before the application connects to one.
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {

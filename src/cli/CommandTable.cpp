@@ -146,6 +146,13 @@ const std::vector<TCliOption>& CliOptions() {
          {"sync", "run-job"},
          "go ahead with deletions that the deletion guard refuses (an empty source, or more than the "
          "project's DeleteGuardPercent of the target and at least DeleteGuardCount)"},
+        {"--break-lock",
+         "",
+         "",
+         {"sync", "run-job", "restore"},
+         "take over the lock (.pairwell-lock) of a receiving folder on another machine that another run "
+         "holds; only when that run is gone (a lock left by an ended process of this machine is taken over "
+         "without it)"},
         {"--help", "-h", "", {}, "show this text"},
     };
     return options;

@@ -81,6 +81,7 @@ std::string NotCompletedReason(const TBackgroundRun& run, bool completed) {
 
 void PrintRun(TCliOutput& output, const TBackgroundRun& run, bool completed, bool withName) {
     PrintFailures(output, run.FPlan.FErrors);
+    PrintFailures(output, run.FMoveFallbacks);
     PrintFailures(output, run.FNewResult.FFailures);
     PrintFailures(output, run.FUpdateResult.FFailures);
     PrintFailures(output, run.FDeleteResult.FFailures);
@@ -164,11 +165,12 @@ int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineE
 }
 
 int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName, bool json,
-                int jobs, bool forceDelete) {
+                int jobs, bool forceDelete, bool breakLock) {
     TCliProgress progress;
     TCliOutput output(progress, json);
     TJobProcessor processor(ini, runLog, "", progress, TRunControl{{}, StopSignalTest(), jobs, {}});
     processor.SetForceDelete(forceDelete);
+    processor.SetBreakLock(breakLock);
     const std::time_t start = std::time(nullptr);
     const bool completed = processor.RunProject(projectName).FCompleted;
     PrintRun(output, processor.LastRun(), completed, false);
@@ -183,7 +185,7 @@ int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& p
 }
 
 int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName, bool json, int jobs,
-                  bool forceDelete) {
+                  bool forceDelete, bool breakLock) {
     if (!JobExists(ini, jobName)) {
         const std::string error = "No job named \"" + jobName + "\" in " + ini.FileName();
         std::cerr << error << '\n';
@@ -198,6 +200,7 @@ int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string&
     TCliOutput output(progress, json);
     TJobProcessor processor(ini, runLog, jobName, progress, TRunControl{{}, StopSignalTest(), jobs, {}});
     processor.SetForceDelete(forceDelete);
+    processor.SetBreakLock(breakLock);
     const TJobState state(ini.FileName());
     state.RecordStart(jobName, Now());
     const std::time_t start = std::time(nullptr);

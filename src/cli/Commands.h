@@ -21,8 +21,10 @@ int CommandCheck(const TIniFile& ini, const std::string& projectName, char lineE
                  bool moves = false);
 // json: standard output holds one JSON object, printed when the run ends.
 // jobs: copies at once (1-16), or 0 for the configuration's "ParallelCopies".
-// forceDelete lets through what the deletion guard would refuse.
+// forceDelete lets through what the deletion guard would refuse. breakLock
+// takes over the lock of a receiving folder on another machine that another
+// run holds (else such a project is refused, exit 2).
 int CommandSync(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName, bool json = false,
-                int jobs = 0, bool forceDelete = false);
+                int jobs = 0, bool forceDelete = false, bool breakLock = false);
 int CommandRunJob(const TIniFile& ini, const TRunLog& runLog, const std::string& jobName, bool json = false,
-                  int jobs = 0, bool forceDelete = false);
+                  int jobs = 0, bool forceDelete = false, bool breakLock = false);

@@ -166,6 +166,8 @@ TProjectReport MakeProjectReport(const TBackgroundRun& run, std::time_t start, s
         }
     };
     add("check", run.FPlan.FErrors);
+    // A move that fell back to copying fails nothing, but its reason is told.
+    add("move", run.FMoveFallbacks);
     add("new", run.FNewResult.FFailures);
     add("update", run.FUpdateResult.FFailures);
     add("delete", run.FDeleteResult.FFailures);

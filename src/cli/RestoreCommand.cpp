@@ -6,6 +6,7 @@
 #include "VersionsCommand.h"
 #include "engine/apply/VersionRestore.h"
 #include "engine/run/BackgroundRun.h"
+#include "engine/run/RemoteLock.h"
 #include "runlog/RunItemEnd.h"
 
 #include <chrono>
@@ -70,7 +71,7 @@ TProjectReport ReportOf(const std::string& projectName, const TRestoreOutcome& o
 
 int CommandRestore(const TIniFile& ini, const TRunLog& runLog, const std::string& projectName,
                    const std::string& path, const std::optional<TDateTime>& at,
-                   const std::optional<std::string>& to, bool json) {
+                   const std::optional<std::string>& to, bool json, bool breakLock) {
     std::string receivingRoot, versionRoot;
     const std::string problem = FindVersionFolders(ini, projectName, receivingRoot, versionRoot);
     const std::string wanted = RelativeVersionPath(path, receivingRoot);
@@ -108,15 +109,28 @@ int CommandRestore(const TIniFile& ini, const TRunLog& runLog, const std::string
         const std::string destination =
             to ? WithTrailingDelimiter(std::filesystem::absolute(*to).lexically_normal().string())
                : receivingRoot;
-        TVersionStore store(versionRoot, beginTime);
-        outcome.FResult = RestoreVersions(
-            versionRoot, chosen, destination, store, log, StopSignalTest(), [&](const TRestoredFile& file) {
-                outcome.FRestored.push_back(file);
-                if (!json) {
-                    std::cout << FormatVersionTime(file.FVersionStart) << '\t' << file.FPath << '\n';
-                }
-            });
-        outcome.FVersionCount = store.Count();
+        // A receiving folder on another machine is locked while the restore writes there, as a sync's is.
+        TLockRefusal refusal;
+        std::unique_ptr<TRemoteLock> lock;
+        if (!chosen.empty()) {
+            lock = TakeRemoteLock(destination, false, breakLock, refusal);
+        }
+        if (!refusal.FError.empty()) {
+            outcome.FError = refusal.FError;
+            outcome.FDetail = refusal.FDetail;
+            outcome.FMessage = refusal.FError + ": " + refusal.FDetail;
+        } else {
+            TVersionStore store(versionRoot, beginTime);
+            outcome.FResult = RestoreVersions(versionRoot, chosen, destination, store, log, StopSignalTest(),
+                                              [&](const TRestoredFile& file) {
+                                                  outcome.FRestored.push_back(file);
+                                                  if (!json) {
+                                                      std::cout << FormatVersionTime(file.FVersionStart)
+                                                                << '\t' << file.FPath << '\n';
+                                                  }
+                                              });
+            outcome.FVersionCount = store.Count();
+        }
     }
 
     TRunItemEnd end;

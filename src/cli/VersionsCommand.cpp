@@ -4,6 +4,7 @@
 #include "config/PathText.h"
 #include "engine/project/Plan.h"
 #include "engine/project/ProjectRecord.h"
+#include "engine/run/ProjectSsh.h"
 #include "engine/versions/VersionList.h"
 #include "engine/versions/Versions.h"
 
@@ -17,6 +18,7 @@ std::string FindVersionFolders(const TIniFile& ini, const std::string& projectNa
         return "no project \"" + projectName + "\" in " + ini.FileName();
     }
     const TProjectRecord project = ReadProject(section);
+    RememberProjectSshCommand(project);
     const std::string& receiving =
         project.FUpdateToOther && !IsBlank(project.FDeploy) ? project.FDeploy : project.FTarget;
     if (IsBlank(receiving)) {

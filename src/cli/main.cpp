@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
     const std::optional<std::string> toFolder = line.Value("--to");
     const bool json = line.Has("--json");
     const bool forceDelete = line.Has("--force-delete");
+    const bool breakLock = line.Has("--break-lock");
     std::string configFile = line.Value("--config").value_or("");
     const bool defaultConfig = configFile.empty();
     if (defaultConfig) {
@@ -118,8 +119,8 @@ int main(int argc, char** argv) {
                                    words.size() > 2 ? std::optional<std::string>(words[2]) : std::nullopt);
         }
         if (isRestore) {
-            return CommandRestore(ini, runLog, words[1], words[2], atText ? at : std::nullopt, toFolder,
-                                  json);
+            return CommandRestore(ini, runLog, words[1], words[2], atText ? at : std::nullopt, toFolder, json,
+                                  breakLock);
         }
         if (command == "next-run") {
             return CommandNextRun(ini, words[1], *at, lastRun);
@@ -128,9 +129,9 @@ int main(int argc, char** argv) {
             return CommandStale(ini, *at);
         }
         if (command == "sync") {
-            return CommandSync(ini, runLog, words[1], json, jobs, forceDelete);
+            return CommandSync(ini, runLog, words[1], json, jobs, forceDelete, breakLock);
         }
-        return CommandRunJob(ini, runLog, words[1], json, jobs, forceDelete);
+        return CommandRunJob(ini, runLog, words[1], json, jobs, forceDelete, breakLock);
     } catch (const std::exception& error) {
         std::cout.flush();
         std::cerr << "pairwell-cli: " << error.what() << '\n';

@@ -88,6 +88,8 @@ TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
     FRun = TBackgroundRun{};
     FRun.FProjectName = projectName;
     FRun.FForceDelete = FForceDelete;
+    FRun.FTakesLock = true;
+    FRun.FBreakLock = FBreakLock;
     FRun.FParallelCopies = FControl.FParallelCopies;
     FStopSeen = false;
     const TDateTime beginTime = FWallClock();
@@ -108,6 +110,7 @@ TProjectRunResult TJobProcessor::RunProject(const std::string& projectName) {
     if (FRun.FVersions) {
         FRun.FVersions->Prune(); // after each run, also a stopped one
     }
+    FRun.FLock.reset(); // the run's writes end here
     TLogBuffer& log = FRun.FLogBuffer;
     TRunItemEnd end;
     end.FProject = FRun.FProjectName;

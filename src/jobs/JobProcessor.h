@@ -80,6 +80,9 @@ public:
     // Lets deletions through that the deletion guard would refuse (the
     // command-line tool's --force-delete); off by default.
     void SetForceDelete(bool force) { FForceDelete = force; }
+    // Takes over the lock of a receiving folder on another machine that another run holds (the
+    // command-line tool's --break-lock); off by default.
+    void SetBreakLock(bool breakLock) { FBreakLock = breakLock; }
 
 private:
     // Forwards progress.
@@ -111,6 +114,7 @@ private:
     TBackgroundRun FRun;
     bool FStopSeen = false;
     bool FForceDelete = false;
+    bool FBreakLock = false;
     // An apply item is under way from its progress line until its log element.
     bool FInApply = false;
     std::vector<TProjectRunResult> FResults;

@@ -234,19 +234,24 @@ public:
     explicit TCrLfWriter(int fd) : FFd(fd) { FOut.reserve(LogBlockSize + 2); }
 
     bool Put(std::string_view text) {
-        for (const char c : text) {
-            if (c == '\n') {
-                if (!FAfterCr) {
-                    FOut += CrLf;
-                }
-                FAfterCr = false;
-            } else if (c == '\r') {
-                FOut += CrLf;
-                FAfterCr = true;
-            } else {
-                FOut += c;
+        while (!text.empty()) {
+            // The text up to the next line end goes as it is.
+            std::size_t end = 0;
+            while (end < text.size() && text[end] != '\n' && text[end] != '\r') {
+                ++end;
+            }
+            if (end > 0) {
+                FOut.append(text.substr(0, end));
                 FAfterCr = false;
             }
+            if (end < text.size()) {
+                const char c = text[end];
+                if (c == '\r' || !FAfterCr) {
+                    FOut += CrLf;
+                }
+                FAfterCr = c == '\r';
+            }
+            text.remove_prefix(std::min(end + 1, text.size()));
             if (FOut.size() >= LogBlockSize && !Flush()) {
                 return false;
             }

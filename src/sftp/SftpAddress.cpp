@@ -209,6 +209,13 @@ std::vector<std::string> SftpCommandLine(const std::string& sshCommand, const TS
         argv.push_back("-oServerAliveInterval=15");
         argv.push_back("-oServerAliveCountMax=3");
     }
+    // With a person to answer, ssh still never asks about an unknown host key
+    // itself (it would ask through the password program): it refuses, and the
+    // caller asks. A configuration that accepts keys on its own is left so.
+    if (!batch &&
+        (effective.find("\nstricthostkeychecking ask\n") != std::string::npos || effective.empty())) {
+        argv.push_back("-oStrictHostKeyChecking=yes");
+    }
     AddTarget(argv, address);
     argv.push_back("-s");
     argv.push_back(address.FHost);

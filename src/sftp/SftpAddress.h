@@ -28,7 +28,9 @@ bool ParseSftpAddress(std::string_view text, TSftpAddress& address, std::string&
 std::vector<std::string> SplitSshCommand(const std::string& command);
 
 // The command line that opens the SFTP subsystem at address. Without a person
-// to answer, ssh never asks (BatchMode). Keepalive options are added unless
-// the user's ssh configuration sets its own.
+// to answer, ssh never asks (BatchMode). With one, ssh asks for passwords but
+// refuses an unknown host key instead of asking (unless the configuration
+// accepts new keys): whoever starts it asks the person. Keepalive options are
+// added unless the user's ssh configuration sets its own.
 std::vector<std::string> SftpCommandLine(const std::string& sshCommand, const TSftpAddress& address,
                                          bool batch);

@@ -61,6 +61,23 @@ private:
     std::size_t FEnd = 0;
 };
 
+// This process's environment with the entries of extra replacing or joining it.
+std::vector<std::string> EnvironmentWith(const std::vector<std::string>& extra) {
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view text(*entry);
+        const std::string_view name = text.substr(0, text.find('=') + 1);
+        const bool replaced = std::any_of(extra.begin(), extra.end(), [&](const std::string& added) {
+            return std::string_view(added).substr(0, added.find('=') + 1) == name;
+        });
+        if (!replaced) {
+            entries.emplace_back(text);
+        }
+    }
+    entries.insert(entries.end(), extra.begin(), extra.end());
+    return entries;
+}
+
 std::string Trimmed(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
         text.pop_back();
@@ -71,7 +88,8 @@ std::string Trimmed(std::string text) {
 } // namespace
 
 std::unique_ptr<TSftpChannel> TSftpChannel::Start(const std::vector<std::string>& argv, std::string& reason,
-                                                  std::chrono::milliseconds limit) {
+                                                  std::chrono::milliseconds limit,
+                                                  const std::vector<std::string>& environment) {
     if (argv.empty()) {
         reason = "no command";
         return nullptr;
@@ -109,8 +127,18 @@ std::unique_ptr<TSftpChannel> TSftpChannel::Start(const std::vector<std::string>
         args.push_back(const_cast<char*>(arg.c_str()));
     }
     args.push_back(nullptr);
+    std::vector<std::string> entries;
+    std::vector<char*> envp;
+    if (!environment.empty()) {
+        entries = EnvironmentWith(environment);
+        for (std::string& entry : entries) {
+            envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
+    }
     pid_t child = -1;
-    const int spawned = posix_spawnp(&child, args[0], &actions, &attributes, args.data(), environ);
+    const int spawned = posix_spawnp(&child, args[0], &actions, &attributes, args.data(),
+                                     envp.empty() ? environ : envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     close(sockets[1]);

@@ -33,9 +33,13 @@ class TSftpChannel {
 public:
     // Starts argv (no shell; the program looked up on PATH) and greets the
     // server. Null with the reason (what the program wrote on standard error,
-    // when it wrote anything) on failure.
+    // when it wrote anything) on failure. environment ("NAME=value") is added
+    // to the program's own, replacing what it names; this process keeps its own.
     static std::unique_ptr<TSftpChannel> Start(const std::vector<std::string>& argv, std::string& reason,
-                                               std::chrono::milliseconds limit = std::chrono::seconds(60));
+                                               std::chrono::milliseconds limit = std::chrono::seconds(60),
+                                               const std::vector<std::string>& environment = {});
+    // How long a request waits for its answer from now on.
+    void SetLimit(std::chrono::milliseconds limit) { FLimit = limit; }
     ~TSftpChannel();
     TSftpChannel(const TSftpChannel&) = delete;
     TSftpChannel& operator=(const TSftpChannel&) = delete;

@@ -420,9 +420,10 @@ TSftpResult TSftpClient::Statvfs(std::string_view path, TSftpSpace& space) {
         space.FBlocks = reader.U64();
         space.FFreeBlocks = reader.U64();
         space.FAvailableBlocks = reader.U64();
-        for (int i = 0; i < 5; ++i) {
-            reader.U64(); // files, free files, available files, id, flags
+        for (int i = 0; i < 4; ++i) {
+            reader.U64(); // files, free files, available files, id
         }
+        space.FReadOnly = (reader.U64() & 1) != 0; // SSH_FXE_STATVFS_ST_RDONLY
         space.FNameMax = reader.U64();
         if (reader.Failed()) {
             result.FError = EPROTO;

@@ -31,6 +31,7 @@ struct TSftpSpace {
     std::uint64_t FFreeBlocks = 0;
     std::uint64_t FAvailableBlocks = 0;
     std::uint64_t FNameMax = 0;
+    bool FReadOnly = false;
 };
 
 // An SFTP version 3 client with OpenSSH's extensions over one channel. Every

@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QTest>
 
@@ -178,10 +179,19 @@ private slots:
 
     void SyncPutsFailuresBackAndLogsTheRun() {
         TFixture f;
-        MakeFiles(f.FSource, {QStringLiteral("a.txt"), QStringLiteral("b.txt")}, "new");
+        MakeFiles(f.FSource, {QStringLiteral("a.txt"), QStringLiteral("b.txt"), QStringLiteral("new/m.jpg")},
+                  "new");
+        // The target holds m.jpg under its old folder: one move in the plan.
+        MakeFiles(f.FTarget, {QStringLiteral("old/m.jpg")}, "new");
+        QFile moved(f.FTarget + QStringLiteral("/old/m.jpg"));
+        QVERIFY(moved.open(QIODevice::ReadWrite));
+        QVERIFY(moved.setFileTime(QFileInfo(f.FSource + QStringLiteral("/new/m.jpg")).lastModified(),
+                                  QFileDevice::FileModificationTime));
+        moved.close();
         f.Open();
         f.Page().cbFileDelete->setChecked(true);
         f.Check();
+        QCOMPARE(f.Results().LabMove->text(), QStringLiteral("移动 1"));
         // A target that appeared after the check is not overwritten by a new-file copy.
         MakeFiles(f.FTarget, {QStringLiteral("b.txt")}, "theirs");
         QString question;
@@ -189,15 +199,18 @@ private slots:
         QCOMPARE(question, QStringLiteral("确认|将删除所有多余目标文件，是否确认要进行同步?"));
         QCOMPARE(ReadFile(f.FTarget + QStringLiteral("/a.txt")), QByteArray("new"));
         QCOMPARE(ReadFile(f.FTarget + QStringLiteral("/b.txt")), QByteArray("theirs"));
+        QVERIFY(QFile::exists(f.FTarget + QStringLiteral("/new/m.jpg")));
+        QCOMPARE(f.Results().LabMove->text(), QStringLiteral("移动 1"));
         QCOMPARE(f.Results().Memo1->toPlainText(), QStringLiteral("b.txt"));
-        QCOMPARE(f.Results().LabNew->text(), QStringLiteral("1"));
+        QCOMPARE(f.Results().LabNew->text(), QStringLiteral("2"));
         QCOMPARE(f.Results().LabNewFail->text(), QStringLiteral("1"));
         QCOMPARE(f.Results().LabNewPlan->text(), QStringLiteral("1"));
 
         const QString log = ReadTodaysDayLog(f.FFolder);
+        QVERIFY(log.contains(QStringLiteral("<MoveCount>1</MoveCount>")));
         QVERIFY(log.contains(QStringLiteral("<item><Project></Project>\r\n<ProcessType>同步</ProcessType>")));
         QVERIFY(log.contains(QStringLiteral("<NewFail>") + f.FTarget + QStringLiteral("/b.txt</NewFail>")));
-        QVERIFY(log.contains(QStringLiteral("<DeleteCount>0</DeleteCount>")));
+        QVERIFY(log.contains(QStringLiteral("<DeleteCount>1</DeleteCount>")));
         QVERIFY(log.contains(QStringLiteral("<ProcessStatus>完成</ProcessStatus>")));
         QCOMPARE(log.count(QStringLiteral("<item>")), 1);
         QVERIFY(log.contains(QStringLiteral("<SpendTime>00:00:0")));

@@ -120,12 +120,7 @@ TEST_F(RemoteFolderCliTest, AnAddressThatCannotBeReachedOrIsUnsafeIsRefusedWithT
     EXPECT_EQ(run.FStatus, 2);
     EXPECT_NE(run.FErr.find("源文件夹无效"), std::string::npos) << run.FErr;
 
-    // An unknown host key is never accepted by a run without a person.
-    Project(FDir / "src", FSshd->Address(FDir / "remote"), FSshd->UnknownHostSshCommand());
-    run = RunCli(FDir, {"sync", "remote"});
-    EXPECT_EQ(run.FStatus, 2);
-    EXPECT_NE(run.FErr.find("Host key verification failed"), std::string::npos) << run.FErr;
-    EXPECT_FALSE(PathExists(FDir / "remote"));
+    // Host keys: RemoteFaultsCliTest.
 
     // A host that ssh would take as an option runs nothing.
     Project(FDir / "src", "sftp://-oProxyCommand=touch%20" + (FDir / "pwned") + "/x");

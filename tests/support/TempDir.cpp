@@ -75,7 +75,9 @@ bool HoldsCopyTemporaries(const std::string& folder) {
     DIR* dir = opendir(folder.c_str());
     bool found = false;
     while (dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
-        found = found || std::string(entry->d_name).rfind(".pairwell-", 0) == 0;
+        // The run lock shares the prefix but is no temporary.
+        const std::string name = entry->d_name;
+        found = found || (name.rfind(".pairwell-", 0) == 0 && name != ".pairwell-lock");
     }
     if (dir != nullptr) {
         closedir(dir);

@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -39,8 +40,24 @@ public:
         const std::string hostKey = ReadTextFile(FDir + "/host_key.pub");
         WriteTextFile(FDir + "/known_hosts", "[127.0.0.1]:" + std::to_string(FPort) + " " + hostKey);
         WriteTextFile(FDir + "/empty_known_hosts", "");
+        Run("ssh-keygen -q -t ed25519 -N '' -f " + FDir + "/other_host_key");
+        WriteTextFile(FDir + "/changed_known_hosts", "[127.0.0.1]:" + std::to_string(FPort) + " " +
+                                                         ReadTextFile(FDir + "/other_host_key.pub"));
         WriteConfig("ssh_config", "known_hosts");
         WriteConfig("unknown_config", "empty_known_hosts");
+        WriteConfig("changed_config", "changed_known_hosts");
+        // Each connection through the proxy is an sshd of its own on a pipe
+        // (sshd -i), whose process id is noted, so that a test can kill it;
+        // while "down" exists no connection is made.
+        WriteConfig("proxy_config", "known_hosts",
+                    "  ProxyCommand sh -c 'test -e " + FDir +
+                        "/down && { echo the test server is down >&2; exit 1; }; echo $$ >> " + FDir +
+                        "/proxy.pids; exec /usr/sbin/sshd -i -e -f " + FDir + "/sshd_config 2>>" + FDir +
+                        "/proxy.log'\n");
+        // A server that refuses to set attributes (sftp-server -P).
+        WriteConfig("timeless_config", "known_hosts",
+                    "  ProxyCommand /usr/sbin/sshd -i -e -f " + FDir + "/sshd_config \"-oForceCommand=" +
+                        "/usr/lib/openssh/sftp-server -P fsetstat,setstat\" 2>>" + FDir + "/proxy.log\n");
         FPid = fork();
         if (FPid == 0) {
             // Its log (the port probes below among it) goes to a file of its own.
@@ -69,8 +86,40 @@ public:
     int Port() const { return FPort; }
     std::string HostAlias() const { return "pairwell-test"; }
     std::string SshCommand() const { return "ssh -F " + FDir + "/ssh_config"; }
-    // The same server, with a known_hosts that does not know it.
+    // The same server, with a known_hosts that does not know it, or that holds another key for it.
     std::string UnknownHostSshCommand() const { return "ssh -F " + FDir + "/unknown_config"; }
+    std::string ChangedHostSshCommand() const { return "ssh -F " + FDir + "/changed_config"; }
+    // "SHA256:…" of the server's host key.
+    std::string HostKeyFingerprint() const {
+        Run("ssh-keygen -lf " + FDir + "/host_key.pub > " + FDir + "/fingerprint");
+        const std::string line = ReadTextFile(FDir + "/fingerprint");
+        const std::size_t start = line.find("SHA256:");
+        return start == std::string::npos ? "SHA256:?" : line.substr(start, line.find(' ', start) - start);
+    }
+    // The same server reached through a ProxyCommand: each connection an sshd
+    // of its own that KillProxiedConnections ends, and SetDown(true) refuses.
+    // The same server refusing to set times (and any other attribute).
+    std::string TimeRefusingSshCommand() const { return "ssh -F " + FDir + "/timeless_config"; }
+    std::string ProxiedSshCommand() const { return "ssh -F " + FDir + "/proxy_config"; }
+    void KillProxiedConnections() const {
+        const std::string pids = ReadTextFile(FDir + "/proxy.pids");
+        std::size_t start = 0;
+        while (start < pids.size()) {
+            const std::size_t end = pids.find('\n', start);
+            const std::string pid = pids.substr(start, end - start);
+            if (!pid.empty()) {
+                kill(static_cast<pid_t>(std::stol(pid)), SIGKILL);
+            }
+            start = end == std::string::npos ? pids.size() : end + 1;
+        }
+    }
+    void SetDown(bool down) const {
+        if (down) {
+            WriteTextFile(FDir + "/down", "");
+        } else {
+            std::remove((FDir + "/down").c_str());
+        }
+    }
     // An address of a local path on this server.
     std::string Address(const std::string& path) const { return "sftp://" + HostAlias() + path; }
 
@@ -97,7 +146,7 @@ private:
         close(fd);
         return accepted;
     }
-    void WriteConfig(const std::string& name, const std::string& knownHosts) {
+    void WriteConfig(const std::string& name, const std::string& knownHosts, const std::string& more = "") {
         WriteTextFile(FDir + "/" + name,
                       "Host " + HostAlias() + "\n  HostName 127.0.0.1\n  Port " + std::to_string(FPort) +
                           "\n  User " + UserName() + "\n  IdentityFile " + FDir +
@@ -105,7 +154,8 @@ private:
                           "  UserKnownHostsFile " +
                           FDir + "/" + knownHosts +
                           "\n  GlobalKnownHostsFile /dev/null\n  StrictHostKeyChecking yes\n"
-                          "  LogLevel ERROR\n");
+                          "  LogLevel ERROR\n" +
+                          more);
     }
     static std::string UserName() {
         const char* user = std::getenv("USER");

@@ -2,10 +2,13 @@
 
 #include "ApplyItems.h"
 #include "ParallelApply.h"
+#include "engine/project/Moves.h"
+#include "engine/project/Plan.h"
+#include "engine/volume/LostVolume.h"
 #include "engine/volume/Volume.h"
 
-#include "engine/project/Plan.h"
 #include <algorithm>
+#include <unordered_set>
 
 namespace {
 
@@ -39,17 +42,56 @@ TApplyOptions WithVolumes(const TApplyOptions& options) {
     return opened;
 }
 
-TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& lines, const TApplyOptions& givenOptions,
-                        TLogBuffer& log, TProgressSink& progress, const TStopTest& stopRequested) {
+namespace {
+
+// The lines of a phase that moves have done already.
+const std::unordered_set<std::string>* MovedLinesOf(TApplyPhase phase, const TApplyOptions& options) {
+    if (options.FMoved == nullptr) {
+        return nullptr;
+    }
+    switch (phase) {
+    case TApplyPhase::New:
+        return &options.FMoved->FNew;
+    case TApplyPhase::Delete:
+        return &options.FMoved->FDelete;
+    case TApplyPhase::Update:
+        break;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& givenLines, const TApplyOptions& givenOptions,
+                        TLogBuffer& log, TProgressSink& progress, const TStopTest& givenStop) {
     const TApplyOptions options = WithVolumes(givenOptions);
+    const std::vector<std::shared_ptr<TVolume>> volumes = {options.FSourceVolume, options.FTargetVolume,
+                                                           options.FWriteVolume};
+    const TStopTest stopRequested = StopWhenLost(givenStop, volumes);
     const TPhaseNames& names = NamesOf(phase);
     TPhaseResult result;
     const auto writeCounts = [&] {
         log.WriteLogElement(names.FDoneCount, std::to_string(result.FDone));
         log.WriteLogElement(names.FFailedCount, std::to_string(result.FFailed));
     };
-    progress.ResetProgress(lines.size());
     const std::string& root = phase == TApplyPhase::Delete ? options.FTargetRoot : options.FWriteRoot;
+    // What moves did is done: logged and counted first, without the work of the
+    // phase, so that a renamed folder's files cost no more than their log lines.
+    TStringList leftLines;
+    const TStringList* linesToRun = &givenLines;
+    if (const auto* moved = MovedLinesOf(phase, options); moved != nullptr && !moved->empty()) {
+        for (const std::string& line : givenLines) {
+            if (moved->contains(line)) {
+                ++result.FDone;
+                log.WriteLogElement(names.FDone, root + line);
+            } else {
+                leftLines.push_back(line);
+            }
+        }
+        linesToRun = &leftLines;
+    }
+    const TStringList& lines = *linesToRun;
+    progress.ResetProgress(lines.size());
     const auto show = [&](std::size_t i) { progress.ShowItem(names.FPrefix, root + lines[i]); };
     const auto done = [&](std::size_t i, const std::string& reason) {
         const std::string path = root + lines[i];
@@ -86,5 +128,7 @@ TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& lines, const TAppl
         throw;
     }
     writeCounts();
+    result.FLost = FindLostVolume(volumes);
+    result.FStopped = result.FStopped || result.FLost.Lost();
     return result;
 }

@@ -65,12 +65,15 @@ struct TPhaseResult {
     std::vector<TItemFailure> FFailures;
     // The stop test ended the phase before its last line.
     bool FStopped = false;
+    // Set when a folder could no longer be reached: the phase ended there as at a stop.
+    TLostFolder FLost;
 };
 
 // Runs one phase over its lines in order: each success logs the phase's
 // element ("New", "Update", "Delete") with the full path, each failure its
 // failure element and keeps the line; the two count elements follow, also
 // after a stop. A failed item never ends the phase. Lines that are absolute
-// or climb out with ".." fail without touching anything.
+// or climb out with ".." fail without touching anything. Lines that moves did
+// (options.FMoved) are logged as done first, in their order, and left alone.
 TPhaseResult ApplyPhase(TApplyPhase phase, const TStringList& lines, const TApplyOptions& options,
                         TLogBuffer& log, TProgressSink& progress, const TStopTest& stopRequested = {});

@@ -3,7 +3,6 @@
 #include "DeferredRelease.h"
 #include "LinkOverFolder.h"
 #include "config/CustomPublic.h"
-#include "engine/project/Moves.h"
 #include "engine/versions/Versions.h"
 #include "engine/volume/RootedPath.h"
 
@@ -37,9 +36,6 @@ std::string TPhaseItems::RunLine(const std::string& line) {
 }
 
 std::string TPhaseItems::Run(const std::string& line) {
-    if (WasMoved(line)) {
-        return {};
-    }
     switch (FPhase) {
     case TApplyPhase::New:
         return Create(line);
@@ -49,22 +45,6 @@ std::string TPhaseItems::Run(const std::string& line) {
         return Delete(line);
     }
     return "unknown phase";
-}
-
-// A line that a move has done already: it is done, with nothing left to do.
-bool TPhaseItems::WasMoved(const std::string& line) const {
-    if (FOptions.FMoved == nullptr) {
-        return false;
-    }
-    switch (FPhase) {
-    case TApplyPhase::New:
-        return FOptions.FMoved->FNew.contains(line);
-    case TApplyPhase::Delete:
-        return FOptions.FMoved->FDelete.contains(line);
-    case TApplyPhase::Update:
-        break;
-    }
-    return false;
 }
 
 // Opens the folder of the line's last name, or sets reason. The folder

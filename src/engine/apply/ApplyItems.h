@@ -25,7 +25,6 @@ public:
     std::string RunLine(const std::string& line);
 
 private:
-    bool WasMoved(const std::string& line) const;
     const TVolumeFolder* OpenParent(const std::string& line, bool create, std::string& name,
                                     std::string& reason);
     std::string Copy(const TVolumeFolder& folder, const std::string& line, const std::string& name,

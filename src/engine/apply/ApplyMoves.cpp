@@ -22,6 +22,17 @@ std::string MakeMove(TVolume& target, const TMove& move) {
 
 } // namespace
 
+std::string MoveFallbackReason(const std::string& to, const std::string& reason) {
+    return "not renamed to " + to + " (" + reason + "): copied and deleted instead";
+}
+
+void WriteMoveLog(TLogBuffer& log, const TMovedLines& moved, const std::vector<TItemFailure>& fallbacks) {
+    log.WriteLogElement("MoveCount", std::to_string(moved.FMoves));
+    for (const TItemFailure& fallback : fallbacks) {
+        log.WriteLogElement("MoveFail", fallback.FPath);
+    }
+}
+
 TMovedLines ApplyMoves(const TMovePlan& plan, TVolume& target, TProgressSink& progress,
                        const TStopTest& stopRequested, std::vector<TItemFailure>* fallbacks) {
     TMovedLines moved;
@@ -37,7 +48,8 @@ TMovedLines ApplyMoves(const TMovePlan& plan, TVolume& target, TProgressSink& pr
         if (const std::string reason = MakeMove(target, move); reason.empty()) {
             moved.Add(move);
         } else if (fallbacks != nullptr) {
-            fallbacks->push_back({target.Root() + move.FFrom, reason});
+            fallbacks->push_back(
+                {target.Root() + move.FFrom, MoveFallbackReason(target.Root() + move.FTo, reason)});
         }
     }
     return moved;

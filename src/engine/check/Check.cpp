@@ -6,6 +6,7 @@
 #include "engine/index/FolderIndex.h"
 #include "engine/project/ParallelFor.h"
 #include "engine/versions/Versions.h"
+#include "engine/volume/LostVolume.h"
 #include "engine/volume/RootPaths.h"
 
 #include <atomic>
@@ -75,6 +76,44 @@ private:
         return path;
     }
     std::vector<std::string> FPaths;
+};
+
+// The folder of the last surplus candidate, and whether the source lacks it.
+// Target entries come a folder at a time: where the source lacks their folder
+// (a renamed or removed folder), one look-up tells for all its entries.
+class TSourceFolderGone {
+public:
+    explicit TSourceFolderGone(const TCheckSettings& settings) : FSettings(settings) {}
+
+    // True when the folder that holds the relative entry is known to be
+    // missing from the source, so that the entry's counterpart is too.
+    bool Holds(std::string_view relative) {
+        // Links kept as links are judged entry by entry.
+        if (FSettings.FLinks == TLinkMode::Link) {
+            return false;
+        }
+        while (!relative.empty() && relative.back() == PathDelim) {
+            relative.remove_suffix(1);
+        }
+        const std::size_t slash = relative.rfind(PathDelim);
+        if (slash == std::string_view::npos) {
+            return false;
+        }
+        const std::string_view folder = relative.substr(0, slash);
+        if (!FKnown || folder != FFolder) {
+            FFolder.assign(folder);
+            FKnown = true;
+            const TEntryFacts facts = FSettings.FSourceVolume->Facts(FFolder, true);
+            FGone = facts.FError == 0 && !(facts.FExists && facts.FIsFolder);
+        }
+        return FGone;
+    }
+
+private:
+    const TCheckSettings& FSettings;
+    std::string FFolder;
+    bool FKnown = false;
+    bool FGone = false;
 };
 
 // Source entries whose facts are read and classified together.
@@ -153,11 +192,16 @@ private:
                 }
             }
             FSurplus.resize(FIndex.size(), 0);
+            TSourceFolderGone folderGone(FSettings);
             for (std::size_t i = 0; i < FIndex.size() && !Abandoned(); ++i) {
                 const std::string_view relative =
                     std::string_view(FIndex[i]).substr(FSettings.FTargetRoot.size());
                 if (IsInside(relative, sourceInsideTarget) || sourceEntries.contains(relative) ||
                     FUnknownSource->Covers(relative)) {
+                    continue;
+                }
+                if (folderGone.Holds(relative)) {
+                    FSurplus[i] = 1;
                     continue;
                 }
                 int error = 0;
@@ -253,10 +297,8 @@ private:
     bool FStopped = false;
 };
 
-} // namespace
-
-bool RunCheck(const TCheckSettings& givenSettings, TPlan& plan, TProgressSink& progress,
-              const TStopTest& stopRequested) {
+bool RunPasses(const TCheckSettings& givenSettings, TPlan& plan, TProgressSink& progress,
+               const TStopTest& stopRequested) {
     const TCheckSettings settings = WithVolumes(givenSettings);
     plan.Clear();
     ForgetLinkLookups();
@@ -352,4 +394,16 @@ bool RunCheck(const TCheckSettings& givenSettings, TPlan& plan, TProgressSink& p
         }
     }
     return true;
+}
+
+} // namespace
+
+bool RunCheck(const TCheckSettings& givenSettings, TPlan& plan, TProgressSink& progress,
+              const TStopTest& stopRequested) {
+    const TCheckSettings settings = WithVolumes(givenSettings);
+    // A folder lost mid-check ends it: what was not seen is never planned on.
+    const std::vector<std::shared_ptr<TVolume>> volumes = {settings.FSourceVolume, settings.FTargetVolume};
+    const bool completed = RunPasses(settings, plan, progress, StopWhenLost(stopRequested, volumes));
+    plan.FLost = FindLostVolume(volumes);
+    return completed && !plan.FLost.Lost();
 }

@@ -18,7 +18,8 @@
 // What could not be listed or examined goes into plan.FErrors, and nothing is
 // planned on what is not known: a source folder that cannot be listed has no
 // delete lines below it, an entry that cannot be examined has no line. The
-// check still returns true then; its caller reports the errors.
+// check still returns true then; its caller reports the errors. A source or
+// target volume lost mid-check (TVolume::LostReason) ends it: false, with plan.FLost set.
 // The delete pass's walk and look-ups run on a second thread meanwhile; the
 // plan, the progress and the stop test stay on the calling thread.
 bool RunCheck(const TCheckSettings& settings, TPlan& plan, TProgressSink& progress,

@@ -1,16 +1,19 @@
 #include "MoveDetection.h"
 
 #include "ContentCompare.h"
+#include "FolderTree.h"
 #include "config/CustomPublic.h"
 #include "engine/project/ParallelFor.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <set>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
 
 namespace {
 
@@ -23,17 +26,18 @@ std::string_view BaseName(std::string_view line) {
     return slash == std::string_view::npos ? line : line.substr(slash + 1);
 }
 
-std::int64_t Milliseconds(std::int64_t ns) {
-    return ns >= 0 ? ns / 1'000'000 : -((-ns + 999'999) / 1'000'000);
+std::string_view ParentOf(std::string_view line) {
+    const std::size_t slash = line.rfind(PathDelim);
+    return slash == std::string_view::npos ? std::string_view() : line.substr(0, slash);
 }
 
 // What identifies a file for a move: its name, size and time.
-std::string FactsKey(std::string_view name, const TEntryFacts& facts) {
+std::string FactsKey(std::string_view name, std::int64_t size, std::int64_t time) {
     std::string key(name);
     key += '\0';
-    key += std::to_string(facts.FSize);
+    key += std::to_string(size);
     key += '\0';
-    key += std::to_string(Milliseconds(facts.FModifiedNs));
+    key += std::to_string(time);
     return key;
 }
 
@@ -67,10 +71,6 @@ std::string Join(const std::vector<std::string_view>& parts, std::size_t count) 
     return path;
 }
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-
 struct TPair {
     std::size_t FNew;    // index into the new lines
     std::size_t FDelete; // index into the delete lines
@@ -84,50 +84,57 @@ struct TFolderCandidate {
         return std::tie(FDepth, FFrom, FTo) < std::tie(other.FDepth, other.FFrom, other.FTo);
     }
 };
+using TCandidates = std::set<TFolderCandidate>;
 
-struct TTreeEntry {
-    bool FFolder = false;
-    std::int64_t FSize = 0;
-    std::int64_t FModifiedMs = 0;
-    bool operator==(const TTreeEntry&) const = default;
-};
-using TTree = std::map<std::string, TTreeEntry>; // relative below the folder; folders end with the delimiter
+// The folders a file moved from one place to the other may have been moved
+// with, from the outermost (where the two paths' common ending begins) to the
+// file's own folder. They depend on the two folders alone.
+void AddCandidates(std::string_view from, std::string_view to, TCandidates& candidates) {
+    const std::vector<std::string_view> fromParts = Components(from);
+    const std::vector<std::string_view> toParts = Components(to);
+    std::size_t common = 0;
+    while (common < fromParts.size() && common < toParts.size() &&
+           fromParts[fromParts.size() - 1 - common] == toParts[toParts.size() - 1 - common]) {
+        ++common;
+    }
+    // common names at the end, the file's own included; each folder keeps at least one name.
+    const std::size_t most = std::min({common, fromParts.size() - 1, toParts.size() - 1});
+    for (std::size_t ending = 1; ending <= most; ++ending) {
+        const std::size_t fromDepth = fromParts.size() - ending;
+        candidates.insert({Join(fromParts, fromDepth), Join(toParts, toParts.size() - ending), fromDepth});
+    }
+}
 
-// Lists the tree below folder; false when something in it cannot be listed
-// or is neither a file nor a folder.
-bool ListTree(TVolume& volume, const std::string& folder, TTree& tree) {
-    std::vector<std::string> pending{""};
-    TFolderListing listing;
-    while (!pending.empty()) {
-        const std::string relative = std::move(pending.back());
-        pending.pop_back();
-        std::string path = folder;
-        if (!relative.empty()) {
-            path += PathDelim;
-            path.append(relative, 0, relative.size() - 1);
-        }
-        if (volume.ListFolder(nullptr, path, true, false, listing) != 0) {
+// A set of folders (with trailing delimiters) and whether a line lies in one.
+class TFolderSet {
+public:
+    void Add(const std::string& folder) { FFolders.insert(folder); }
+    bool Holds(std::string_view line) const {
+        if (FFolders.empty()) {
             return false;
         }
-        for (const TListedEntry& entry : listing.FEntries) {
-            if (entry.FError != 0) {
-                return false;
-            }
-            std::string name = relative + std::string(listing.NameOf(entry));
-            if (entry.FKind == TListedKind::Folder) {
-                name += PathDelim;
-                pending.push_back(name);
-                tree.emplace(std::move(name), TTreeEntry{true, 0, 0});
-            } else if (entry.FKind == TListedKind::File) {
-                tree.emplace(std::move(name),
-                             TTreeEntry{false, entry.FSize, Milliseconds(entry.FModifiedNs)});
-            } else {
-                return false;
+        for (std::size_t slash = line.find(PathDelim); slash != std::string_view::npos;
+             slash = line.find(PathDelim, slash + 1)) {
+            if (FFolders.contains(line.substr(0, slash + 1))) {
+                return true;
             }
         }
+        return false;
     }
-    return true;
-}
+
+private:
+    struct TViewHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    };
+    std::unordered_set<std::string, TViewHash, std::equal_to<>> FFolders;
+};
+
+// How many new and deleted files carry a name, and (where one does) which.
+struct TNameSides {
+    int FNew = 0, FDelete = 0;
+    std::size_t FNewIndex = 0, FDeleteIndex = 0;
+};
 
 class TMoveFinder {
 public:
@@ -137,56 +144,106 @@ public:
           FStop(stop) {}
 
     bool Run(TMovePlan& plan) {
+        CountNames();
+        if (FNames.empty()) {
+            return true;
+        }
+        FWholeSeconds = FSource.FileSystem().FTimeStepMs >= 1000 || FTarget.FileSystem().FTimeStepMs >= 1000;
+        FNewSet.reserve(FNewLines.size());
+        FNewSet.insert(FNewLines.begin(), FNewLines.end());
+        FDeleteSet.reserve(FDeleteLines.size());
+        FDeleteSet.insert(FDeleteLines.begin(), FDeleteLines.end());
+        // Renamed folders are found by their files' names first, so that their
+        // files are listed once with their folders rather than looked up one by
+        // one; the files left are then paired by their facts.
+        if (!FindFolderRenames(NameCandidates(), true)) {
+            return false;
+        }
         std::vector<TPair> pairs;
         if (!FindFilePairs(pairs)) {
             return false;
         }
-        if (pairs.empty()) {
-            return true;
+        TCandidates candidates;
+        for (const TPair& pair : pairs) {
+            AddCandidates(FDeleteLines[pair.FDelete], FNewLines[pair.FNew], candidates);
         }
-        for (const std::string& line : FNewLines) {
-            FNewSet.insert(line);
-        }
-        for (const std::string& line : FDeleteLines) {
-            FDeleteSet.insert(line);
-        }
-        if (!FindFolderRenames(pairs, plan)) {
+        if (!FindFolderRenames(candidates, false)) {
             return false;
+        }
+        // Outer folders before inner ones, whichever way they were found.
+        std::sort(FFolderMoves.begin(), FFolderMoves.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (auto& [candidate, move] : FFolderMoves) {
+            plan.FMoves.push_back(std::move(move));
         }
         return AddFileMoves(pairs, plan);
     }
 
 private:
-    // The unique pairs of a new and a deleted file with the same facts.
-    bool FindFilePairs(std::vector<TPair>& pairs) {
-        std::unordered_map<std::string_view, int> deletedNames;
-        for (const std::string& line : FDeleteLines) {
-            if (!IsFolderLine(line)) {
-                deletedNames.emplace(BaseName(line), 0);
+    // The names of files both new and deleted somewhere: only those can move.
+    void CountNames() {
+        for (std::size_t i = 0; i < FDeleteLines.size(); ++i) {
+            if (!IsFolderLine(FDeleteLines[i])) {
+                TNameSides& sides = FNames[BaseName(FDeleteLines[i])];
+                ++sides.FDelete;
+                sides.FDeleteIndex = i;
             }
         }
-        if (deletedNames.empty()) {
-            return true;
-        }
-        std::vector<std::size_t> newCandidates, deleteCandidates;
         for (std::size_t i = 0; i < FNewLines.size(); ++i) {
             if (!IsFolderLine(FNewLines[i])) {
-                if (const auto found = deletedNames.find(BaseName(FNewLines[i]));
-                    found != deletedNames.end()) {
-                    newCandidates.push_back(i);
-                    found->second = 1;
+                if (const auto found = FNames.find(BaseName(FNewLines[i])); found != FNames.end()) {
+                    ++found->second.FNew;
+                    found->second.FNewIndex = i;
                 }
+            }
+        }
+        std::erase_if(FNames, [](const auto& entry) { return entry.second.FNew == 0; });
+    }
+
+    bool IsUniqueName(std::string_view name) const {
+        const auto found = FNames.find(name);
+        return found != FNames.end() && found->second.FNew == 1 && found->second.FDelete == 1;
+    }
+
+    // The folders that a file of a unique name may have moved with. Pairs of
+    // the same two folders give the same candidates: one of them is enough.
+    TCandidates NameCandidates() const {
+        TCandidates candidates;
+        std::unordered_set<std::string> folderPairs;
+        for (const auto& [name, sides] : FNames) {
+            if (sides.FNew != 1 || sides.FDelete != 1) {
+                continue;
+            }
+            const std::string& from = FDeleteLines[sides.FDeleteIndex];
+            const std::string& to = FNewLines[sides.FNewIndex];
+            std::string folders(ParentOf(from));
+            folders += '\0';
+            folders += ParentOf(to);
+            if (folderPairs.insert(std::move(folders)).second) {
+                AddCandidates(from, to, candidates);
+            }
+        }
+        return candidates;
+    }
+
+    // The unique pairs of a new and a deleted file with the same facts, among
+    // the files outside the folders renamed so far. The files of those count
+    // too, by the facts their listing gave: they may make a pair ambiguous.
+    bool FindFilePairs(std::vector<TPair>& pairs) {
+        std::vector<std::size_t> newCandidates, deleteCandidates;
+        for (std::size_t i = 0; i < FNewLines.size(); ++i) {
+            const std::string& line = FNewLines[i];
+            if (!IsFolderLine(line) && FNames.contains(BaseName(line)) && !FRenamedTo.Holds(line)) {
+                newCandidates.push_back(i);
             }
         }
         if (newCandidates.empty()) {
             return true;
         }
         for (std::size_t i = 0; i < FDeleteLines.size(); ++i) {
-            if (!IsFolderLine(FDeleteLines[i])) {
-                if (const auto found = deletedNames.find(BaseName(FDeleteLines[i]));
-                    found != deletedNames.end() && found->second == 1) {
-                    deleteCandidates.push_back(i);
-                }
+            const std::string& line = FDeleteLines[i];
+            if (!IsFolderLine(line) && FNames.contains(BaseName(line)) && !FRenamedFrom.Holds(line)) {
+                deleteCandidates.push_back(i);
             }
         }
         // The look-ups are what takes the time: on every core.
@@ -206,22 +263,37 @@ private:
             return false;
         }
         // Per set of facts: how many new and deleted files have it, and which.
+        constexpr std::size_t Renamed = static_cast<std::size_t>(-1);
         struct TSides {
             int FNewCount = 0, FDeleteCount = 0;
             std::size_t FNew = 0, FDelete = 0;
         };
         std::unordered_map<std::string, TSides> sides;
+        const auto keyOf = [&](std::string_view line, const TEntryFacts& facts) {
+            return FactsKey(BaseName(line), facts.FSize, MoveTimeOf(facts.FModifiedNs, FWholeSeconds));
+        };
         for (std::size_t k = 0; k < newCandidates.size(); ++k) {
             if (IsTellingFile(newFacts[k])) {
-                TSides& s = sides[FactsKey(BaseName(FNewLines[newCandidates[k]]), newFacts[k])];
+                TSides& s = sides[keyOf(FNewLines[newCandidates[k]], newFacts[k])];
                 ++s.FNewCount;
                 s.FNew = newCandidates[k];
             }
         }
+        for (const TFolderTree& tree : FRenamedTrees) {
+            for (const auto& [relative, entry] : tree) {
+                if (!entry.FFolder && entry.FSize >= 1) {
+                    const auto found = sides.find(FactsKey(BaseName(relative), entry.FSize, entry.FModified));
+                    if (found != sides.end()) {
+                        ++found->second.FNewCount;
+                        ++found->second.FDeleteCount;
+                        found->second.FNew = found->second.FDelete = Renamed;
+                    }
+                }
+            }
+        }
         for (std::size_t k = 0; k < deleteCandidates.size(); ++k) {
             if (IsTellingFile(deleteFacts[k])) {
-                const auto found =
-                    sides.find(FactsKey(BaseName(FDeleteLines[deleteCandidates[k]]), deleteFacts[k]));
+                const auto found = sides.find(keyOf(FDeleteLines[deleteCandidates[k]], deleteFacts[k]));
                 if (found != sides.end()) {
                     ++found->second.FDeleteCount;
                     found->second.FDelete = deleteCandidates[k];
@@ -237,56 +309,43 @@ private:
         return true;
     }
 
-    // The folders each pair may have been moved with, from the outermost
-    // (where the two paths' common ending begins) to the file's own folder.
-    static void AddCandidates(std::string_view from, std::string_view to,
-                              std::set<TFolderCandidate>& candidates) {
-        const std::vector<std::string_view> fromParts = Components(from);
-        const std::vector<std::string_view> toParts = Components(to);
-        std::size_t common = 0;
-        while (common < fromParts.size() && common < toParts.size() &&
-               fromParts[fromParts.size() - 1 - common] == toParts[toParts.size() - 1 - common]) {
-            ++common;
-        }
-        // common names at the end, the file's own included; each folder keeps at least one name.
-        const std::size_t most = std::min({common, fromParts.size() - 1, toParts.size() - 1});
-        for (std::size_t ending = 1; ending <= most; ++ending) {
-            const std::size_t fromDepth = fromParts.size() - ending;
-            candidates.insert(
-                {Join(fromParts, fromDepth), Join(toParts, toParts.size() - ending), fromDepth});
-        }
-    }
-
-    bool Inside(const std::string& path, const std::vector<std::string>& folders) const {
-        return std::any_of(folders.begin(), folders.end(),
-                           [&](const std::string& folder) { return StartsWith(path, folder); });
-    }
-
-    bool FindFolderRenames(const std::vector<TPair>& pairs, TMovePlan& plan) {
-        std::set<TFolderCandidate> candidates;
-        for (const TPair& pair : pairs) {
-            AddCandidates(FDeleteLines[pair.FDelete], FNewLines[pair.FNew], candidates);
-        }
+    // Examines the candidates from the outermost in. By names, a folder is
+    // taken only where one of its files would pair by its facts too: one of a
+    // unique name and at least one byte.
+    bool FindFolderRenames(const TCandidates& candidates, bool byNames) {
         for (const TFolderCandidate& candidate : candidates) {
             if (StopRequestedBy(FStop)) {
                 return false;
             }
             const std::string from = candidate.FFrom + PathDelim;
             const std::string to = candidate.FTo + PathDelim;
-            if (Inside(from, FRenamedFrom) || Inside(to, FRenamedTo)) {
+            if (FRenamedFrom.Holds(from) || FRenamedTo.Holds(to) || FRefused.contains(candidate)) {
                 continue;
             }
             TMove move;
-            if (IsFolderRename(candidate, move)) {
-                FRenamedFrom.push_back(from);
-                FRenamedTo.push_back(to);
-                plan.FMoves.push_back(std::move(move));
+            TFolderTree tree;
+            if (!IsFolderRename(candidate, move, tree)) {
+                FRefused.insert(candidate);
+                continue;
             }
+            if (byNames && !HoldsTellingUniqueName(tree)) {
+                continue; // left to the pairs by facts
+            }
+            FRenamedFrom.Add(from);
+            FRenamedTo.Add(to);
+            FRenamedTrees.push_back(std::move(tree));
+            FFolderMoves.emplace_back(candidate, std::move(move));
         }
         return true;
     }
 
-    bool IsFolderRename(const TFolderCandidate& candidate, TMove& move) {
+    bool HoldsTellingUniqueName(const TFolderTree& tree) const {
+        return std::any_of(tree.begin(), tree.end(), [&](const auto& entry) {
+            return !entry.second.FFolder && entry.second.FSize >= 1 && IsUniqueName(BaseName(entry.first));
+        });
+    }
+
+    bool IsFolderRename(const TFolderCandidate& candidate, TMove& move, TFolderTree& toTree) {
         const std::string& from = candidate.FFrom;
         const std::string& to = candidate.FTo;
         // The old folder is gone from the source, the new one is not yet in the target.
@@ -301,8 +360,17 @@ private:
         if (!fromFacts.FIsFolder || fromFacts.FIsLink || !toFacts.FIsFolder || toFacts.FIsLink) {
             return false;
         }
-        TTree toTree, fromTree;
-        if (!ListTree(FSource, to, toTree) || !ListTree(FTarget, from, fromTree)) {
+        // The two trees side by side.
+        TFolderTree fromTree;
+        bool listed[2] = {false, false};
+        if (!ParallelFor(
+                2,
+                [&](std::size_t k) {
+                    listed[k] = k == 0 ? ListFolderTree(FSource, to, FWholeSeconds, toTree)
+                                       : ListFolderTree(FTarget, from, FWholeSeconds, fromTree);
+                },
+                FStop) ||
+            !listed[0] || !listed[1]) {
             return false;
         }
         // Without folder lines the folders of the two trees take no part, empty ones included.
@@ -322,11 +390,10 @@ private:
             move.FDeleteLines.push_back(fromFolder);
             move.FNewLines.push_back(toFolder);
         }
-        std::vector<std::string> files;
+        std::vector<std::string_view> files;
+        move.FNewLines.reserve(move.FNewLines.size() + toTree.size());
+        move.FDeleteLines.reserve(move.FDeleteLines.size() + toTree.size());
         for (const auto& [relative, entry] : toTree) {
-            if (entry.FFolder && !FRules.FIncludeFolders) {
-                continue;
-            }
             std::string newLine = toFolder + relative;
             std::string deleteLine = fromFolder + relative;
             if (!FNewSet.contains(newLine) || !FDeleteSet.contains(deleteLine)) {
@@ -340,8 +407,10 @@ private:
         }
         if (FRules.FCompareContent &&
             !SameContents(files.size(), [&](std::size_t k, std::string& s, std::string& t) {
-                s = toFolder + files[k];
-                t = fromFolder + files[k];
+                s = toFolder;
+                s += files[k];
+                t = fromFolder;
+                t += files[k];
             })) {
             return false;
         }
@@ -362,8 +431,7 @@ private:
     bool AddFileMoves(const std::vector<TPair>& pairs, TMovePlan& plan) {
         std::vector<TPair> left;
         for (const TPair& pair : pairs) {
-            if (!Inside(FDeleteLines[pair.FDelete], FRenamedFrom) &&
-                !Inside(FNewLines[pair.FNew], FRenamedTo)) {
+            if (!FRenamedFrom.Holds(FDeleteLines[pair.FDelete]) && !FRenamedTo.Holds(FNewLines[pair.FNew])) {
                 left.push_back(pair);
             }
         }
@@ -397,9 +465,15 @@ private:
     const TStringList& FDeleteLines;
     const TMoveRules& FRules;
     const TStopTest& FStop;
+    bool FWholeSeconds = false;
+    std::unordered_map<std::string_view, TNameSides> FNames;
     std::unordered_set<std::string_view> FNewSet, FDeleteSet;
-    // The folders renamed so far, with trailing delimiters.
-    std::vector<std::string> FRenamedFrom, FRenamedTo;
+    // The folders renamed so far (with trailing delimiters), their trees, and their moves.
+    TFolderSet FRenamedFrom, FRenamedTo;
+    std::vector<TFolderTree> FRenamedTrees;
+    std::vector<std::pair<TFolderCandidate, TMove>> FFolderMoves;
+    // Candidates examined and found no rename.
+    std::set<TFolderCandidate> FRefused;
 };
 
 } // namespace

@@ -16,13 +16,15 @@ struct TMoveRules {
 
 // Finds the moves among the plan's new and delete lines. A new file and a
 // deleted file are one when they have the same name, size (at least one
-// byte) and modification time (to the millisecond), and no other new or
-// deleted file shares these. A deleted folder is renamed as a whole when its
-// tree and a new folder's tree hold the same relative names, sizes and times,
-// every file of both is a line of the plan, the old folder is gone from the
-// source and the new one is missing in the target. Only lines of the plan
-// are taken, so a line removed from it makes its file a copy again. Empty
-// with a stop.
+// byte) and modification time (to the millisecond, to the second where either
+// volume keeps whole seconds), and no other new or deleted file shares these.
+// A deleted folder is renamed as a whole when its tree and a new folder's
+// tree hold the same relative names, sizes and times, every file of both is a
+// line of the plan, the old folder is gone from the source and the new one is
+// missing in the target. Such folders are found first from the names of the
+// files alone and then listed, so that a renamed folder's files are not
+// looked up one by one. Only lines of the plan are taken, so a line removed
+// from it makes its file a copy again. Empty with a stop.
 TMovePlan FindMoves(TVolume& source, TVolume& target, const TStringList& newLines,
                     const TStringList& deleteLines, const TMoveRules& rules,
                     const TStopTest& stopRequested = {});

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LostFolder.h"
 #include "config/StringList.h"
 
 #include <string>
@@ -26,6 +27,8 @@ struct TPlan {
     // delete pass): what the deletion guard weighs the delete list against.
     std::size_t FSourceEntries = 0;
     std::size_t FTargetEntries = 0;
+    // Set when the check ended because a folder could no longer be reached.
+    TLostFolder FLost;
 
     void Clear() {
         FNewList.clear();
@@ -34,6 +37,7 @@ struct TPlan {
         FErrors.clear();
         FSourceEntries = 0;
         FTargetEntries = 0;
+        FLost = {};
     }
 };
 

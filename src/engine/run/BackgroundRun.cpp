@@ -1,5 +1,7 @@
 #include "BackgroundRun.h"
 
+#include "ProjectSsh.h"
+
 #include "config/FileFacts.h"
 #include "config/PathText.h"
 #include "engine/apply/ApplyMoves.h"
@@ -11,9 +13,7 @@
 #include "engine/check/MoveDetection.h"
 #include "engine/index/FolderIndex.h"
 #include "engine/versions/Versions.h"
-#include "engine/volume/SftpVolume.h"
 #include "engine/volume/Volume.h"
-#include "sftp/SftpAddress.h"
 
 #include <cerrno>
 
@@ -45,22 +45,31 @@ bool Reject(TBackgroundRun& run, const std::string& error, const std::string& de
     return false;
 }
 
-// What keeps a root from being used as a folder: for a folder on another
-// machine, also a server that cannot be reached (ssh's own words).
-std::string RootProblem(const std::string& root, bool mustExist) {
+// Rejects the run with error when the folder at root cannot be used: for a
+// folder on another machine first a server that cannot be reached, whose
+// reason (ssh's own words) goes into the error text and so into the log.
+// shown: the root as messages name it.
+bool RejectsRoot(TBackgroundRun& run, const std::string& error, const std::string& root,
+                 const std::string& shown, bool mustExist) {
     const std::shared_ptr<TVolume> volume = OpenVolume(root);
-    if (std::string problem = volume->ReachProblem(); !problem.empty()) {
-        return problem;
+    if (const std::string problem = volume->ReachProblem(); !problem.empty()) {
+        Reject(run, error + ": " + problem, shown);
+        return true;
     }
-    return mustExist ? RootProblem(*volume) : std::string();
+    if (const std::string problem = mustExist ? RootProblem(*volume) : std::string(); !problem.empty()) {
+        Reject(run, error, shown + ": " + problem);
+        return true;
+    }
+    return false;
 }
 
-void RememberSshCommands(const TProjectRecord& project) {
-    for (const std::string* root : {&project.FSource, &project.FTarget, &project.FDeploy}) {
-        if (IsSftpAddress(*root)) {
-            RememberSshCommand(*root, project.FSshCommand);
-        }
+// Rejects the run when a folder was lost mid-run; true when it was.
+bool RejectsLost(TBackgroundRun& run, const TLostFolder& lost) {
+    if (!lost.Lost()) {
+        return false;
     }
+    Reject(run, ErrorConnectionLost + ": " + lost.FReason, lost.FRoot);
+    return true;
 }
 
 } // namespace
@@ -74,7 +83,7 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     }
     run.FProject = ReadProject(section);
     const TProjectRecord& project = run.FProject;
-    RememberSshCommands(project);
+    RememberProjectSshCommand(project);
 
     // A blank source would name the root of the file system once the delimiter is added.
     if (IsBlank(project.FSource)) {
@@ -82,8 +91,8 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     }
     const std::string source = ResolveBeside(ini.FileName(), project.FSource);
     run.FSourceRoot = WithTrailingDelimiter(source);
-    if (const std::string problem = RootProblem(run.FSourceRoot, true); !problem.empty()) {
-        return Reject(run, ErrorInvalidSource, source + ": " + problem);
+    if (RejectsRoot(run, ErrorInvalidSource, run.FSourceRoot, source, true)) {
+        return false;
     }
     // A source that cannot be listed is rejected: taken for empty, it would
     // make every target file surplus.
@@ -97,17 +106,29 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
         return Reject(run, ErrorInvalidTarget, "project \"" + run.FProjectName + "\" has no target folder");
     }
     run.FTargetRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FTarget));
-    if (const std::string problem = RootProblem(run.FTargetRoot, false); !problem.empty()) {
-        return Reject(run, ErrorInvalidTarget, run.FTargetRoot + ": " + problem);
+    if (RejectsRoot(run, ErrorInvalidTarget, run.FTargetRoot, run.FTargetRoot, false)) {
+        return false;
     }
 
     std::string deployRoot;
     if (project.FUpdateToOther && !IsBlank(project.FDeploy)) {
         deployRoot = WithTrailingDelimiter(ResolveBeside(ini.FileName(), project.FDeploy));
+        if (RejectsRoot(run, ErrorInvalidDeploy, deployRoot, deployRoot, false)) {
+            return false;
+        }
     }
     TCheckSettings settings = CheckSettingsFor(project, run.FSourceRoot, run.FTargetRoot, deployRoot);
     if (const std::string problem = SetVersionFolder(settings, project, ini.FileName()); !problem.empty()) {
         return Reject(run, ErrorInvalidVersionFolder, problem);
+    }
+    // Taken before the check, so that no other run changes the folder between the plan and its apply.
+    if (const std::string& writeRoot = project.FUpdateToOther ? deployRoot : run.FTargetRoot;
+        run.FTakesLock && !writeRoot.empty()) {
+        TLockRefusal refusal;
+        run.FLock = TakeRemoteLock(writeRoot, project.FUpdateToOther, run.FBreakLock, refusal);
+        if (!refusal.FError.empty()) {
+            return Reject(run, refusal.FError, refusal.FDetail);
+        }
     }
     run.FLogBuffer.WriteLogElement("ProcessType",
                                    project.FUpdateToOther ? ProcessTypeDeploy : ProcessTypeSync);
@@ -115,7 +136,8 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
     run.FPlan.Clear();
     // A stop that emptied the index leaves the check nothing to poll at: the
     // stop test is asked once more.
-    return RunCheck(settings, run.FPlan, progress, stopRequested) && !StopRequestedBy(stopRequested);
+    const bool checked = RunCheck(settings, run.FPlan, progress, stopRequested);
+    return !RejectsLost(run, run.FPlan.FLost) && checked && !StopRequestedBy(stopRequested);
 }
 
 bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
@@ -153,16 +175,17 @@ bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress
     // A stop during the copy of a phase's last item ends that phase without
     // marking it stopped: the stop test itself is asked once more.
     TRunRelease release(options);
+    // A folder lost mid-phase ends the run as a stop does, with the reason.
     const auto stopped = [&](const TPhaseResult& result) {
-        return result.FStopped || StopRequestedBy(stopRequested);
+        return RejectsLost(run, result.FLost) || result.FStopped || StopRequestedBy(stopRequested);
     };
     run.FLogBuffer.WriteLogElement("SourcePath", options.FSourceRoot);
     run.FLogBuffer.WriteLogElement("TargetPath", options.FWriteRoot);
     TMovedLines moved;
     if (DetectsMoves(project)) {
-        moved = ApplyMoves(run.FMoves, *options.FTargetVolume, progress, stopRequested);
+        moved = ApplyMoves(run.FMoves, *options.FTargetVolume, progress, stopRequested, &run.FMoveFallbacks);
         run.FMoveCount = moved.FMoves;
-        run.FLogBuffer.WriteLogElement("MoveCount", std::to_string(moved.FMoves));
+        WriteMoveLog(run.FLogBuffer, moved, run.FMoveFallbacks);
         options.FMoved = &moved;
         if (StopRequestedBy(stopRequested)) {
             return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RemoteLock.h"
 #include "config/IniFile.h"
 #include "engine/apply/Apply.h"
 #include "engine/project/Moves.h"
@@ -33,6 +34,9 @@ struct TBackgroundRun {
     // The moves found in the plan before the apply, and how many were made.
     TMovePlan FMoves;
     int FMoveCount = 0;
+    // The moves whose rename failed and whose files were copied and deleted
+    // instead: the old full path and why. No failed items.
+    std::vector<TItemFailure> FMoveFallbacks;
     TPhaseResult FNewResult;
     TPhaseResult FUpdateResult;
     TPhaseResult FDeleteResult;
@@ -44,16 +48,23 @@ struct TBackgroundRun {
     TDateTime FBeginTime = Now();
     // What the apply kept of overwritten and deleted files; null without versioning.
     std::shared_ptr<TVersionStore> FVersions;
+    // The run will write: the check takes the lock of the receiving folder (RemoteLock.h), held until
+    // FLock goes. With FBreakLock it takes over a lock that another run holds.
+    bool FTakesLock = false;
+    bool FBreakLock = false;
+    std::unique_ptr<TRemoteLock> FLock;
 };
 
 // Checks the stored project run.FProjectName, reading its section afresh in
 // one snapshot. Relative folders are taken from the configuration file's
-// folder. False with run.FErrorText ("源文件夹无效", "目标文件夹无效") and
-// run.FErrorDetail set when a folder is rejected; an unknown project has no
-// source folder, and a source that cannot be listed, or that lacks the
-// project's marker file, is rejected too, never taken for empty. What the check could not examine is in
-// run.FPlan.FErrors. Records "ProcessType" in the log buffer. Raises EConvertError on a stored value that
-// cannot be converted. False, with no error text, when the stop test ended the check.
+// folder. False with run.FErrorText ("源文件夹无效", "目标文件夹无效", "指定的发布目录无效") and
+// run.FErrorDetail set when a folder is rejected, also a folder on another machine that cannot be reached
+// (ssh's reason), or a receiving folder whose lock another run holds (with run.FTakesLock); an unknown
+// project has no source folder, and a source that cannot be listed, or that lacks the project's marker file,
+// is rejected too, never taken for empty. What the check could not examine is in run.FPlan.FErrors. Records
+// "ProcessType" in the log buffer. Raises EConvertError on a stored value that cannot be converted. False,
+// with no error text, when the stop test ended the check. False with ErrorConnectionLost and ssh's reason
+// when a folder was lost mid-check (its connection not made again).
 bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
                   const TStopTest& stopRequested = {});
 
@@ -66,7 +77,8 @@ bool CheckProject(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progr
 // deploy folder. False, with nothing written, when the plan trips the deletion guard (DeleteGuard.h) and the
 // run is not forced. After the phases the receiving file system is flushed to its device; a flush that fails
 // fails the run with "写入设备失败" and the reason. False, with no error text, when the stop test ended a
-// phase: the later phases do not run.
+// phase: the later phases do not run. A folder lost mid-phase ends the run there too, with
+// ErrorConnectionLost and ssh's reason; the items after it are not tried.
 bool ApplyPlan(const TIniFile& ini, TBackgroundRun& run, TProgressSink& progress,
                const TStopTest& stopRequested = {});
 
@@ -82,5 +94,7 @@ inline const std::string ErrorInvalidSource = "源文件夹无效";
 inline const std::string ErrorInvalidTarget = "目标文件夹无效";
 inline const std::string ErrorInvalidDeploy = "指定的发布目录无效";
 inline const std::string ErrorFlushFailed = "写入设备失败";
+// A folder on another machine lost mid-run, its connection not made again; followed by ssh's reason.
+inline const std::string ErrorConnectionLost = "与服务器的连接已断开";
 inline const std::string ProcessTypeSync = "同步";
 inline const std::string ProcessTypeDeploy = "发布";

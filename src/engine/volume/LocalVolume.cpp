@@ -490,3 +490,24 @@ bool TLocalVolume::Flush(std::string& reason) {
     }
     return true;
 }
+
+int TLocalVolume::CreateExclusive(const std::string& name, std::string_view contents) {
+    const int rootFd = RootFd();
+    if (rootFd < 0) {
+        return errno;
+    }
+    const TFd file(openat(rootFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (file.Get() < 0) {
+        return errno;
+    }
+    for (std::size_t done = 0; done < contents.size();) {
+        const ssize_t written = write(file.Get(), contents.data() + done, contents.size() - done);
+        if (written < 0) {
+            const int error = errno;
+            unlinkat(rootFd, name.c_str(), 0);
+            return error;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return 0;
+}

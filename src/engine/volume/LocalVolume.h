@@ -70,6 +70,7 @@ public:
     std::unique_ptr<THeldEntry> Hold(const TVolumeFolder& folder, const std::string& name) override;
     int FlushFile(const TVolumeFolder& folder, const std::string& name) override;
     bool Flush(std::string& reason) override;
+    int CreateExclusive(const std::string& name, std::string_view contents) override;
 
 private:
     // The root's descriptor, opened once it exists; -1 with errno set before.

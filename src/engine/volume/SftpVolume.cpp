@@ -15,13 +15,9 @@
 
 namespace {
 
-// --- Connections shared by the volumes of one server ---
+// --- The ssh command of each server ---
 
-std::mutex PoolMutex;
-std::map<std::string, std::shared_ptr<TSftpClient>>& Pool() {
-    static std::map<std::string, std::shared_ptr<TSftpClient>> pool;
-    return pool;
-}
+std::mutex CommandsMutex;
 std::map<std::string, std::string>& CommandsByServer() {
     static std::map<std::string, std::string> commands;
     return commands;
@@ -111,11 +107,14 @@ struct TRunningSum {
 
 // A remote file open for reading. Reads from start to end keep many
 // requests in flight; other reads are asked one at a time, again for the rest
-// of a short answer.
+// of a short answer. When the connection is lost, the file is opened again on
+// the new one and the read goes on, unless the file has changed meanwhile.
 class TSftpFile : public TReadableFile {
 public:
-    TSftpFile(std::shared_ptr<TSftpClient> client, std::string handle, const TSftpAttrs& attrs)
-        : FClient(std::move(client)), FHandle(std::move(handle)) {
+    TSftpFile(std::shared_ptr<TSftpConnection> connection, std::shared_ptr<TSftpClient> client,
+              std::string path, std::string handle, const TSftpAttrs& attrs)
+        : FConnection(std::move(connection)), FClient(std::move(client)), FPath(std::move(path)),
+          FHandle(std::move(handle)) {
         FillFacts(attrs, FFacts);
     }
     ~TSftpFile() override {
@@ -124,6 +123,21 @@ public:
     }
     void ExpectSequentialReads() override { FSequential = true; }
     long ReadAt(char* data, std::size_t size, std::int64_t offset) override {
+        for (int attempt = 0;; ++attempt) {
+            const long got = ReadOnce(data, size, offset);
+            if (got >= 0 || FClient->Channel().Alive() || attempt == TSftpConnection::Attempts) {
+                return got;
+            }
+            const int lost = errno;
+            if (!OpenAgain()) {
+                errno = lost;
+                return -1;
+            }
+        }
+    }
+
+private:
+    long ReadOnce(char* data, std::size_t size, std::int64_t offset) {
         if (FSequential) {
             if (!FReader || FReader->Position() != static_cast<std::uint64_t>(offset)) {
                 FReader.reset();
@@ -133,8 +147,8 @@ public:
             while (done < size) {
                 const long got = FReader->Read(data + done, size - done);
                 if (got < 0) {
+                    errno = FReader->Result().FError != 0 ? FReader->Result().FError : EIO;
                     FReader.reset();
-                    errno = EIO;
                     return -1;
                 }
                 if (got == 0) {
@@ -163,9 +177,33 @@ public:
         }
         return static_cast<long>(done);
     }
+    // The same file on a new connection: false when there is none, or when
+    // the file is no longer the one that was being read.
+    bool OpenAgain() {
+        FReader.reset();
+        std::string reason;
+        std::shared_ptr<TSftpClient> client = FConnection->Reconnect(FClient, reason);
+        if (!client) {
+            return false;
+        }
+        FClient = std::move(client);
+        std::string handle;
+        if (!FClient->Open(FPath, sftp::OpenRead, {}, handle)) {
+            return false;
+        }
+        FHandle = std::move(handle);
+        TSftpAttrs attrs;
+        if (!FClient->Fstat(FHandle, attrs) || static_cast<std::int64_t>(attrs.FSize) != FFacts.FSize ||
+            SecondsToNs(attrs.FModified) != FFacts.FModifiedNs) {
+            errno = ESTALE;
+            return false;
+        }
+        return true;
+    }
 
-private:
+    std::shared_ptr<TSftpConnection> FConnection;
     std::shared_ptr<TSftpClient> FClient;
+    std::string FPath;
     std::string FHandle;
     bool FSequential = false;
     std::unique_ptr<TSftpPipelinedReader> FReader;
@@ -179,11 +217,12 @@ void RememberSshCommand(const std::string& root, const std::string& sshCommand) 
     if (!ParseSftpAddress(root, address, reason)) {
         return;
     }
-    const std::lock_guard lock(PoolMutex);
+    const std::lock_guard lock(CommandsMutex);
     CommandsByServer()[ServerKey(address)] = sshCommand;
 }
 
-void SetSshMayPrompt(bool mayPrompt) {
+void SetSshMayPrompt(bool mayPrompt, std::vector<std::string> environment) {
+    SetSftpPromptEnvironment(mayPrompt ? std::move(environment) : std::vector<std::string>());
     MayPrompt = mayPrompt;
 }
 
@@ -193,7 +232,7 @@ std::shared_ptr<TVolume> OpenSftpVolume(const std::string& root) {
     ParseSftpAddress(root, address, reason); // a malformed address is refused when it is used
     std::string command;
     {
-        const std::lock_guard lock(PoolMutex);
+        const std::lock_guard lock(CommandsMutex);
         const auto found = CommandsByServer().find(ServerKey(address));
         if (found != CommandsByServer().end()) {
             command = found->second;
@@ -203,30 +242,36 @@ std::shared_ptr<TVolume> OpenSftpVolume(const std::string& root) {
 }
 
 TSftpVolume::TSftpVolume(const std::string& root, const TSftpAddress& address, const std::string& sshCommand)
-    : TVolume(root), FAddress(address), FSshCommand(sshCommand), FRootPath(address.FPath) {}
+    : TVolume(root), FAddress(address), FSshCommand(sshCommand), FRootPath(address.FPath),
+      FConnection(SharedSftpConnection(SftpCommandLine(sshCommand, address, !MayPrompt.load()))) {}
 
-std::shared_ptr<TSftpClient> TSftpVolume::Client(int& error) {
-    error = 0;
-    std::string reason;
+bool TSftpVolume::AddressUsable() const {
     TSftpAddress checked;
-    if (!ParseSftpAddress(WithoutTrailingDelimiters(Root()), checked, reason)) {
-        error = EINVAL;
-        return nullptr;
+    std::string reason;
+    return ParseSftpAddress(WithoutTrailingDelimiters(Root()), checked, reason);
+}
+
+int TSftpVolume::Retrying(const TOperation& operation) {
+    if (!AddressUsable()) {
+        return EINVAL;
     }
-    const std::string key = FSshCommand + '\n' + ServerKey(FAddress);
-    const std::lock_guard lock(PoolMutex);
-    std::shared_ptr<TSftpClient>& client = Pool()[key];
-    if (client && client->Channel().Alive()) {
-        return client;
+    std::string reason;
+    std::shared_ptr<TSftpClient> client = FConnection->Client(reason);
+    if (!client) {
+        return FConnection->LostReason().empty() ? EHOSTUNREACH : ENOTCONN;
     }
-    auto channel = TSftpChannel::Start(SftpCommandLine(FSshCommand, FAddress, !MayPrompt.load()), reason);
-    if (!channel) {
-        client.reset();
-        error = EHOSTUNREACH;
-        return nullptr;
+    for (int attempt = 0;; ++attempt) {
+        FListings.Use(client); // listings read on another connection may be out of date
+        const int error = operation(*client, attempt > 0);
+        // A server's own error is final; so is the outcome of an operation
+        // that finished before the connection ended.
+        if (error == 0 || client->Channel().Alive() || attempt == TSftpConnection::Attempts) {
+            return error;
+        }
+        if (!(client = FConnection->Reconnect(client, reason))) {
+            return error;
+        }
     }
-    client = std::make_shared<TSftpClient>(std::move(channel));
-    return client;
 }
 
 std::string TSftpVolume::ReachProblem() {
@@ -235,44 +280,42 @@ std::string TSftpVolume::ReachProblem() {
     if (!ParseSftpAddress(WithoutTrailingDelimiters(Root()), checked, reason)) {
         return reason;
     }
-    const std::string key = FSshCommand + '\n' + ServerKey(FAddress);
-    {
-        const std::lock_guard lock(PoolMutex);
-        const auto found = Pool().find(key);
-        if (found != Pool().end() && found->second && found->second->Channel().Alive()) {
-            return {};
-        }
-    }
-    auto channel = TSftpChannel::Start(SftpCommandLine(FSshCommand, FAddress, !MayPrompt.load()), reason);
-    if (!channel) {
-        return reason;
-    }
-    const std::lock_guard lock(PoolMutex);
-    Pool()[key] = std::make_shared<TSftpClient>(std::move(channel));
-    return {};
+    return FConnection->Client(reason) ? std::string() : reason;
+}
+
+std::string TSftpVolume::LostReason() {
+    return FConnection->LostReason();
 }
 
 std::string TSftpVolume::PathOf(std::string_view relative) const {
     return WithoutTrailingDelimiters(Join(FRootPath, relative));
 }
 
-int TSftpVolume::Lstat(const std::shared_ptr<TSftpClient>& client, const std::string& path,
-                       TSftpAttrs& attrs) {
-    return client->Lstat(path, attrs).FError;
+namespace {
+
+// The outcome of an operation for Retrying: a connection that ended during it counts as a failure.
+int Outcome(TSftpClient& client, int error) {
+    return error == 0 && !client.Channel().Alive() ? ECONNRESET : error;
 }
 
+} // namespace
+
 TEntryFacts TSftpVolume::Facts(std::string_view relative, bool followLink) {
-    TEntryFacts facts;
-    const auto client = Client(facts.FError);
-    if (!client) {
-        return facts;
-    }
-    if (ListedFacts(*client, relative, followLink, facts)) {
-        return facts;
-    }
-    TSftpAttrs attrs;
     const std::string path = PathOf(relative);
-    return FactsOf(followLink ? client->Stat(path, attrs) : client->Lstat(path, attrs), attrs);
+    TEntryFacts facts;
+    const int error = Retrying([&](TSftpClient& client, bool) {
+        if (ListedFacts(client, relative, followLink, facts)) {
+            return facts.FError;
+        }
+        TSftpAttrs attrs;
+        facts = FactsOf(followLink ? client.Stat(path, attrs) : client.Lstat(path, attrs), attrs);
+        return facts.FError;
+    });
+    if (error != 0) {
+        facts = TEntryFacts{};
+        facts.FError = error;
+    }
+    return facts;
 }
 
 bool TSftpVolume::ListedFacts(TSftpClient& client, std::string_view relative, bool followLink,
@@ -285,8 +328,9 @@ bool TSftpVolume::ListedFacts(TSftpClient& client, std::string_view relative, bo
         const std::size_t slash = relative.find('/');
         const std::string name(relative.substr(0, slash));
         relative = slash == std::string_view::npos ? std::string_view() : relative.substr(slash + 1);
-        std::shared_ptr<const TSftpListings::TFolder> listing = FListings.Find(folder);
+        std::shared_ptr<const TSftpListings::TFolder> listing = FListings.Find(folder, client);
         if (!listing) {
+            const std::uint64_t since = FListings.Generation();
             auto listed = std::make_shared<TSftpListings::TFolder>();
             std::vector<TSftpEntry> entries;
             const TSftpResult result = client.List(folder, entries);
@@ -297,7 +341,7 @@ bool TSftpVolume::ListedFacts(TSftpClient& client, std::string_view relative, bo
             for (TSftpEntry& entry : entries) {
                 listed->FEntries.emplace(std::move(entry.FName), entry.FAttrs);
             }
-            FListings.Store(folder, listed);
+            FListings.Store(folder, listed, client, since);
             listing = std::move(listed);
         }
         const auto found = listing->FEntries.find(name);
@@ -311,6 +355,7 @@ bool TSftpVolume::ListedFacts(TSftpClient& client, std::string_view relative, bo
             return false; // a link is followed, or its kind told, by a look-up
         }
         if (relative.empty()) {
+            facts = TEntryFacts{};
             FillFacts(attrs, facts);
             return true;
         }
@@ -323,93 +368,99 @@ bool TSftpVolume::ListedFacts(TSftpClient& client, std::string_view relative, bo
 }
 
 TEntryFacts TSftpVolume::FactsAt(const TVolumeFolder& folder, const std::string& name) {
+    const std::string path = Join(PathOfFolder(folder), name);
     TEntryFacts facts;
-    const auto client = Client(facts.FError);
-    if (!client) {
-        return facts;
+    const int error = Retrying([&](TSftpClient& client, bool) {
+        TSftpAttrs attrs;
+        facts = FactsOf(client.Lstat(path, attrs), attrs);
+        return facts.FError;
+    });
+    if (error != 0) {
+        facts = TEntryFacts{};
+        facts.FError = error;
     }
-    TSftpAttrs attrs;
-    return FactsOf(client->Lstat(Join(PathOfFolder(folder), name), attrs), attrs);
+    return facts;
 }
 
 int TSftpVolume::ListFolder(const TVolumeFolder* folder, std::string_view relative, bool /*facts*/,
                             bool resolveLinks, TFolderListing& listing) {
-    listing.Clear();
-    int error = 0;
-    const auto client = Client(error);
-    if (!client) {
-        return error;
-    }
     const std::string path = folder != nullptr
                                  ? WithoutTrailingDelimiters(Join(PathOfFolder(*folder), relative))
                                  : PathOf(relative);
-    if (folder != nullptr || !relative.empty()) {
-        // A link at the last name is not listed through.
-        TSftpAttrs attrs;
-        if (const int lookup = Lstat(client, path, attrs); lookup != 0) {
-            return lookup;
-        }
-        if (S_ISLNK(attrs.FMode)) {
-            return ELOOP;
-        }
-        if (!S_ISDIR(attrs.FMode)) {
-            return ENOTDIR;
-        }
-    }
-    std::vector<TSftpEntry> entries;
-    const TSftpResult listed = client->List(path, entries);
-    if (!listed) {
-        return listed.FError == EIO ? ENOTDIR : listed.FError;
-    }
-    auto kept = std::make_shared<TSftpListings::TFolder>();
-    kept->FExists = true;
-    for (const TSftpEntry& entry : entries) {
-        kept->FEntries.emplace(entry.FName, entry.FAttrs);
-    }
-    FListings.Store(path, std::move(kept));
-    for (const TSftpEntry& entry : entries) {
-        if (IsCopyTemporaryName(entry.FName) || entry.FName == RemoteLockName) {
-            continue;
-        }
-        TListedEntry item;
-        // Each entry comes with its attributes: no look-up per entry.
-        item.FKind = (entry.FAttrs.FFlags & sftp::AttrPermissions) ? KindOfMode(entry.FAttrs.FMode)
-                                                                   : TListedKind::Unknown;
-        item.FSize = static_cast<std::int64_t>(entry.FAttrs.FSize);
-        item.FModifiedNs = SecondsToNs(entry.FAttrs.FModified);
-        if (item.FKind == TListedKind::Unknown) {
+    const int error = Retrying([&](TSftpClient& client, bool) {
+        listing.Clear();
+        if (folder != nullptr || !relative.empty()) {
+            // A link at the last name is not listed through.
             TSftpAttrs attrs;
-            item.FError = Lstat(client, Join(path, entry.FName), attrs);
-            item.FKind = item.FError == 0 ? KindOfMode(attrs.FMode) : TListedKind::Unknown;
-        }
-        if (item.FKind == TListedKind::Link && resolveLinks) {
-            TSftpAttrs target;
-            const TSftpResult looked = client->Stat(Join(path, entry.FName), target);
-            if (!looked) {
-                item.FTarget = looked.FError == ENOENT ? TListedKind::Missing : TListedKind::Unknown;
-                item.FError = looked.FError == ENOENT ? 0 : looked.FError;
-            } else {
-                item.FTarget = KindOfMode(target.FMode);
+            if (const int lookup = client.Lstat(path, attrs).FError; lookup != 0) {
+                return lookup;
+            }
+            if (S_ISLNK(attrs.FMode)) {
+                return ELOOP;
+            }
+            if (!S_ISDIR(attrs.FMode)) {
+                return ENOTDIR;
             }
         }
-        item.FOffset = static_cast<std::uint32_t>(listing.FNames.size());
-        item.FLength = static_cast<std::uint32_t>(entry.FName.size());
-        listing.FNames.append(entry.FName);
-        listing.FEntries.push_back(item);
+        const std::uint64_t since = FListings.Generation();
+        std::vector<TSftpEntry> entries;
+        const TSftpResult listed = client.List(path, entries);
+        if (!listed) {
+            return listed.FError == EIO ? ENOTDIR : listed.FError;
+        }
+        auto kept = std::make_shared<TSftpListings::TFolder>();
+        kept->FExists = true;
+        for (const TSftpEntry& entry : entries) {
+            kept->FEntries.emplace(entry.FName, entry.FAttrs);
+        }
+        FListings.Store(path, std::move(kept), client, since);
+        for (const TSftpEntry& entry : entries) {
+            if (IsCopyTemporaryName(entry.FName) || entry.FName == RemoteLockName) {
+                continue;
+            }
+            TListedEntry item;
+            // Each entry comes with its attributes: no look-up per entry.
+            item.FKind = (entry.FAttrs.FFlags & sftp::AttrPermissions) ? KindOfMode(entry.FAttrs.FMode)
+                                                                       : TListedKind::Unknown;
+            item.FSize = static_cast<std::int64_t>(entry.FAttrs.FSize);
+            item.FModifiedNs = SecondsToNs(entry.FAttrs.FModified);
+            if (item.FKind == TListedKind::Unknown) {
+                TSftpAttrs attrs;
+                item.FError = client.Lstat(Join(path, entry.FName), attrs).FError;
+                item.FKind = item.FError == 0 ? KindOfMode(attrs.FMode) : TListedKind::Unknown;
+            }
+            if (item.FKind == TListedKind::Link && resolveLinks) {
+                TSftpAttrs target;
+                const TSftpResult looked = client.Stat(Join(path, entry.FName), target);
+                if (!looked) {
+                    item.FTarget = looked.FError == ENOENT ? TListedKind::Missing : TListedKind::Unknown;
+                    item.FError = looked.FError == ENOENT ? 0 : looked.FError;
+                } else {
+                    item.FTarget = KindOfMode(target.FMode);
+                }
+            }
+            item.FOffset = static_cast<std::uint32_t>(listing.FNames.size());
+            item.FLength = static_cast<std::uint32_t>(entry.FName.size());
+            listing.FNames.append(entry.FName);
+            listing.FEntries.push_back(item);
+        }
+        // Look-ups of entries that failed with the connection are asked again.
+        return Outcome(client, 0);
+    });
+    if (error != 0) {
+        listing.Clear();
     }
-    return 0;
+    return error;
 }
 
 int TSftpVolume::ReadLink(std::string_view relative, std::string& text) {
-    int error = 0;
-    const auto client = Client(error);
-    return client ? client->ReadLink(PathOf(relative), text).FError : error;
+    const std::string path = PathOf(relative);
+    return Retrying([&](TSftpClient& client, bool) { return client.ReadLink(path, text).FError; });
 }
 
 int TSftpVolume::ReadLinkAt(const TVolumeFolder& folder, const std::string& name, std::string& text) {
-    int error = 0;
-    const auto client = Client(error);
-    return client ? client->ReadLink(Join(PathOfFolder(folder), name), text).FError : error;
+    const std::string path = Join(PathOfFolder(folder), name);
+    return Retrying([&](TSftpClient& client, bool) { return client.ReadLink(path, text).FError; });
 }
 
 TFileSystemFacts TSftpVolume::FileSystem() {
@@ -419,58 +470,54 @@ TFileSystemFacts TSftpVolume::FileSystem() {
     return facts;
 }
 
-namespace {
-
-std::unique_ptr<TReadableFile> OpenRemoteFile(const std::shared_ptr<TSftpClient>& client,
-                                              const std::string& path, int& error, bool& notRegular) {
-    std::string handle;
-    const TSftpResult opened = client->Open(path, sftp::OpenRead, {}, handle);
-    if (!opened) {
-        error = opened.FError;
-        return nullptr;
-    }
-    TSftpAttrs attrs;
-    if (const TSftpResult looked = client->Fstat(handle, attrs); !looked) {
-        client->Close(handle);
-        error = looked.FError;
-        return nullptr;
-    }
-    if (!S_ISREG(attrs.FMode)) {
-        client->Close(handle);
-        notRegular = true;
-        error = EINVAL;
-        return nullptr;
-    }
-    error = 0;
-    return std::make_unique<TSftpFile>(client, std::move(handle), attrs);
+std::unique_ptr<TReadableFile> TSftpVolume::OpenRemoteFile(const std::string& path, bool refuseLink,
+                                                           int& error, bool& notRegular) {
+    notRegular = false;
+    std::unique_ptr<TReadableFile> file;
+    error = Retrying([&](TSftpClient& client, bool) {
+        TSftpAttrs attrs;
+        if (refuseLink) {
+            if (const TSftpResult looked = client.Lstat(path, attrs); !looked) {
+                return looked.FError;
+            }
+            if (S_ISLNK(attrs.FMode)) {
+                return ELOOP; // never read through a link
+            }
+        }
+        std::string handle;
+        if (const TSftpResult opened = client.Open(path, sftp::OpenRead, {}, handle); !opened) {
+            return opened.FError;
+        }
+        if (const TSftpResult looked = client.Fstat(handle, attrs); !looked) {
+            client.Close(handle);
+            return looked.FError;
+        }
+        if (!S_ISREG(attrs.FMode)) {
+            client.Close(handle);
+            notRegular = true;
+            return EINVAL;
+        }
+        // The file holds its connection's client: the one in use now.
+        std::string reason;
+        std::shared_ptr<TSftpClient> current = FConnection->Client(reason);
+        if (current.get() != &client) {
+            client.Close(handle);
+            return ECONNRESET;
+        }
+        file = std::make_unique<TSftpFile>(FConnection, std::move(current), path, std::move(handle), attrs);
+        return 0;
+    });
+    return error == 0 ? std::move(file) : nullptr;
 }
-
-} // namespace
 
 std::unique_ptr<TReadableFile> TSftpVolume::OpenFile(std::string_view relative, int& error,
                                                      bool& notRegular) {
-    notRegular = false;
-    const auto client = Client(error);
-    return client ? OpenRemoteFile(client, PathOf(relative), error, notRegular) : nullptr;
+    return OpenRemoteFile(PathOf(relative), false, error, notRegular);
 }
 
 std::unique_ptr<TReadableFile> TSftpVolume::OpenFileAt(const TVolumeFolder& folder, const std::string& name,
                                                        int& error, bool& notRegular) {
-    notRegular = false;
-    const auto client = Client(error);
-    if (!client) {
-        return nullptr;
-    }
-    const std::string path = Join(PathOfFolder(folder), name);
-    TSftpAttrs attrs;
-    if ((error = Lstat(client, path, attrs)) != 0) {
-        return nullptr;
-    }
-    if (S_ISLNK(attrs.FMode)) {
-        error = ELOOP; // never read through a link
-        return nullptr;
-    }
-    return OpenRemoteFile(client, path, error, notRegular);
+    return OpenRemoteFile(Join(PathOfFolder(folder), name), true, error, notRegular);
 }
 
 int TSftpVolume::WalkFolder(TSftpClient& client, const std::string& path, TFolderWalk walk) {
@@ -510,11 +557,6 @@ int TSftpVolume::WalkFolder(TSftpClient& client, const std::string& path, TFolde
 
 TFolderRef TSftpVolume::OpenParent(const std::string& line, TFolderWalk walk, std::string& lastName,
                                    int& error) {
-    FListings.Forget(); // what this volume lists may change
-    const auto client = Client(error);
-    if (!client) {
-        return nullptr;
-    }
     if (walk != TFolderWalk::Existing && !FRootMade.load()) {
         // Once made, the root is not looked at again for every folder.
         if ((error = MakeRoot(true)) != 0) {
@@ -526,7 +568,11 @@ TFolderRef TSftpVolume::OpenParent(const std::string& line, TFolderWalk walk, st
     const std::size_t slash = trimmed.rfind('/');
     lastName = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
     std::string folder = FRootPath;
-    if (slash != std::string::npos) {
+    error = Retrying([&](TSftpClient& client, bool) {
+        folder = FRootPath;
+        if (slash == std::string::npos) {
+            return Outcome(client, 0);
+        }
         std::size_t start = 0;
         while (start < slash) {
             std::size_t end = trimmed.find('/', start);
@@ -535,151 +581,144 @@ TFolderRef TSftpVolume::OpenParent(const std::string& line, TFolderWalk walk, st
             }
             if (end > start) {
                 folder = Join(folder, std::string_view(trimmed).substr(start, end - start));
-                if ((error = WalkFolder(*client, folder, walk)) != 0) {
-                    return nullptr;
+                if (const int walked = WalkFolder(client, folder, walk); walked != 0) {
+                    return walked;
                 }
             }
             start = end + 1;
         }
+        return 0;
+    });
+    if (walk != TFolderWalk::Existing) {
+        FListings.Forget(); // the walk may have made folders, or removed links
     }
-    error = 0;
-    return std::make_shared<TSftpFolder>(folder);
+    return error == 0 ? std::make_shared<TSftpFolder>(folder) : nullptr;
 }
 
 TFolderRef TSftpVolume::OpenFolderAt(const TVolumeFolder* folder, const std::string& name, int& error) {
-    const auto client = Client(error);
-    if (!client) {
-        return nullptr;
-    }
     const std::string base = folder != nullptr ? PathOfFolder(*folder) : FRootPath;
     const std::string path = Join(base, name);
-    if (!name.empty() || folder == nullptr) {
+    error = Retrying([&](TSftpClient& client, bool) {
+        if (name.empty() && folder != nullptr) {
+            return Outcome(client, 0);
+        }
         TSftpAttrs attrs;
-        if ((error = Lstat(client, path, attrs)) != 0) {
-            return nullptr;
+        if (const int looked = client.Lstat(path, attrs).FError; looked != 0) {
+            return looked;
         }
         if (S_ISLNK(attrs.FMode) && !name.empty()) {
-            error = ELOOP;
-            return nullptr;
+            return ELOOP;
         }
         if (!S_ISDIR(attrs.FMode) && !(folder == nullptr && name.empty() && S_ISLNK(attrs.FMode))) {
-            error = ENOTDIR;
-            return nullptr;
+            return ENOTDIR;
         }
-    }
-    error = 0;
-    return std::make_shared<TSftpFolder>(path);
+        return 0;
+    });
+    return error == 0 ? std::make_shared<TSftpFolder>(path) : nullptr;
 }
 
 int TSftpVolume::MakeRoot(bool parents) {
-    FListings.Forget(); // what this volume lists may change
-    int error = 0;
-    const auto client = Client(error);
-    if (!client) {
-        return error;
-    }
-    TSftpAttrs attrs;
-    if (client->Stat(FRootPath, attrs) && S_ISDIR(attrs.FMode)) {
-        return 0;
-    }
-    if (parents) {
-        // The root is the user's own path: links on the way are followed.
-        for (std::size_t slash = FRootPath.find('/', 1); slash != std::string::npos;
-             slash = FRootPath.find('/', slash + 1)) {
-            client->MakeFolder(FRootPath.substr(0, slash), 0777);
+    const TSftpListings::TChange change(FListings);
+    return Retrying([&](TSftpClient& client, bool) {
+        TSftpAttrs attrs;
+        if (client.Stat(FRootPath, attrs) && S_ISDIR(attrs.FMode)) {
+            return 0;
         }
-    }
-    const TSftpResult made = client->MakeFolder(FRootPath, 0777);
-    if (!made && !(client->Stat(FRootPath, attrs) && S_ISDIR(attrs.FMode))) {
-        return made.FError;
-    }
-    return 0;
+        if (parents) {
+            // The root is the user's own path: links on the way are followed.
+            for (std::size_t slash = FRootPath.find('/', 1); slash != std::string::npos;
+                 slash = FRootPath.find('/', slash + 1)) {
+                client.MakeFolder(FRootPath.substr(0, slash), 0777);
+            }
+        }
+        const TSftpResult made = client.MakeFolder(FRootPath, 0777);
+        if (!made && !(client.Stat(FRootPath, attrs) && S_ISDIR(attrs.FMode))) {
+            return made.FError;
+        }
+        return 0;
+    });
 }
 
 int TSftpVolume::MakeFolder(const TVolumeFolder& folder, const std::string& name) {
-    FListings.Forget(); // what this volume lists may change
-    int error = 0;
-    const auto client = Client(error);
-    if (!client) {
-        return error;
-    }
+    const TSftpListings::TChange change(FListings);
     const std::string path = Join(PathOfFolder(folder), name);
-    const TSftpResult made = client->MakeFolder(path, 0777);
-    if (!made) {
-        TSftpAttrs attrs;
-        return made.FError == EIO && client->Lstat(path, attrs) ? EEXIST : made.FError;
+    const int error = Retrying([&](TSftpClient& client, bool again) {
+        const TSftpResult made = client.MakeFolder(path, 0777);
+        if (!made) {
+            TSftpAttrs attrs;
+            if (made.FError == EIO && client.Lstat(path, attrs)) {
+                // Made by the attempt whose answer the lost connection took.
+                return again && S_ISDIR(attrs.FMode) ? 0 : EEXIST;
+            }
+            return made.FError;
+        }
+        return 0;
+    });
+    if (error == 0) {
+        // A folder this run made is a real one and holds no temporaries: the
+        // copies into it need not look at it again.
+        const std::lock_guard lock(FMutex);
+        FKnownFolders.insert(path);
+        FSwept.insert(path);
     }
-    // A folder this run made is a real one and holds no temporaries: the
-    // copies into it need not look at it again.
-    const std::lock_guard lock(FMutex);
-    FKnownFolders.insert(path);
-    FSwept.insert(path);
-    return 0;
+    return error;
 }
 
 int TSftpVolume::RemoveFolder(const TVolumeFolder& folder, const std::string& name) {
-    FListings.Forget(); // what this volume lists may change
-    int error = 0;
-    const auto client = Client(error);
-    if (!client) {
-        return error;
-    }
+    const TSftpListings::TChange change(FListings);
     const std::string path = Join(PathOfFolder(folder), name);
-    std::vector<TSftpEntry> entries;
-    if (client->List(path, entries)) {
-        bool others = false;
-        for (const TSftpEntry& entry : entries) {
-            if (IsCopyTemporaryName(entry.FName)) {
-                client->Remove(Join(path, entry.FName));
-            } else {
-                others = true;
-            }
-        }
-        if (others) {
-            return ENOTEMPTY;
-        }
-    }
     {
         const std::lock_guard lock(FMutex);
         FKnownFolders.erase(path);
     }
-    const TSftpResult removed = client->RemoveFolder(path);
-    return removed.FError;
+    return Retrying([&](TSftpClient& client, bool again) {
+        std::vector<TSftpEntry> entries;
+        if (client.List(path, entries)) {
+            bool others = false;
+            for (const TSftpEntry& entry : entries) {
+                if (IsCopyTemporaryName(entry.FName)) {
+                    client.Remove(Join(path, entry.FName));
+                } else {
+                    others = true;
+                }
+            }
+            if (others) {
+                return Outcome(client, ENOTEMPTY);
+            }
+        }
+        const int removed = client.RemoveFolder(path).FError;
+        return again && removed == ENOENT ? 0 : removed;
+    });
 }
 
 int TSftpVolume::RemoveFile(const TVolumeFolder& folder, const std::string& name) {
-    FListings.Forget(); // what this volume lists may change
-    int error = 0;
-    const auto client = Client(error);
-    if (!client) {
-        return error;
-    }
+    const TSftpListings::TChange change(FListings);
     const std::string path = Join(PathOfFolder(folder), name);
-    const TSftpResult removed = client->Remove(path);
-    if (!removed && removed.FError == EIO) {
-        TSftpAttrs attrs;
-        if (client->Lstat(path, attrs) && S_ISDIR(attrs.FMode)) {
-            return EISDIR;
+    return Retrying([&](TSftpClient& client, bool again) {
+        const TSftpResult removed = client.Remove(path);
+        if (!removed && removed.FError == EIO) {
+            TSftpAttrs attrs;
+            if (client.Lstat(path, attrs) && S_ISDIR(attrs.FMode)) {
+                return EISDIR;
+            }
         }
-    }
-    return removed.FError;
+        return again && removed.FError == ENOENT ? 0 : removed.FError;
+    });
 }
 
 void TSftpVolume::AllowOwnerWrite(const TVolumeFolder& folder, const std::string& name) {
-    FListings.Forget(); // what this volume lists may change
-    int error = 0;
-    const auto client = Client(error);
-    if (!client) {
-        return;
-    }
+    const TSftpListings::TChange change(FListings);
     const std::string path = Join(PathOfFolder(folder), name);
-    TSftpAttrs attrs;
-    if (client->Lstat(path, attrs) && !S_ISLNK(attrs.FMode) && (attrs.FMode & S_IWUSR) == 0) {
-        TSftpAttrs mode;
-        mode.FFlags = sftp::AttrPermissions;
-        mode.FMode = (attrs.FMode & 07777) | S_IWUSR;
-        client->Setstat(path, mode);
-    }
+    Retrying([&](TSftpClient& client, bool) {
+        TSftpAttrs attrs;
+        if (client.Lstat(path, attrs) && !S_ISLNK(attrs.FMode) && (attrs.FMode & S_IWUSR) == 0) {
+            TSftpAttrs mode;
+            mode.FFlags = sftp::AttrPermissions;
+            mode.FMode = (attrs.FMode & 07777) | S_IWUSR;
+            client.Setstat(path, mode);
+        }
+        return Outcome(client, 0);
+    });
 }
 
 int TSftpVolume::RenameNoReplace(TSftpClient& client, const std::string& from, const std::string& to,
@@ -728,18 +767,26 @@ int TSftpVolume::ReplaceInto(TSftpClient& client, const std::string& from, const
     return 0;
 }
 
+int TSftpVolume::RenameOnce(TSftpClient& client, const std::string& from, const std::string& to, bool replace,
+                            bool again) {
+    const int renamed = replace ? ReplaceInto(client, from, to) : RenameNoReplace(client, from, to);
+    if (again && renamed != 0) {
+        // The attempt whose answer the lost connection took may have renamed it.
+        TSftpAttrs attrs;
+        if (!client.Lstat(from, attrs) && client.Lstat(to, attrs)) {
+            return 0;
+        }
+    }
+    return renamed;
+}
+
 int TSftpVolume::Rename(const TVolumeFolder& fromFolder, const std::string& from,
                         const TVolumeFolder& toFolder, const std::string& to, bool replace) {
-    FListings.Forget(); // what this volume lists may change
+    const TSftpListings::TChange change(FListings);
     const auto* source = dynamic_cast<const TSftpFolder*>(&fromFolder);
     const auto* target = dynamic_cast<const TSftpFolder*>(&toFolder);
     if (source == nullptr || target == nullptr) {
         return EXDEV;
-    }
-    int error = 0;
-    const auto client = Client(error);
-    if (!client) {
-        return error;
     }
     const std::string fromPath = Join(source->Path(), from);
     const std::string toPath = Join(target->Path(), to);
@@ -748,7 +795,9 @@ int TSftpVolume::Rename(const TVolumeFolder& fromFolder, const std::string& from
         FKnownFolders.erase(fromPath);
         FKnownFolders.erase(toPath);
     }
-    return replace ? ReplaceInto(*client, fromPath, toPath) : RenameNoReplace(*client, fromPath, toPath);
+    return Retrying([&](TSftpClient& client, bool again) {
+        return RenameOnce(client, fromPath, toPath, replace, again);
+    });
 }
 
 std::string TSftpVolume::FreeTemporaryIn(const std::string& folder) {
@@ -757,88 +806,143 @@ std::string TSftpVolume::FreeTemporaryIn(const std::string& folder) {
 
 int TSftpVolume::MakeLink(const TVolumeFolder& folder, const std::string& name, const std::string& text,
                           std::int64_t modifiedNs, bool replace) {
-    FListings.Forget(); // what this volume lists may change
-    int error = 0;
-    const auto client = Client(error);
-    if (!client) {
-        return error;
-    }
+    const TSftpListings::TChange change(FListings);
     const std::string path = Join(PathOfFolder(folder), name);
-    TSftpAttrs existing;
-    const bool exists = static_cast<bool>(client->Lstat(path, existing));
-    if (!replace && exists) {
-        return EEXIST;
-    }
-    const std::string temporary = FreeTemporaryIn(PathOfFolder(folder));
-    if (const TSftpResult made = client->Symlink(temporary, text); !made) {
-        return made.FError;
-    }
-    TSftpAttrs times;
-    times.FFlags = sftp::AttrTimes;
-    times.FAccessed = times.FModified = WholeSeconds(modifiedNs);
-    client->Lsetstat(temporary, times); // the time of a link is not compared
-    const auto fail = [&](int failure) {
-        client->Remove(temporary);
-        return failure;
-    };
-    if (!replace) {
-        const int renamed = RenameNoReplace(*client, temporary, path);
-        return renamed == 0 ? 0 : fail(renamed);
-    }
-    if (exists && S_ISDIR(existing.FMode)) {
-        // An empty folder makes way for the link.
-        const TSftpResult removed = client->RemoveFolder(path);
-        if (!removed) {
-            return fail(ENOTEMPTY);
+    return Retrying([&](TSftpClient& client, bool again) {
+        TSftpAttrs existing;
+        const bool exists = static_cast<bool>(client.Lstat(path, existing));
+        if (again && exists && S_ISLNK(existing.FMode)) {
+            // Made by the attempt whose answer the lost connection took?
+            std::string made;
+            if (client.ReadLink(path, made) && made == text) {
+                return 0;
+            }
         }
-        const std::lock_guard lock(FMutex);
-        FKnownFolders.erase(path);
-    }
-    const int renamed = ReplaceInto(*client, temporary, path);
-    return renamed == 0 ? 0 : fail(renamed);
+        if (!replace && exists) {
+            return Outcome(client, EEXIST);
+        }
+        const std::string temporary = FreeTemporaryIn(PathOfFolder(folder));
+        if (const TSftpResult made = client.Symlink(temporary, text); !made) {
+            return made.FError;
+        }
+        TSftpAttrs times;
+        times.FFlags = sftp::AttrTimes;
+        times.FAccessed = times.FModified = WholeSeconds(modifiedNs);
+        client.Lsetstat(temporary, times); // the time of a link is not compared
+        const auto fail = [&](int failure) {
+            client.Remove(temporary);
+            return failure;
+        };
+        if (!replace) {
+            const int renamed = RenameNoReplace(client, temporary, path);
+            return renamed == 0 ? 0 : fail(renamed);
+        }
+        if (exists && S_ISDIR(existing.FMode)) {
+            // An empty folder makes way for the link.
+            if (const TSftpResult removed = client.RemoveFolder(path); !removed) {
+                return fail(Outcome(client, ENOTEMPTY));
+            }
+            const std::lock_guard lock(FMutex);
+            FKnownFolders.erase(path);
+        }
+        const int renamed = ReplaceInto(client, temporary, path);
+        return renamed == 0 ? 0 : fail(renamed);
+    });
 }
 
 bool TSftpVolume::WriteFile(const TVolumeFolder& folder, const std::string& name, TReadableFile& source,
                             const TWriteOptions& options, std::string& reason) {
-    FListings.Forget(); // what this volume lists may change
-    int error = 0;
-    const auto client = Client(error);
-    if (!client) {
+    const TSftpListings::TChange change(FListings);
+    const std::string path = Join(PathOfFolder(folder), name);
+    const TStopTest& stop = options.FStopRequested != nullptr ? *options.FStopRequested : TStopTest();
+    // A write the connection ended is made again whole, into a new temporary;
+    // the old one is removed on the new connection (or by the next run's sweep).
+    TWriteAttempt attempt;
+    const int error = Retrying([&](TSftpClient& client, bool again) {
+        if (!again) {
+            return WriteOnce(client, folder, name, source, options, attempt, reason);
+        }
+        if (StopRequestedBy(stop)) {
+            reason = "stopped";
+            return ECANCELED;
+        }
+        if (!attempt.FRenaming) {
+            client.Remove(attempt.FTemporary);
+            return WriteOnce(client, folder, name, source, options, attempt, reason);
+        }
+        // Complete, and only its rename was cut off: asked again (it may have happened).
+        const int placed = RenameOnce(client, attempt.FTemporary, path, options.FReplace, true);
+        if (placed != 0 && client.Channel().Alive()) {
+            client.Remove(attempt.FTemporary);
+            PutBackReplaced(options, folder, name, attempt);
+        }
+        reason = placed != 0 ? ErrorText(placed) : std::string();
+        return placed;
+    });
+    if (error != 0 && !FConnection->LostReason().empty()) {
+        reason = FConnection->LostReason();
+    } else if (error != 0 && reason.empty()) {
         reason = ReachProblem();
-        return false;
+        if (reason.empty()) {
+            reason = ErrorText(error);
+        }
     }
+    return error == 0;
+}
+
+void TSftpVolume::PutBackReplaced(const TWriteOptions& options, const TVolumeFolder& folder,
+                                  const std::string& name, TWriteAttempt& attempt) {
+    if (attempt.FKept && options.FReplaced != nullptr) {
+        options.FReplaced->PutBack(folder, name);
+    }
+    attempt.FKept = false;
+}
+
+int TSftpVolume::WriteOnce(TSftpClient& client, const TVolumeFolder& folder, const std::string& name,
+                           TReadableFile& source, const TWriteOptions& options, TWriteAttempt& attempt,
+                           std::string& reason) {
+    reason.clear();
+    attempt = TWriteAttempt{};
     const std::string path = Join(PathOfFolder(folder), name);
     // 1. Into a temporary beside the destination, never a half file under the final name.
-    std::string temporary;
+    std::string& temporary = attempt.FTemporary;
     std::string handle;
     TSftpAttrs creation;
     creation.FFlags = sftp::AttrPermissions;
     creation.FMode = 0600;
-    for (int attempt = 0; attempt < 20 && handle.empty(); ++attempt) {
+    for (int tried = 0; tried < 20 && handle.empty(); ++tried) {
         temporary = FreeTemporaryIn(PathOfFolder(folder));
-        const TSftpResult opened = client->Open(
+        const TSftpResult opened = client.Open(
             temporary, sftp::OpenWrite | sftp::OpenCreate | sftp::OpenExclusive | sftp::OpenTruncate,
             creation, handle);
-        if (!opened && opened.FError != EIO) {
+        if (!opened && (opened.FError != EIO || !client.Channel().Alive())) {
             reason = opened.Reason();
-            return false;
+            return opened.FError;
+        }
+        if (!opened) {
+            // A name taken (EEXIST comes as a bare "Failure" too), or a folder that takes no file.
+            if (const TSftpResult why = WriteFailure(client, opened, PathOfFolder(folder));
+                why.FError != EIO) {
+                reason = why.Reason();
+                return why.FError;
+            }
         }
     }
     if (handle.empty()) {
         reason = "no free temporary name";
-        return false;
+        return EEXIST;
     }
     bool closed = false;
-    const auto fail = [&](std::string why) {
+    const auto fail = [&](const TSftpResult& why) {
         if (!closed) {
-            client->Close(handle);
+            client.Close(handle);
         }
-        client->Remove(temporary);
-        reason = std::move(why);
-        return false;
+        client.Remove(temporary);
+        reason = why.Reason();
+        return why.FError != 0 ? why.FError : EIO;
     };
     source.ExpectSequentialReads();
-    TSftpPipelinedWriter writer(*client, handle);
+    TSftpPipelinedWriter writer(client, handle);
     TRunningSum written;
     // Up to 1 MiB at a time, no more than the file needs: most files are small.
     std::vector<char> block(
@@ -847,13 +951,15 @@ bool TSftpVolume::WriteFile(const TVolumeFolder& folder, const std::string& name
     for (;;) {
         if (StopRequestedBy(options.FStopRequested != nullptr ? *options.FStopRequested : TStopTest())) {
             writer.Finish();
-            return fail("stopped");
+            fail({ECANCELED, "stopped"});
+            reason = "stopped";
+            return ECANCELED;
         }
         const long got = source.ReadAt(block.data(), block.size(), offset);
         if (got < 0) {
             const int readError = errno;
             writer.Finish();
-            return fail(ErrorText(readError));
+            return fail({readError, ErrorText(readError)});
         }
         if (got == 0) {
             break;
@@ -874,84 +980,120 @@ bool TSftpVolume::WriteFile(const TVolumeFolder& folder, const std::string& name
     attrs.FMode = source.Facts().FMode & 07777;
     attrs.FAccessed = WholeSeconds(source.Facts().FAccessedNs);
     attrs.FModified = WholeSeconds(source.Facts().FModifiedNs);
-    const TSftpCall set = writer.Result() ? client->SendFsetstat(handle, attrs) : nullptr;
-    const TSftpCall synced = set ? client->SendFsync(handle) : nullptr;
+    const TSftpCall set = writer.Result() ? client.SendFsetstat(handle, attrs) : nullptr;
+    const TSftpCall synced = set ? client.SendFsync(handle) : nullptr;
     // Without a read back, the close goes too, and where nothing may be replaced
     // the look at the destination (the rename checks again).
     const bool closeNow = set && !options.FVerify;
-    const TSftpCall shut = closeNow ? client->SendClose(handle) : nullptr;
-    const TSftpCall looked = closeNow && !options.FReplace ? client->SendLstat(path) : nullptr;
+    const TSftpCall shut = closeNow ? client.SendClose(handle) : nullptr;
+    const TSftpCall looked = closeNow && !options.FReplace ? client.SendLstat(path) : nullptr;
     closed = closeNow;
     const TSftpResult done = writer.Finish();
-    const TSftpResult setResult = set ? client->TakeStatus(set) : TSftpResult{};
-    const TSftpResult syncResult = synced ? client->TakeStatus(synced) : TSftpResult{};
-    const TSftpResult shutResult = shut ? client->TakeStatus(shut) : TSftpResult{};
+    const TSftpResult setResult = set ? client.TakeStatus(set) : TSftpResult{};
+    const TSftpResult syncResult = synced ? client.TakeStatus(synced) : TSftpResult{};
+    const TSftpResult shutResult = shut ? client.TakeStatus(shut) : TSftpResult{};
     TSftpAttrs existing;
-    const bool exists = looked && client->TakeAttrs(looked, existing);
-    for (const TSftpResult* result : {&done, &setResult, &syncResult, &shutResult}) {
+    const bool exists = looked && client.TakeAttrs(looked, existing);
+    if (!done) {
+        return fail(WriteFailure(client, done, PathOfFolder(folder)));
+    }
+    if (!setResult) {
+        return fail(setResult);
+    }
+    for (const TSftpResult* result : {&syncResult, &shutResult}) {
         if (!*result) {
-            return fail(result->Reason());
+            return fail(WriteFailure(client, *result, PathOfFolder(folder)));
         }
     }
     if (exists) {
-        return fail(ErrorText(EEXIST));
+        return fail({EEXIST, ErrorText(EEXIST)});
     }
     if (options.FVerify) {
         TRunningSum readBack;
-        TSftpPipelinedReader reader(*client, handle);
+        TSftpPipelinedReader reader(client, handle);
         long got = 0;
         while ((got = reader.Read(block.data(), block.size())) > 0) {
             readBack.Add(block.data(), static_cast<std::size_t>(got));
         }
         if (got < 0) {
-            return fail(reader.Result().Reason());
+            return fail(reader.Result());
         }
         if (readBack.FValue != written.FValue || reader.Position() != static_cast<std::uint64_t>(offset)) {
-            return fail("the copy read back differs from the source");
+            return fail({EIO, "the copy read back differs from the source"});
         }
     }
     if (!closed) {
         closed = true;
-        if (const TSftpResult closing = client->Close(handle); !closing) {
-            return fail(closing.Reason());
+        if (const TSftpResult closing = client.Close(handle); !closing) {
+            return fail(WriteFailure(client, closing, PathOfFolder(folder)));
         }
     }
     if (options.FReplaced != nullptr) {
-        if (std::string kept = options.FReplaced->Keep(folder, name); !kept.empty()) {
-            return fail(kept);
+        if (std::string keptReason = options.FReplaced->Keep(folder, name); !keptReason.empty()) {
+            fail({EIO, keptReason});
+            reason = keptReason;
+            return Outcome(client, EIO);
         }
+        attempt.FKept = true;
     }
     // 4. Into place.
-    const int placed = options.FReplace ? ReplaceInto(*client, temporary, path)
-                                        : RenameNoReplace(*client, temporary, path, looked != nullptr);
-    if (placed != 0) {
-        if (options.FReplaced != nullptr) {
-            options.FReplaced->PutBack(folder, name);
-        }
-        return fail(ErrorText(placed));
+    attempt.FRenaming = true;
+    const int placed = options.FReplace ? ReplaceInto(client, temporary, path)
+                                        : RenameNoReplace(client, temporary, path, looked != nullptr);
+    if (placed != 0 && client.Channel().Alive()) {
+        PutBackReplaced(options, folder, name, attempt);
+        return fail({placed, ErrorText(placed)});
     }
-    return true;
+    reason = placed != 0 ? ErrorText(placed) : std::string();
+    return placed; // one cut off by the connection is asked again on the new one
+}
+
+TSftpResult TSftpVolume::WriteFailure(TSftpClient& client, const TSftpResult& failure,
+                                      const std::string& folder) {
+    // OpenSSH answers a full disk and a read-only file system with a bare
+    // "Failure": the file system's facts tell which it was.
+    TSftpSpace space;
+    if (failure.FError != EIO || !client.Channel().Alive() || !client.Statvfs(folder, space)) {
+        return failure;
+    }
+    if (space.FReadOnly) {
+        return {EROFS, ErrorText(EROFS)};
+    }
+    if (space.FAvailableBlocks * std::max<std::uint64_t>(space.FBlockSize, 1) < client.ChunkSize()) {
+        return {ENOSPC, ErrorText(ENOSPC)};
+    }
+    return failure;
 }
 
 void TSftpVolume::SweepTemporaries(const TVolumeFolder& folder) {
     const std::string& path = PathOfFolder(folder);
     {
-        const std::lock_guard lock(FMutex);
+        // Another thread's sweep of this folder under way is waited for: a
+        // temporary made meanwhile would be taken for a leftover and removed.
+        std::unique_lock lock(FMutex);
         if (!FSwept.insert(path).second) {
+            FSweepEnded.wait(lock, [&] { return FSweeping.count(path) == 0; });
             return;
         }
+        FSweeping.insert(path);
     }
-    int error = 0;
-    const auto client = Client(error);
-    std::vector<TSftpEntry> entries;
-    if (!client || !client->List(path, entries)) {
-        return;
-    }
-    for (const TSftpEntry& entry : entries) {
-        if (IsCopyTemporaryName(entry.FName)) {
-            client->Remove(Join(path, entry.FName));
+    Retrying([&](TSftpClient& client, bool) {
+        std::vector<TSftpEntry> entries;
+        if (!client.List(path, entries)) {
+            return Outcome(client, 0);
         }
+        for (const TSftpEntry& entry : entries) {
+            if (IsCopyTemporaryName(entry.FName)) {
+                client.Remove(Join(path, entry.FName));
+            }
+        }
+        return Outcome(client, 0);
+    });
+    {
+        const std::lock_guard lock(FMutex);
+        FSweeping.erase(path);
     }
+    FSweepEnded.notify_all();
 }
 
 std::unique_ptr<THeldEntry> TSftpVolume::Hold(const TVolumeFolder& /*folder*/, const std::string& /*name*/) {
@@ -959,30 +1101,55 @@ std::unique_ptr<THeldEntry> TSftpVolume::Hold(const TVolumeFolder& /*folder*/, c
 }
 
 int TSftpVolume::FlushFile(const TVolumeFolder& folder, const std::string& name) {
-    int error = 0;
-    const auto client = Client(error);
-    if (!client) {
-        return error;
-    }
-    if (!client->HasFsync()) {
-        return 0;
-    }
-    std::string handle;
-    if (const TSftpResult opened = client->Open(Join(PathOfFolder(folder), name), sftp::OpenRead, {}, handle);
-        !opened) {
-        return opened.FError;
-    }
-    const TSftpResult synced = client->Fsync(handle);
-    client->Close(handle);
-    return synced.FError;
+    const std::string path = Join(PathOfFolder(folder), name);
+    return Retrying([&](TSftpClient& client, bool) {
+        if (!client.HasFsync()) {
+            return 0;
+        }
+        std::string handle;
+        if (const TSftpResult opened = client.Open(path, sftp::OpenRead, {}, handle); !opened) {
+            return opened.FError;
+        }
+        const TSftpResult synced = client.Fsync(handle);
+        client.Close(handle);
+        return synced.FError;
+    });
 }
 
 bool TSftpVolume::Flush(std::string& reason) {
     // Each written file was flushed on the server as it was closed.
-    int error = 0;
-    if (!Client(error)) {
-        reason = ReachProblem();
+    if (!FConnection->LostReason().empty()) {
+        reason = FConnection->LostReason();
         return false;
     }
-    return true;
+    reason = ReachProblem();
+    return reason.empty();
+}
+
+int TSftpVolume::CreateExclusive(const std::string& name, std::string_view contents) {
+    const TSftpListings::TChange change(FListings);
+    const std::string path = Join(FRootPath, name);
+    // A file the attempt cut off by a lost connection may have made is found as
+    // existing again; the run lock reads whose it is.
+    return Retrying([&](TSftpClient& client, bool) {
+        TSftpAttrs creation;
+        creation.FFlags = sftp::AttrPermissions;
+        creation.FMode = 0644;
+        std::string handle;
+        if (const TSftpResult opened =
+                client.Open(path, sftp::OpenWrite | sftp::OpenCreate | sftp::OpenExclusive, creation, handle);
+            !opened) {
+            // SFTP version 3 has no status for an existing file: a plain failure.
+            TSftpAttrs attrs;
+            return opened.FError == EIO && client.Lstat(path, attrs) ? EEXIST
+                                                                     : Outcome(client, opened.FError);
+        }
+        const TSftpResult written = client.Write(handle, 0, contents);
+        const TSftpResult closed = client.Close(handle);
+        if (!written || !closed) {
+            client.Remove(path);
+            return Outcome(client, !written ? written.FError : closed.FError);
+        }
+        return Outcome(client, 0);
+    });
 }

@@ -1,15 +1,19 @@
 #pragma once
 
+#include "SftpConnection.h"
 #include "SftpListings.h"
 #include "Volume.h"
 #include "sftp/SftpAddress.h"
 #include "sftp/SftpClient.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 // The name of the lock a run holds in a remote folder it writes to; never part of an index.
 inline constexpr std::string_view RemoteLockName = ".pairwell-lock";
@@ -26,14 +30,17 @@ private:
 
 // A folder tree on another machine, reached over SFTP through the user's own
 // ssh. The connection is shared by every volume of the same host, user, port
-// and ssh command, and by all their threads; a lost one is made again on the
-// next call. SFTP carries whole seconds: times are written and read so.
+// and ssh command, and by all their threads. An operation that the
+// connection's loss cut off is made again whole on a new connection; once
+// that cannot be made, the volume is lost (LostReason). SFTP carries whole
+// seconds: times are written and read so.
 class TSftpVolume : public TVolume {
 public:
     TSftpVolume(const std::string& root, const TSftpAddress& address, const std::string& sshCommand);
 
     // Why the server cannot be reached (ssh's own words), empty when it can.
     std::string ReachProblem() override;
+    std::string LostReason() override;
 
     TEntryFacts Facts(std::string_view relative, bool followLink) override;
     TEntryFacts FactsAt(const TVolumeFolder& folder, const std::string& name) override;
@@ -66,35 +73,69 @@ public:
     std::unique_ptr<THeldEntry> Hold(const TVolumeFolder& folder, const std::string& name) override;
     int FlushFile(const TVolumeFolder& folder, const std::string& name) override;
     bool Flush(std::string& reason) override;
+    // A run that writes here holds RemoteLockName: runs of other machines may write here as well.
+    bool KeepsRunLock() const override { return true; }
+    int CreateExclusive(const std::string& name, std::string_view contents) override;
 
     // For tests: replace as a server without posix-rename would.
     void SetPosixRenameAllowed(bool allowed) { FPosixRenameAllowed = allowed; }
 
 private:
-    // The shared client, connected on first use; null with error set when the server cannot be reached.
-    std::shared_ptr<TSftpClient> Client(int& error);
+    // One run of an operation on client; again: it ran before and the
+    // connection ended under it. 0 or an errno value.
+    using TOperation = std::function<int(TSftpClient& client, bool again)>;
+    // Runs operation, and runs it again from its start on a new connection
+    // when the connection ended during a failed run (up to three times).
+    // EHOSTUNREACH when the server cannot be reached, ENOTCONN once the
+    // connection is lost for good.
+    int Retrying(const TOperation& operation);
+    bool AddressUsable() const;
     std::string PathOf(std::string_view relative) const;
-    int Lstat(const std::shared_ptr<TSftpClient>& client, const std::string& path, TSftpAttrs& attrs);
+    std::unique_ptr<TReadableFile> OpenRemoteFile(const std::string& path, bool refuseLink, int& error,
+                                                  bool& notRegular);
     // Gives from the name to, replacing what is there: posix-rename, or without it
     // the old entry moved aside, the new one renamed, the old one removed (and put back on failure).
     int ReplaceInto(TSftpClient& client, const std::string& from, const std::string& to);
     // lookedAlready: the caller saw nothing at to a moment ago.
     int RenameNoReplace(TSftpClient& client, const std::string& from, const std::string& to,
                         bool lookedAlready = false);
+    // Either rename; again: a rename that is found done counts as done.
+    int RenameOnce(TSftpClient& client, const std::string& from, const std::string& to, bool replace,
+                   bool again);
     int WalkFolder(TSftpClient& client, const std::string& path, TFolderWalk walk);
     // The facts of relative from the listings of the folders on its way, listing
     // those not yet listed; false where only a look-up of its own can tell.
     bool ListedFacts(TSftpClient& client, std::string_view relative, bool followLink, TEntryFacts& facts);
     std::string FreeTemporaryIn(const std::string& folder);
 
+    // How far one write got: its temporary, whether the replaced entry was
+    // kept, and whether only the rename into place was left.
+    struct TWriteAttempt {
+        std::string FTemporary;
+        bool FKept = false;
+        bool FRenaming = false;
+    };
+    int WriteOnce(TSftpClient& client, const TVolumeFolder& folder, const std::string& name,
+                  TReadableFile& source, const TWriteOptions& options, TWriteAttempt& attempt,
+                  std::string& reason);
+    void PutBackReplaced(const TWriteOptions& options, const TVolumeFolder& folder, const std::string& name,
+                         TWriteAttempt& attempt);
+    // A failed write as the server meant it: OpenSSH answers a full disk or a read-only file system with a
+    // bare "Failure".
+    static TSftpResult WriteFailure(TSftpClient& client, const TSftpResult& failure,
+                                    const std::string& folder);
+
     TSftpAddress FAddress;
     std::string FSshCommand;
     std::string FRootPath; // without a trailing delimiter
     bool FPosixRenameAllowed = true;
-    std::atomic<bool> FRootMade{false};
+    std::atomic<bool> FRootMade{false}; // by this volume
     std::mutex FMutex;
     std::set<std::string> FKnownFolders; // paths seen as real folders (no link) by this volume
-    std::set<std::string> FSwept;
+    std::set<std::string> FSwept;        // folders swept, or under way
+    std::set<std::string> FSweeping;     // folders whose sweep is under way
+    std::condition_variable FSweepEnded;
+    std::shared_ptr<TSftpConnection> FConnection;
     TSftpListings FListings;
 };
 
@@ -106,4 +147,6 @@ std::shared_ptr<TVolume> OpenSftpVolume(const std::string& root);
 void RememberSshCommand(const std::string& root, const std::string& sshCommand);
 
 // Whether runs may ask a person (a window); else ssh never prompts (BatchMode).
-void SetSshMayPrompt(bool mayPrompt);
+// environment ("NAME=value", such as SSH_ASKPASS) goes to ssh's environment
+// only, so that ssh asks for passwords through a program of the window's.
+void SetSshMayPrompt(bool mayPrompt, std::vector<std::string> environment = {});

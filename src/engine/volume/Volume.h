@@ -131,6 +131,10 @@ public:
     // Why the volume cannot be reached at all (a server that does not
     // answer), empty when it can. A local folder always can.
     virtual std::string ReachProblem() { return {}; }
+    // Why the volume can no longer be reached mid-run (its connection was
+    // lost and could not be made again), empty while it can. A run that finds
+    // a volume lost ends instead of trying its remaining items one by one.
+    virtual std::string LostReason() { return {}; }
 
     // --- Looking ---
     // The facts of the entry at relative ("" is the root), following a link at its end or not.
@@ -206,6 +210,14 @@ public:
     // the root does not exist (nothing was written); else false with the reason.
     virtual bool Flush(std::string& reason) = 0;
 
+    // --- The run lock ---
+    // Whether a run that writes below the root holds a lock file in it: a
+    // folder that runs of other machines may write to as well.
+    virtual bool KeepsRunLock() const { return false; }
+    // Makes the file name in the root holding contents, only where nothing is
+    // at name (EEXIST): of two callers at once, one alone succeeds.
+    virtual int CreateExclusive(const std::string& name, std::string_view contents) = 0;
+
 protected:
     explicit TVolume(std::string root);
 
@@ -221,6 +233,10 @@ std::shared_ptr<TVolume> OpenVolume(const std::string& root);
 // volume that wrap or replace the local one. Set it only while no run is under way.
 using TVolumeOpener = std::function<std::shared_ptr<TVolume>(const std::string& root)>;
 void SetVolumeOpener(TVolumeOpener opener);
+
+// Reads the whole regular file at relative (links followed) into contents:
+// EFBIG when it holds more than limit bytes.
+int ReadSmallFile(TVolume& volume, std::string_view relative, std::string& contents, std::size_t limit);
 
 // Whether name is one of the temporary files that writes make.
 bool IsVolumeTemporaryName(std::string_view name);

@@ -7,8 +7,8 @@ folder (so its pairwell.ini is private) with a private XDG_RUNTIME_DIR (so its
 single-instance lock is private). Then, through the bus only:
   - the toolbar buttons, the settings page controls and the new controls of
     the job pages are found by name;
-  - "高级…" opens its dialog, whose every control is found by name and
-    none is left without one; "取 消" closes it;
+  - "高级…" and "远程…" open their dialogs, whose every control is found by
+    name and none is left without one; "取 消" closes them;
   - no focusable control on any page is left without a name;
   - a check is driven: the folder fields are typed through EditableText,
     " 检查 " is pressed through Action, the notice "检查完成!" is found and
@@ -55,6 +55,9 @@ SETTINGS_FIELDS = {  # name -> role
     "保存...": "push button",
     "删除...": "push button",
     "高级…": "push button",
+    "远程源文件夹…": "push button",
+    "远程目标文件夹…": "push button",
+    "远程发布目录…": "push button",
 }
 # Controls of the job editor and the automatic-run page (on pages not shown).
 JOB_FIELDS = {
@@ -79,6 +82,16 @@ ADVANCED_FIELDS = {
     "符号链接(L):": "combo box",
     "比较文件内容(C)": "check box",
     "复制后校验(Y)": "check box",
+    "确 定": "push button",
+    "取 消": "push button",
+}
+# The "远程…" dialog of a folder field.
+REMOTE_FIELDS = {
+    "主机(H):": "text",
+    "端口(R):": "text",
+    "用户(U):": "text",
+    "路径(A):": "text",
+    "连接(C)": "push button",
     "确 定": "push button",
     "取 消": "push button",
 }
@@ -471,21 +484,21 @@ def check_unnamed(frame):
         log("note: %s under %s now has a name; drop it from KNOWN_UNNAMED" % (key[-1], " > ".join(key[:-1])))
 
 
-def check_advanced_dialog(app, frame, address):
-    """Opens "高级…", finds every control of the dialog by name, and cancels it."""
-    log("-- the advanced options dialog")
-    button = [b for b in find_all(frame, name="高级…", role_name="push button")][0]
+def check_dialog(app, frame, address, button_name, title, fields):
+    """Opens a dialog with its button, finds every control of it by name, and cancels it."""
+    log("-- the dialog " + title)
+    button = [b for b in find_all(frame, name=button_name, role_name="push button")][0]
     # The dialog is modal: the press answers only when it closes.
     press(button, address)
 
     def dialog():
         for window in children(app):
-            if window is not frame and window.name == "高级同步选项" and state_showing(window):
+            if window is not frame and window.name == title and state_showing(window):
                 return window
         return None
 
-    window = wait_for("the dialog 高级同步选项", dialog, 30)
-    for name, role_name in ADVANCED_FIELDS.items():
+    window = wait_for("the dialog " + title, dialog, 30)
+    for name, role_name in fields.items():
         nodes = find_control(window, name, role_name)
         if len(nodes) != 1:
             fail("dialog control %r (%s): found %d" % (name, role_name, len(nodes)))
@@ -659,7 +672,8 @@ def inner(args):
         # The settings page fills in after the frame appears.
         wait_for("the settings page", lambda: find_all(frame, name="源文件夹(S):", role_name="text"), 30)
         check_names(frame)
-        check_advanced_dialog(app, frame, address)
+        check_dialog(app, frame, address, "高级…", "高级同步选项", ADVANCED_FIELDS)
+        check_dialog(app, frame, address, "远程目标文件夹…", "远程文件夹", REMOTE_FIELDS)
         drive_check(app, frame, args.data, address)
         toggle_page(frame)
         read_log_page(frame)

@@ -24,13 +24,15 @@ void TProgramFolder::WriteConfig(const QString& text) const {
     WriteFile(File(QStringLiteral("pairwell.ini")), text.toUtf8());
 }
 
-std::unique_ptr<TFmPairwell> TProgramFolder::OpenWindow(bool trayAvailable) const {
+std::unique_ptr<TFmPairwell> TProgramFolder::OpenWindow(bool trayAvailable,
+                                                        const QString& askPassProgram) const {
     TFmPairwellOptions options;
     options.FProgramFolder = Path();
     options.FConfigFileName = File(QStringLiteral("pairwell.ini"));
     options.FWithBrowser = false;
     options.FTrayAvailable = trayAvailable;
     options.FSessionBusNotices = false; // no test speaks to the desktop's notification service
+    options.FAskPassProgram = askPassProgram;
     auto window = std::make_unique<TFmPairwell>(options);
     window->show();
     return window;

@@ -17,8 +17,10 @@ public:
     QString File(const QString& relative) const { return FDir.filePath(relative); }
     std::string Bytes(const QString& relative) const { return File(relative).toStdString(); }
     void WriteConfig(const QString& text) const;
-    // Opens the window on this folder, as the program does at start.
-    std::unique_ptr<TFmPairwell> OpenWindow(bool trayAvailable = false) const;
+    // Opens the window on this folder, as the program does at start; ssh asks
+    // its passwords through askPassProgram when one is given.
+    std::unique_ptr<TFmPairwell> OpenWindow(bool trayAvailable = false,
+                                            const QString& askPassProgram = QString()) const;
 
 private:
     QTemporaryDir FDir;

@@ -1,17 +1,22 @@
 // Moved and renamed files and folders of a stored project's source are
 // renamed in the target: the same inode at the new place proves it.
 
+#include "config/FileFacts.h"
 #include "engine/run/BackgroundRun.h"
 #include "engine/versions/Versions.h"
 
 #include "TempDir.h"
+#include "TestSshd.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -194,6 +199,13 @@ TEST_F(MovesTest, AMoveWhoseRenameFailsIsCopiedAndDeletedAndTheRunGoesOn) {
     EXPECT_FALSE(PathExists(FTarget + "/a/1.jpg"));
     EXPECT_EQ(FRun.FNewResult.FFailed + FRun.FDeleteResult.FFailed, 0);
     EXPECT_NE(Log().find("<MoveCount>0</MoveCount>"), std::string::npos);
+    // Why it was copied is told, as no failure: the file arrived.
+    ASSERT_EQ(FRun.FMoveFallbacks.size(), 1u);
+    EXPECT_EQ(FRun.FMoveFallbacks[0].FPath, FTarget + "/a/1.jpg");
+    EXPECT_EQ(FRun.FMoveFallbacks[0].FReason, "not renamed to " + FTarget + "/b/1.jpg (" + ErrorText(EXDEV) +
+                                                  "): copied and deleted instead");
+    EXPECT_NE(Log().find("<MoveFail>" + FTarget + "/a/1.jpg</MoveFail>"), std::string::npos);
+    EXPECT_EQ(Log().find("<NewFail>"), std::string::npos);
 }
 
 TEST_F(MovesTest, TheGuardDoesNotCountMovesWhichNeedDeletionAndTheKey) {
@@ -256,6 +268,32 @@ TEST_F(MovesTest, WithContentComparisonOnlyEqualBytesMove) {
     Sync();
     EXPECT_EQ(FRun.FMoveCount, 1);
     EXPECT_EQ(ReadTextFile(FTarget + "/c/k.bin"), "CCCC");
+}
+
+TEST_F(MovesTest, ARemoteTargetThatKeepsWholeSecondsStillMovesFilesAndFolders) {
+    if (access("/usr/sbin/sshd", X_OK) != 0) {
+        GTEST_SKIP() << "needs openssh-server";
+    }
+    const auto sshd = std::make_unique<TTestSshd>(FDir);
+    ASSERT_TRUE(sshd->Running());
+    FIni.WriteString("project_P", "target", sshd->Address(FTarget));
+    FIni.WriteString("project_P", "SshCommand", sshd->SshCommand());
+    // Times with a fraction of a second that the server cannot keep.
+    for (const char* name : {"/a/photo.jpg", "/f/1.jpg", "/f/2.jpg"}) {
+        WriteTextFile(FSource + name, name);
+        SetModifiedTime(FSource + name, 1'700'000'001, 700'000'000);
+    }
+    Sync();
+    const ino_t photo = InodeOf(FTarget + "/a/photo.jpg");
+    const ino_t folder = InodeOf(FTarget + "/f");
+    Move(FSource + "/a/photo.jpg", FSource + "/b/photo.jpg");
+    Move(FSource + "/f", FSource + "/g");
+    Sync();
+
+    EXPECT_EQ(FRun.FMoveCount, 2);
+    EXPECT_EQ(InodeOf(FTarget + "/b/photo.jpg"), photo);
+    EXPECT_EQ(InodeOf(FTarget + "/g"), folder);
+    EXPECT_FALSE(PathExists(FTarget + "/f"));
 }
 
 } // namespace

@@ -94,7 +94,7 @@ TEST_F(SftpVolumeTest, ALinkWhereAFolderIsExpectedIsNeverWrittenThrough) {
     EXPECT_EQ(listing.FEntries[0].FTarget, TListedKind::Missing);
 }
 
-TEST_F(SftpVolumeTest, FactsFromFolderListingsMatchLookUpsAndFollowChangesMadeThroughTheVolume) {
+TEST_F(SftpVolumeTest, FactsFromFolderListingsMatchLookUpsAndFollowChangesAndNewConnections) {
     WriteTextFile(FDir / "remote/a/f.txt", "hello");
     const timespec times[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, (FDir / "remote/a/f.txt").c_str(), times, 0), 0);
@@ -129,4 +129,16 @@ TEST_F(SftpVolumeTest, FactsFromFolderListingsMatchLookUpsAndFollowChangesMadeTh
     EXPECT_FALSE(FVolume->Facts("a/f.txt", true).FExists);
     ASSERT_EQ(FVolume->MakeFolder(*folder, "sub"), 0);
     EXPECT_TRUE(FVolume->Facts("a/sub", true).FIsFolder);
+
+    // Listings read before the connection was made again are not trusted: what
+    // changed meanwhile (here behind the volume's back) is seen.
+    const std::string root = FSshd->Address(FDir / "remote");
+    RememberSshCommand(root, FSshd->ProxiedSshCommand());
+    const auto proxied = OpenVolume(root);
+    EXPECT_FALSE(proxied->Facts("a/later.txt", true).FExists);
+    WriteTextFile(FDir / "remote/a/later.txt", "later");
+    FSshd->KillProxiedConnections();
+    std::string text;
+    EXPECT_EQ(proxied->ReadLink("a/l", text), 0); // on the new connection
+    EXPECT_EQ(proxied->Facts("a/later.txt", true).FSize, 5);
 }
