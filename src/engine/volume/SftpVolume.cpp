@@ -328,21 +328,10 @@ bool TSftpVolume::ListedFacts(TSftpClient& client, std::string_view relative, bo
         const std::size_t slash = relative.find('/');
         const std::string name(relative.substr(0, slash));
         relative = slash == std::string_view::npos ? std::string_view() : relative.substr(slash + 1);
-        std::shared_ptr<const TSftpListings::TFolder> listing = FListings.Find(folder, client);
+        int error = 0;
+        const std::shared_ptr<const TSftpListings::TFolder> listing = ListingOf(client, folder, error);
         if (!listing) {
-            const std::uint64_t since = FListings.Generation();
-            auto listed = std::make_shared<TSftpListings::TFolder>();
-            std::vector<TSftpEntry> entries;
-            const TSftpResult result = client.List(folder, entries);
-            if (!result && result.FError != ENOENT) {
-                return false;
-            }
-            listed->FExists = static_cast<bool>(result);
-            for (TSftpEntry& entry : entries) {
-                listed->FEntries.emplace(std::move(entry.FName), entry.FAttrs);
-            }
-            FListings.Store(folder, listed, client, since);
-            listing = std::move(listed);
+            return false;
         }
         const auto found = listing->FEntries.find(name);
         if (!listing->FExists || found == listing->FEntries.end()) {
@@ -382,6 +371,39 @@ TEntryFacts TSftpVolume::FactsAt(const TVolumeFolder& folder, const std::string&
     return facts;
 }
 
+std::shared_ptr<const TSftpListings::TFolder> TSftpVolume::ListingOf(TSftpClient& client,
+                                                                     const std::string& path, int& error) {
+    error = 0;
+    {
+        // The check's passes ask for the same folders at about the same time.
+        std::unique_lock lock(FMutex);
+        FListingEnded.wait(lock, [&] { return FListing.count(path) == 0; });
+        if (auto kept = FListings.Find(path, client)) {
+            return kept;
+        }
+        FListing.insert(path);
+    }
+    const std::uint64_t since = FListings.Generation();
+    std::vector<TSftpEntry> entries;
+    const TSftpResult result = client.List(path, entries);
+    std::shared_ptr<TSftpListings::TFolder> made;
+    if (result || result.FError == ENOENT) {
+        made = std::make_shared<TSftpListings::TFolder>();
+        made->FExists = static_cast<bool>(result);
+        for (TSftpEntry& entry : entries) {
+            made->FEntries.emplace(std::move(entry.FName), entry.FAttrs);
+        }
+        FListings.Store(path, made, client, since);
+    }
+    error = result.FError;
+    {
+        const std::lock_guard lock(FMutex);
+        FListing.erase(path);
+    }
+    FListingEnded.notify_all();
+    return made;
+}
+
 int TSftpVolume::ListFolder(const TVolumeFolder* folder, std::string_view relative, bool /*facts*/,
                             bool resolveLinks, TFolderListing& listing) {
     const std::string path = folder != nullptr
@@ -389,10 +411,21 @@ int TSftpVolume::ListFolder(const TVolumeFolder* folder, std::string_view relati
                                  : PathOf(relative);
     const int error = Retrying([&](TSftpClient& client, bool) {
         listing.Clear();
-        if (folder != nullptr || !relative.empty()) {
+        // A folder listed before (the check's passes list the same folders) is
+        // not asked again, and a folder its parent's listing shows needs no look-up.
+        std::shared_ptr<const TSftpListings::TFolder> kept = FListings.Find(path, client);
+        if (!kept && (folder != nullptr || !relative.empty())) {
             // A link at the last name is not listed through.
             TSftpAttrs attrs;
-            if (const int lookup = client.Lstat(path, attrs).FError; lookup != 0) {
+            const std::size_t slash = path.rfind('/');
+            const auto parent = slash != std::string::npos && slash > 0
+                                    ? FListings.Find(path.substr(0, slash), client)
+                                    : nullptr;
+            const auto known = parent ? parent->FEntries.find(path.substr(slash + 1))
+                                      : std::unordered_map<std::string, TSftpAttrs>::const_iterator();
+            if (parent && known != parent->FEntries.end() && (known->second.FFlags & sftp::AttrPermissions)) {
+                attrs = known->second;
+            } else if (const int lookup = client.Lstat(path, attrs).FError; lookup != 0) {
                 return lookup;
             }
             if (S_ISLNK(attrs.FMode)) {
@@ -402,36 +435,33 @@ int TSftpVolume::ListFolder(const TVolumeFolder* folder, std::string_view relati
                 return ENOTDIR;
             }
         }
-        const std::uint64_t since = FListings.Generation();
-        std::vector<TSftpEntry> entries;
-        const TSftpResult listed = client.List(path, entries);
-        if (!listed) {
-            return listed.FError == EIO ? ENOTDIR : listed.FError;
+        if (!kept) {
+            int listed = 0;
+            if (!(kept = ListingOf(client, path, listed))) {
+                return listed == EIO ? ENOTDIR : listed;
+            }
         }
-        auto kept = std::make_shared<TSftpListings::TFolder>();
-        kept->FExists = true;
-        for (const TSftpEntry& entry : entries) {
-            kept->FEntries.emplace(entry.FName, entry.FAttrs);
+        if (!kept->FExists) {
+            return ENOENT;
         }
-        FListings.Store(path, std::move(kept), client, since);
-        for (const TSftpEntry& entry : entries) {
-            if (IsCopyTemporaryName(entry.FName) || entry.FName == RemoteLockName) {
+        for (const auto& [name, entryAttrs] : kept->FEntries) {
+            if (IsCopyTemporaryName(name) || name == RemoteLockName) {
                 continue;
             }
             TListedEntry item;
             // Each entry comes with its attributes: no look-up per entry.
-            item.FKind = (entry.FAttrs.FFlags & sftp::AttrPermissions) ? KindOfMode(entry.FAttrs.FMode)
-                                                                       : TListedKind::Unknown;
-            item.FSize = static_cast<std::int64_t>(entry.FAttrs.FSize);
-            item.FModifiedNs = SecondsToNs(entry.FAttrs.FModified);
+            item.FKind = (entryAttrs.FFlags & sftp::AttrPermissions) ? KindOfMode(entryAttrs.FMode)
+                                                                     : TListedKind::Unknown;
+            item.FSize = static_cast<std::int64_t>(entryAttrs.FSize);
+            item.FModifiedNs = SecondsToNs(entryAttrs.FModified);
             if (item.FKind == TListedKind::Unknown) {
                 TSftpAttrs attrs;
-                item.FError = client.Lstat(Join(path, entry.FName), attrs).FError;
+                item.FError = client.Lstat(Join(path, name), attrs).FError;
                 item.FKind = item.FError == 0 ? KindOfMode(attrs.FMode) : TListedKind::Unknown;
             }
             if (item.FKind == TListedKind::Link && resolveLinks) {
                 TSftpAttrs target;
-                const TSftpResult looked = client.Stat(Join(path, entry.FName), target);
+                const TSftpResult looked = client.Stat(Join(path, name), target);
                 if (!looked) {
                     item.FTarget = looked.FError == ENOENT ? TListedKind::Missing : TListedKind::Unknown;
                     item.FError = looked.FError == ENOENT ? 0 : looked.FError;
@@ -440,8 +470,8 @@ int TSftpVolume::ListFolder(const TVolumeFolder* folder, std::string_view relati
                 }
             }
             item.FOffset = static_cast<std::uint32_t>(listing.FNames.size());
-            item.FLength = static_cast<std::uint32_t>(entry.FName.size());
-            listing.FNames.append(entry.FName);
+            item.FLength = static_cast<std::uint32_t>(name.size());
+            listing.FNames.append(name);
             listing.FEntries.push_back(item);
         }
         // Look-ups of entries that failed with the connection are asked again.

@@ -90,6 +90,10 @@ private:
     // connection is lost for good.
     int Retrying(const TOperation& operation);
     bool AddressUsable() const;
+    // The listing of the folder at path, read once for all threads that ask
+    // together; a failure (with the server's error, ENOENT for no folder) is not kept.
+    std::shared_ptr<const TSftpListings::TFolder> ListingOf(TSftpClient& client, const std::string& path,
+                                                            int& error);
     std::string PathOf(std::string_view relative) const;
     std::unique_ptr<TReadableFile> OpenRemoteFile(const std::string& path, bool refuseLink, int& error,
                                                   bool& notRegular);
@@ -137,6 +141,8 @@ private:
     std::condition_variable FSweepEnded;
     std::shared_ptr<TSftpConnection> FConnection;
     TSftpListings FListings;
+    std::set<std::string> FListing; // folders whose listing a thread is reading
+    std::condition_variable FListingEnded;
 };
 
 // The volume at an sftp:// root, with the ssh command remembered for its host.
