@@ -404,6 +404,14 @@ std::shared_ptr<const TSftpListings::TFolder> TSftpVolume::ListingOf(TSftpClient
     return made;
 }
 
+void TSftpVolume::ReadAhead(const std::string& path) {
+    std::string reason;
+    if (const std::shared_ptr<TSftpClient> client = FConnection->Client(reason)) {
+        int error = 0;
+        ListingOf(*client, path, error);
+    }
+}
+
 int TSftpVolume::ListFolder(const TVolumeFolder* folder, std::string_view relative, bool /*facts*/,
                             bool resolveLinks, TFolderListing& listing) {
     const std::string path = folder != nullptr
@@ -444,6 +452,13 @@ int TSftpVolume::ListFolder(const TVolumeFolder* folder, std::string_view relati
         if (!kept->FExists) {
             return ENOENT;
         }
+        std::vector<std::string> subfolders;
+        for (const auto& [name, entryAttrs] : kept->FEntries) {
+            if ((entryAttrs.FFlags & sftp::AttrPermissions) && S_ISDIR(entryAttrs.FMode)) {
+                subfolders.push_back(Join(path, name));
+            }
+        }
+        FReadAhead.Ask(std::move(subfolders));
         for (const auto& [name, entryAttrs] : kept->FEntries) {
             if (IsCopyTemporaryName(name) || name == RemoteLockName) {
                 continue;

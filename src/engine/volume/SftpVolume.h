@@ -2,6 +2,7 @@
 
 #include "SftpConnection.h"
 #include "SftpListings.h"
+#include "SftpReadAhead.h"
 #include "Volume.h"
 #include "sftp/SftpAddress.h"
 #include "sftp/SftpClient.h"
@@ -92,6 +93,7 @@ private:
     bool AddressUsable() const;
     // The listing of the folder at path, read once for all threads that ask
     // together; a failure (with the server's error, ENOENT for no folder) is not kept.
+    void ReadAhead(const std::string& path);
     std::shared_ptr<const TSftpListings::TFolder> ListingOf(TSftpClient& client, const std::string& path,
                                                             int& error);
     std::string PathOf(std::string_view relative) const;
@@ -143,6 +145,8 @@ private:
     TSftpListings FListings;
     std::set<std::string> FListing; // folders whose listing a thread is reading
     std::condition_variable FListingEnded;
+    // Last, so that its threads end before what they use.
+    TSftpReadAhead FReadAhead{[this](const std::string& path) { ReadAhead(path); }};
 };
 
 // The volume at an sftp:// root, with the ssh command remembered for its host.
