@@ -1,14 +1,6 @@
-#include "CliProgram.h"
-#include "TempDir.h"
-#include "TestSshd.h"
-#include "config/Gb18030.h"
-#include "config/IniFile.h"
-#include "engine/project/ProjectRecord.h"
-
-#include <gtest/gtest.h>
+#include "RemoteCliTest.h"
 
 #include <chrono>
-#include <dirent.h>
 #include <functional>
 #include <sys/mount.h>
 #include <thread>
@@ -19,53 +11,15 @@
 
 namespace {
 
-struct TRemoteRun {
-    int FStatus = -1;
-    std::string FOut;
-    std::string FErr;
-};
-
-// The text of every day log below dir/log.
-std::string DayLogs(const TTempDir& dir) {
-    std::string text;
-    DIR* folder = opendir((dir / "log").c_str());
-    while (dirent* entry = folder != nullptr ? readdir(folder) : nullptr) {
-        const std::string name = entry->d_name;
-        if (name.size() > 4 && name.substr(name.size() - 4) == ".xml" && name != "list.xml") {
-            text += Gb18030ToUtf8(ReadTextFile(dir / ("log/" + name))).value_or("");
-        }
-    }
-    if (folder != nullptr) {
-        closedir(folder);
-    }
-    return text;
-}
-
-class RemoteFaultsCliTest : public ::testing::Test {
+class RemoteFaultsCliTest : public TRemoteCliTest {
 protected:
-    void SetUp() override {
-        if (access("/usr/sbin/sshd", X_OK) != 0) {
-            GTEST_SKIP() << "needs openssh-server";
-        }
-        FSshd = std::make_unique<TTestSshd>(FDir);
-        ASSERT_TRUE(FSshd->Running()) << "the test's sshd did not start";
-    }
     void Project(const std::string& target, const std::string& sshCommand) {
-        TIniFile ini(FDir / "pairwell.ini");
-        ini.WriteString(ProjectSection("remote"), "source", FDir / "src");
-        ini.WriteString(ProjectSection("remote"), "target", target);
-        ini.WriteString(ProjectSection("remote"), "SshCommand", sshCommand);
-    }
-    std::vector<std::string> Args(std::vector<std::string> args) const {
-        args.insert(args.begin(), {"--config", FDir / "pairwell.ini"});
-        return args;
-    }
-    TRemoteRun Run(std::vector<std::string> args) {
-        const TCliResult result = RunCliTo(FDir / "stdout", FDir / "stderr", Args(std::move(args)));
-        return {result.FStatus, result.FOut, result.FErr};
+        Set(ProjectKey::Source, FDir / "src");
+        Set(ProjectKey::Target, target);
+        Set(ProjectKey::SshCommand, sshCommand);
     }
     // Runs a sync and calls during once a copy's temporary appears in folder.
-    TRemoteRun SyncCutting(const std::string& folder, const std::function<void()>& during) {
+    TCliResult SyncCutting(const std::string& folder, const std::function<void()>& during) {
         const pid_t pid = fork();
         if (pid == 0) {
             dup2(open((FDir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
@@ -114,8 +68,6 @@ protected:
             }
         }
     }
-    TTempDir FDir;
-    std::unique_ptr<TTestSshd> FSshd;
 };
 
 } // namespace
@@ -123,19 +75,19 @@ protected:
 TEST_F(RemoteFaultsCliTest, AConnectionLostMidRunIsMadeAgainAndTheCopyUnderWayIsRetriedWhole) {
     WriteSourceFiles();
     Project(FSshd->Address(FDir / "remote"), FSshd->ProxiedSshCommand());
-    const TRemoteRun run = SyncCutting(FDir / "remote", [&] { FSshd->KillProxiedConnections(); });
+    const TCliResult run = SyncCutting(FDir / "remote", [&] { FSshd->KillProxiedConnections(); });
     EXPECT_EQ(run.FStatus, 0) << run.FOut << run.FErr;
     EXPECT_EQ(run.FOut, "new: 41 done, 0 failed\nupdate: 0 done, 0 failed\ndelete: 0 done, 0 failed\n");
     ExpectWholeCopies(true);
     EXPECT_FALSE(HoldsCopyTemporaries(FDir / "remote"));
-    EXPECT_NE(DayLogs(FDir).find("<ProcessStatus>完成</ProcessStatus>"), std::string::npos);
+    EXPECT_NE(DayLogs().find("<ProcessStatus>完成</ProcessStatus>"), std::string::npos);
 }
 
 TEST_F(RemoteFaultsCliTest, AConnectionThatCannotBeMadeAgainEndsTheRunAndTheNextRunCompletesIt) {
     WriteSourceFiles();
     Project(FSshd->Address(FDir / "remote"), FSshd->ProxiedSshCommand());
     const auto started = std::chrono::steady_clock::now();
-    const TRemoteRun run = SyncCutting(FDir / "remote", [&] {
+    const TCliResult run = SyncCutting(FDir / "remote", [&] {
         FSshd->SetDown(true);
         FSshd->KillProxiedConnections();
     });
@@ -145,7 +97,7 @@ TEST_F(RemoteFaultsCliTest, AConnectionThatCannotBeMadeAgainEndsTheRunAndTheNext
     EXPECT_EQ(run.FOut, "new: 0 done, 1 failed\nupdate: 0 done, 0 failed\ndelete: 0 done, 0 failed\n");
     EXPECT_NE(run.FErr.find("与服务器的连接已断开: "), std::string::npos) << run.FErr;
     EXPECT_NE(run.FErr.find("the test server is down"), std::string::npos) << run.FErr;
-    const std::string log = DayLogs(FDir);
+    const std::string log = DayLogs();
     EXPECT_NE(log.find("<ProcessStatus>中止</ProcessStatus>"), std::string::npos) << log;
     EXPECT_NE(log.find("<Error>与服务器的连接已断开: the test server is down"), std::string::npos) << log;
     EXPECT_FALSE(PathExists(FDir / "remote/a-large.bin"));
@@ -153,7 +105,7 @@ TEST_F(RemoteFaultsCliTest, AConnectionThatCannotBeMadeAgainEndsTheRunAndTheNext
 
     // The server is back: the next run sweeps the temporary and completes.
     FSshd->SetDown(false);
-    const TRemoteRun next = Run({"sync", "remote"});
+    const TCliResult next = Run({"sync", "remote"});
     EXPECT_EQ(next.FStatus, 0) << next.FErr;
     ExpectWholeCopies(true);
     EXPECT_FALSE(HoldsCopyTemporaries(FDir / "remote"));
@@ -169,12 +121,12 @@ TEST_F(RemoteFaultsCliTest, UnknownAndChangedHostKeysRefuseTheProjectNamingTheFi
     for (const auto& refused : cases) {
         SCOPED_TRACE(refused.FWords);
         Project(FSshd->Address(FDir / "remote"), refused.FSshCommand);
-        const TRemoteRun run = Run({"sync", "remote"});
+        const TCliResult run = Run({"sync", "remote"});
         EXPECT_EQ(run.FStatus, 2);
         EXPECT_NE(run.FErr.find("目标文件夹无效: "), std::string::npos) << run.FErr;
         EXPECT_NE(run.FErr.find(refused.FWords), std::string::npos) << run.FErr;
         EXPECT_NE(run.FErr.find(FSshd->HostKeyFingerprint()), std::string::npos) << run.FErr;
-        const std::string log = DayLogs(FDir);
+        const std::string log = DayLogs();
         const std::size_t error = log.rfind("<Error>");
         ASSERT_NE(error, std::string::npos) << log;
         const std::string element = log.substr(error, log.find("</Error>", error) - error);
@@ -194,7 +146,7 @@ TEST_F(RemoteFaultsCliTest, TheServersOwnErrorsFailTheItemWithItsReasonAndLeaveN
                                const std::string& reason, bool smallDone) {
         SCOPED_TRACE(reason);
         Project(FSshd->Address(folder), sshCommand);
-        const TRemoteRun run = Run({"sync", "remote"});
+        const TCliResult run = Run({"sync", "remote"});
         EXPECT_EQ(run.FStatus, 1) << run.FOut << run.FErr;
         EXPECT_NE(run.FErr.find(folder + "/big.bin: " + reason), std::string::npos) << run.FErr;
         EXPECT_EQ(PathExists(folder + "/small.txt"), smallDone);

@@ -1,27 +1,9 @@
-#include "CliProgram.h"
-#include "TempDir.h"
-#include "TestSshd.h"
-#include "config/IniFile.h"
-#include "engine/project/ProjectRecord.h"
-
-#include <gtest/gtest.h>
+#include "RemoteCliTest.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
 
 namespace {
-
-struct TRemoteRun {
-    int FStatus = -1;
-    std::string FOut;
-    std::string FErr;
-};
-
-TRemoteRun RunCli(const TTempDir& dir, std::vector<std::string> args) {
-    args.insert(args.begin(), {"--config", dir / "pairwell.ini"});
-    const TCliResult result = RunCliTo(dir / "stdout", dir / "stderr", std::move(args));
-    return {result.FStatus, result.FOut, result.FErr};
-}
 
 std::int64_t ModifiedSeconds(const std::string& path, long* nanoseconds = nullptr) {
     struct stat st {};
@@ -32,25 +14,14 @@ std::int64_t ModifiedSeconds(const std::string& path, long* nanoseconds = nullpt
     return st.st_mtim.tv_sec;
 }
 
-class RemoteFolderCliTest : public ::testing::Test {
+class RemoteFolderCliTest : public TRemoteCliTest {
 protected:
-    void SetUp() override {
-        if (access("/usr/sbin/sshd", X_OK) != 0) {
-            GTEST_SKIP() << "needs openssh-server";
-        }
-        FSshd = std::make_unique<TTestSshd>(FDir);
-        ASSERT_TRUE(FSshd->Running()) << "the test's sshd did not start";
-    }
     void Project(const std::string& source, const std::string& target, const std::string& sshCommand = "") {
-        TIniFile ini(FDir / "pairwell.ini");
-        ini.WriteString(ProjectSection("remote"), "source", source);
-        ini.WriteString(ProjectSection("remote"), "target", target);
-        ini.WriteString(ProjectSection("remote"), "FileDelete", "True");
-        ini.WriteString(ProjectSection("remote"), "SshCommand",
-                        sshCommand.empty() ? FSshd->SshCommand() : sshCommand);
+        Set(ProjectKey::Source, source);
+        Set(ProjectKey::Target, target);
+        Set(ProjectKey::FileDelete, "True");
+        Set(ProjectKey::SshCommand, sshCommand.empty() ? FSshd->SshCommand() : sshCommand);
     }
-    TTempDir FDir;
-    std::unique_ptr<TTestSshd> FSshd;
 };
 
 } // namespace
@@ -65,7 +36,7 @@ TEST_F(RemoteFolderCliTest, ASyncToARemoteTargetCopiesUpdatesDeletesAndThenPlans
     SetModifiedTime(FDir / "src/a.txt", 1'700'000'001, 700'000'000);
     Project(FDir / "src", FSshd->Address(FDir / "remote"));
 
-    const TRemoteRun first = RunCli(FDir, {"sync", "remote"});
+    const TCliResult first = Run({"sync", "remote"});
     ASSERT_EQ(first.FStatus, 0) << first.FOut << first.FErr;
     EXPECT_EQ(ReadTextFile(FDir / "remote/a.txt"), "first");
     for (const int size : {0, 1, 32767, 32768, 32769, 3 * 1024 * 1024}) {
@@ -78,19 +49,19 @@ TEST_F(RemoteFolderCliTest, ASyncToARemoteTargetCopiesUpdatesDeletesAndThenPlans
     EXPECT_FALSE(HoldsCopyTemporaries(FDir / "remote"));
     EXPECT_FALSE(HoldsCopyTemporaries(FDir / "remote/sub"));
     // Whole seconds on both sides: nothing to do right after the sync.
-    const TRemoteRun check = RunCli(FDir, {"check", "remote"});
+    const TCliResult check = Run({"check", "remote"});
     EXPECT_EQ(check.FStatus, 0) << check.FErr;
     EXPECT_EQ(check.FOut, "");
 
     WriteTextFile(FDir / "src/a.txt", "second");
     SetModifiedTime(FDir / "src/a.txt", 1'700'000'101);
     std::remove((FDir / "src/sub/f1").c_str());
-    EXPECT_EQ(RunCli(FDir, {"check", "remote"}).FOut, "update\ta.txt\ndelete\tsub/f1\n");
-    const TRemoteRun update = RunCli(FDir, {"sync", "remote"});
+    EXPECT_EQ(Run({"check", "remote"}).FOut, "update\ta.txt\ndelete\tsub/f1\n");
+    const TCliResult update = Run({"sync", "remote"});
     EXPECT_EQ(update.FStatus, 0) << update.FErr;
     EXPECT_EQ(ReadTextFile(FDir / "remote/a.txt"), "second");
     EXPECT_FALSE(PathExists(FDir / "remote/sub/f1"));
-    EXPECT_EQ(RunCli(FDir, {"check", "remote"}).FOut, "");
+    EXPECT_EQ(Run({"check", "remote"}).FOut, "");
 }
 
 TEST_F(RemoteFolderCliTest, ASyncFromARemoteSourceCopiesItsFiles) {
@@ -98,25 +69,25 @@ TEST_F(RemoteFolderCliTest, ASyncFromARemoteSourceCopiesItsFiles) {
     WriteTextFile(FDir / "server/deep/b.bin", std::string(100000, 'b'));
     SetModifiedTime(FDir / "server/a.txt", 1'700'000'000);
     Project(FSshd->Address(FDir / "server"), FDir / "local");
-    const TRemoteRun run = RunCli(FDir, {"sync", "remote"});
+    const TCliResult run = Run({"sync", "remote"});
     ASSERT_EQ(run.FStatus, 0) << run.FOut << run.FErr;
     EXPECT_EQ(ReadTextFile(FDir / "local/a.txt"), "from the server");
     EXPECT_EQ(ReadTextFile(FDir / "local/deep/b.bin"), std::string(100000, 'b'));
     EXPECT_EQ(ModifiedSeconds(FDir / "local/a.txt"), 1'700'000'000);
-    EXPECT_EQ(RunCli(FDir, {"check", "remote"}).FOut, "");
+    EXPECT_EQ(Run({"check", "remote"}).FOut, "");
 }
 
 TEST_F(RemoteFolderCliTest, AnAddressThatCannotBeReachedOrIsUnsafeIsRefusedWithTheReason) {
     WriteTextFile(FDir / "src/a.txt", "a");
     // Nothing listens on the port: ssh's own words reach the user.
     Project(FDir / "src", "sftp://127.0.0.1:1" + (FDir / "remote"));
-    TRemoteRun run = RunCli(FDir, {"sync", "remote"});
+    TCliResult run = Run({"sync", "remote"});
     EXPECT_EQ(run.FStatus, 2);
     EXPECT_NE(run.FErr.find("目标文件夹无效"), std::string::npos) << run.FErr;
     EXPECT_NE(run.FErr.find("Connection refused"), std::string::npos) << run.FErr;
 
     Project("sftp://127.0.0.1:1" + (FDir / "src"), FDir / "local");
-    run = RunCli(FDir, {"check", "remote"});
+    run = Run({"check", "remote"});
     EXPECT_EQ(run.FStatus, 2);
     EXPECT_NE(run.FErr.find("源文件夹无效"), std::string::npos) << run.FErr;
 
@@ -124,7 +95,7 @@ TEST_F(RemoteFolderCliTest, AnAddressThatCannotBeReachedOrIsUnsafeIsRefusedWithT
 
     // A host that ssh would take as an option runs nothing.
     Project(FDir / "src", "sftp://-oProxyCommand=touch%20" + (FDir / "pwned") + "/x");
-    run = RunCli(FDir, {"sync", "remote"});
+    run = Run({"sync", "remote"});
     EXPECT_EQ(run.FStatus, 2);
     EXPECT_NE(run.FErr.find("目标文件夹无效"), std::string::npos) << run.FErr;
     EXPECT_FALSE(PathExists(FDir / "pwned"));

@@ -2,15 +2,8 @@
 // real sshd: its lock, versions and restore with the project's ssh command,
 // and the refusals that come before anything is written.
 
-#include "CliProgram.h"
-#include "TempDir.h"
-#include "TestSshd.h"
+#include "RemoteCliTest.h"
 #include "config/DateTime.h"
-#include "config/Gb18030.h"
-#include "config/IniFile.h"
-#include "engine/project/ProjectRecord.h"
-
-#include <gtest/gtest.h>
 
 #include <climits>
 #include <csignal>
@@ -27,25 +20,17 @@ std::string HostName() {
     return name;
 }
 
-class RemoteLockCliTest : public ::testing::Test {
+class RemoteLockCliTest : public TRemoteCliTest {
 protected:
     void SetUp() override {
-        if (access("/usr/sbin/sshd", X_OK) != 0) {
-            GTEST_SKIP() << "needs openssh-server";
+        TRemoteCliTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
         }
-        FSshd = std::make_unique<TTestSshd>(FDir);
-        ASSERT_TRUE(FSshd->Running()) << "the test's sshd did not start";
         Set(ProjectKey::Source, FDir / "src");
         Set(ProjectKey::Target, FSshd->Address(FDir / "remote"));
         Set(ProjectKey::FileDelete, "True");
         Set(ProjectKey::SshCommand, FSshd->SshCommand());
-    }
-    void Set(const std::string& key, const std::string& value) {
-        TIniFile(FDir / "pairwell.ini").WriteString(ProjectSection("remote"), key, value);
-    }
-    TCliResult Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--config", FDir / "pairwell.ini"});
-        return RunCliTo(FDir / "stdout", FDir / "stderr", std::move(args));
     }
     std::string LastLogItem() const {
         const std::string log =
@@ -54,9 +39,6 @@ protected:
         return at == std::string::npos ? log : log.substr(at);
     }
     std::string LockPath() const { return FDir / "remote/.pairwell-lock"; }
-
-    TTempDir FDir;
-    std::unique_ptr<TTestSshd> FSshd;
 };
 
 } // namespace
