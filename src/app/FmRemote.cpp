@@ -120,12 +120,15 @@ void TFmRemote::ShowStatus(const QString& text, bool problem) {
     ui->LabStatus->setText(text);
 }
 
-bool TFmRemote::ParseFields(TSftpAddress& address, std::string& reason) const {
-    if (ui->EditHost->text().trimmed().isEmpty()) {
-        reason = "未填写主机";
+bool TFmRemote::ParseFields(TSftpAddress& address) {
+    std::string reason = "未填写主机";
+    if (ui->EditHost->text().trimmed().isEmpty() ||
+        !ParseSftpAddress(TextToBytes(Address()), address, reason)) {
+        ShowStatus(QStringLiteral("地址无效: ") + BytesToText(reason), true);
+        ui->EditHost->setFocus();
         return false;
     }
-    return ParseSftpAddress(TextToBytes(Address()), address, reason);
+    return true;
 }
 
 void TFmRemote::BtnConnectClick() {
@@ -133,10 +136,7 @@ void TFmRemote::BtnConnectClick() {
     FVolume.reset();
     const std::string root = TextToBytes(Address());
     TSftpAddress address;
-    std::string reason;
-    if (!ParseFields(address, reason)) {
-        ShowStatus(QStringLiteral("地址无效: ") + BytesToText(reason), true);
-        ui->EditHost->setFocus();
+    if (!ParseFields(address)) {
         return;
     }
     ShowStatus(QStringLiteral("正在连接……"), false);
@@ -231,10 +231,7 @@ void TFmRemote::TreeFoldersChange(QTreeWidgetItem* current) {
 
 void TFmRemote::BtnOkClick() {
     TSftpAddress address;
-    std::string reason;
-    if (!ParseFields(address, reason)) {
-        ShowStatus(QStringLiteral("地址无效: ") + BytesToText(reason), true);
-        ui->EditHost->setFocus();
+    if (!ParseFields(address)) {
         return;
     }
     accept();

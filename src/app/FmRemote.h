@@ -46,7 +46,8 @@ private:
     void ListInto(QTreeWidgetItem* item);
     void ShowStatus(const QString& text, bool problem);
     void SetBusy(bool busy);
-    bool ParseFields(TSftpAddress& address, std::string& reason) const;
+    // The address of the fields; false, with the problem shown, when they give none.
+    bool ParseFields(TSftpAddress& address);
 
     std::unique_ptr<Ui::FmRemote> ui;
     std::string FSshCommand;
