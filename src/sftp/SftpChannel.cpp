@@ -20,6 +20,7 @@ class TSftpPending {
 public:
     std::promise<TSftpReply> FPromise;
     std::future<TSftpReply> FFuture = FPromise.get_future();
+    TSftpReplyHandler FOnReply; // instead of the promise
 };
 
 namespace {
@@ -29,21 +30,41 @@ constexpr std::uint32_t MaxMessage = 4u << 20;
 constexpr std::size_t MaxStderrKept = 4096;
 
 // Reads a socket in large pieces: replies that come together cost one read.
+// Before it waits for more it calls beforeWait, which says how long to wait
+// at most; when that passes with nothing, quiet (given when something last
+// came) says whether to give up (false from ReadExactly with ETIMEDOUT) or
+// wait on.
 class TBufferedReader {
 public:
-    explicit TBufferedReader(int fd) : FFd(fd), FBuffer(64 * 1024) {}
+    using TClock = std::chrono::steady_clock;
+    TBufferedReader(int fd, std::function<int()> beforeWait, std::function<bool(TClock::time_point)> quiet)
+        : FFd(fd), FBuffer(64 * 1024), FBeforeWait(std::move(beforeWait)), FQuiet(std::move(quiet)) {}
     bool ReadExactly(char* data, std::size_t size) {
         while (size > 0) {
             if (FStart == FEnd) {
+                pollfd ready{FFd, POLLIN, 0};
+                const int waited = poll(&ready, 1, FBeforeWait());
+                if (waited < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (waited == 0) {
+                    if (FQuiet(FLastRead)) {
+                        errno = ETIMEDOUT;
+                        return false;
+                    }
+                    continue;
+                }
                 const ssize_t got = read(FFd, FBuffer.data(), FBuffer.size());
                 if (got < 0 && errno == EINTR) {
                     continue;
                 }
                 if (got <= 0) {
+                    errno = got == 0 ? ECONNRESET : errno;
                     return false;
                 }
                 FStart = 0;
                 FEnd = static_cast<std::size_t>(got);
+                FLastRead = TClock::now();
             }
             const std::size_t count = std::min(size, FEnd - FStart);
             std::memcpy(data, FBuffer.data() + FStart, count);
@@ -57,6 +78,9 @@ public:
 private:
     int FFd;
     std::vector<char> FBuffer;
+    std::function<int()> FBeforeWait;
+    std::function<bool(TClock::time_point)> FQuiet;
+    TClock::time_point FLastRead = TClock::now();
     std::size_t FStart = 0;
     std::size_t FEnd = 0;
 };
@@ -77,6 +101,13 @@ std::vector<std::string> EnvironmentWith(const std::vector<std::string>& extra) 
     entries.insert(entries.end(), extra.begin(), extra.end());
     return entries;
 }
+
+// The requests the calling thread holds back (THold), and for which channel.
+struct THeldSends {
+    const TSftpChannel* FChannel = nullptr;
+    std::string FBytes;
+};
+thread_local THeldSends HeldSends;
 
 std::string Trimmed(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
@@ -233,22 +264,71 @@ bool TSftpChannel::WriteAll(const std::string& bytes) {
     return true;
 }
 
+TSftpChannel::THold::THold(TSftpChannel& channel) : FChannel(channel) {
+    if (HeldSends.FChannel == nullptr) {
+        HeldSends.FChannel = &channel;
+        FOwn = true;
+    }
+}
+
+TSftpChannel::THold::~THold() {
+    if (FOwn) {
+        FChannel.SendHeldByThisThread();
+        HeldSends.FChannel = nullptr;
+    }
+}
+
+bool TSftpChannel::Hold(const std::string& packet) {
+    if (HeldSends.FChannel != this) {
+        return false;
+    }
+    HeldSends.FBytes.append(packet);
+    return true;
+}
+
+void TSftpChannel::SendHeldByThisThread() {
+    if (HeldSends.FChannel != this || HeldSends.FBytes.empty()) {
+        return;
+    }
+    std::string bytes;
+    bytes.swap(HeldSends.FBytes);
+    bool sent = false;
+    {
+        const std::lock_guard lock(FSendMutex);
+        sent = WriteAll(bytes);
+    }
+    if (!sent) {
+        Fail(ECONNRESET, "");
+    }
+}
+
+TSftpCall TSftpChannel::Register(TSftpCall call, std::uint32_t& id) {
+    const std::lock_guard lock(FMutex);
+    if (FBroken.load()) {
+        return nullptr;
+    }
+    id = FNextId++;
+    if (call->FOnReply && FHandled++ == 0) {
+        FHandledSince = std::chrono::steady_clock::now().time_since_epoch().count();
+    }
+    FPending[id] = call;
+    return call;
+}
+
 TSftpCall TSftpChannel::Send(std::uint8_t type, std::string_view body) {
     auto call = std::make_shared<TSftpPending>();
     std::uint32_t id = 0;
-    {
-        const std::lock_guard lock(FMutex);
-        if (FBroken.load()) {
-            call->FPromise.set_value(TSftpReply{FBrokenError, 0, {}});
-            return call;
-        }
-        id = FNextId++;
-        FPending[id] = call;
+    if (!Register(call, id)) {
+        call->FPromise.set_value(TSftpReply{FBrokenError, 0, {}});
+        return call;
     }
     TSftpWriter header;
     header.U32(static_cast<std::uint32_t>(body.size() + 5)).U8(type).U32(id);
     std::string packet = header.Take();
     packet.append(body);
+    if (Hold(packet)) {
+        return call;
+    }
     bool sent = false;
     {
         const std::lock_guard lock(FSendMutex);
@@ -260,19 +340,99 @@ TSftpCall TSftpChannel::Send(std::uint8_t type, std::string_view body) {
     return call;
 }
 
+void TSftpChannel::Send(std::uint8_t type, std::string_view body, TSftpReplyHandler onReply) {
+    auto call = std::make_shared<TSftpPending>();
+    call->FOnReply = std::move(onReply);
+    std::uint32_t id = 0;
+    if (!Register(call, id)) {
+        call->FOnReply(TSftpReply{FBrokenError, 0, {}});
+        return;
+    }
+    TSftpWriter header;
+    header.U32(static_cast<std::uint32_t>(body.size() + 5)).U8(type).U32(id);
+    if (std::this_thread::get_id() == FReader.get_id()) {
+        // Sent with the others when the replies read so far are taken.
+        FHeld.append(header.Bytes());
+        FHeld.append(body);
+        return;
+    }
+    std::string packet = header.Take();
+    packet.append(body);
+    bool sent = false;
+    {
+        const std::lock_guard lock(FSendMutex);
+        sent = WriteAll(packet);
+    }
+    if (!sent) {
+        Fail(ECONNRESET, "");
+    }
+}
+
+void TSftpChannel::SendHeld() {
+    if (FHeld.empty()) {
+        return;
+    }
+    bool sent = false;
+    {
+        const std::lock_guard lock(FSendMutex);
+        sent = WriteAll(FHeld);
+    }
+    FHeld.clear();
+    if (!sent) {
+        Fail(ECONNRESET, "");
+    }
+}
+
+void TSftpChannel::Deliver(const TSftpCall& call, TSftpReply reply) {
+    if (call->FOnReply) {
+        --FHandled;
+        call->FOnReply(std::move(reply));
+        return;
+    }
+    try {
+        call->FPromise.set_value(std::move(reply));
+    } catch (const std::future_error&) {
+        // a second greeting: ignored
+    }
+}
+
 TSftpReply TSftpChannel::Wait(const TSftpCall& call) {
-    if (call->FFuture.wait_for(FLimit) != std::future_status::ready) {
-        Fail(ETIMEDOUT, "the server did not answer within " + std::to_string(FLimit.count() / 1000) + " s");
+    SendHeldByThisThread();
+
+    if (call->FFuture.wait_for(FLimit.load()) != std::future_status::ready) {
+        Fail(ETIMEDOUT,
+             "the server did not answer within " + std::to_string(FLimit.load().count() / 1000) + " s");
     }
     return call->FFuture.get();
 }
 
 void TSftpChannel::ReadReplies() {
-    TBufferedReader input(FSocket);
+    // Requests whose replies go to handlers have nobody waiting out their
+    // time limit: the reader does, from the last thing heard or the first such
+    // request, whichever came later. It looks at least once a second.
+    using TClock = TBufferedReader::TClock;
+    TBufferedReader input(
+        FSocket,
+        [this] {
+            SendHeld();
+            return static_cast<int>(std::min<std::int64_t>(FLimit.load().count(), 1000));
+        },
+        [this](TClock::time_point heard) {
+            const auto since = std::max(heard, TClock::time_point(TClock::duration(FHandledSince.load())));
+            return FHandled.load() > 0 && TClock::now() - since >= FLimit.load();
+        });
+    const auto lost = [&] {
+        if (errno == ETIMEDOUT) {
+            Fail(ETIMEDOUT,
+                 "the server did not answer within " + std::to_string(FLimit.load().count() / 1000) + " s");
+        } else {
+            Fail(ECONNRESET, "");
+        }
+    };
     for (;;) {
         char header[5];
         if (!input.ReadExactly(header, sizeof header)) {
-            Fail(ECONNRESET, "");
+            lost();
             return;
         }
         TSftpReader lengthReader(std::string_view(header, 5));
@@ -284,7 +444,7 @@ void TSftpChannel::ReadReplies() {
         }
         std::string body(length - 1, '\0');
         if (!input.ReadExactly(body.data(), body.size())) {
-            Fail(ECONNRESET, "");
+            lost();
             return;
         }
         TSftpCall call;
@@ -306,11 +466,7 @@ void TSftpChannel::ReadReplies() {
             }
         }
         if (call) {
-            try {
-                call->FPromise.set_value(TSftpReply{0, type, std::move(body)});
-            } catch (const std::future_error&) {
-                // a second greeting: ignored
-            }
+            Deliver(call, TSftpReply{0, type, std::move(body)});
         }
     }
 }
@@ -356,10 +512,7 @@ void TSftpChannel::Fail(int error, const std::string& reason) {
     }
     shutdown(FSocket, SHUT_RDWR);
     for (auto& [id, call] : pending) {
-        try {
-            call->FPromise.set_value(TSftpReply{error, 0, {}});
-        } catch (const std::future_error&) {
-        }
+        Deliver(call, TSftpReply{error, 0, {}});
     }
     if (greeting) {
         try {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -23,6 +24,8 @@ struct TSftpReply {
 // A request sent and not yet answered.
 class TSftpPending;
 using TSftpCall = std::shared_ptr<TSftpPending>;
+// Takes a reply on the channel's reader thread: it may send, never wait.
+using TSftpReplyHandler = std::function<void(TSftpReply)>;
 
 // The byte stream to an SFTP server: a child process (ssh -s sftp, or the
 // server program itself) on a socket pair, its messages framed, and a reader
@@ -39,15 +42,35 @@ public:
                                                std::chrono::milliseconds limit = std::chrono::seconds(60),
                                                const std::vector<std::string>& environment = {});
     // How long a request waits for its answer from now on.
-    void SetLimit(std::chrono::milliseconds limit) { FLimit = limit; }
+    void SetLimit(std::chrono::milliseconds limit) { FLimit.store(limit); }
     ~TSftpChannel();
     TSftpChannel(const TSftpChannel&) = delete;
     TSftpChannel& operator=(const TSftpChannel&) = delete;
 
     // Sends a request of type with body (what follows the id).
     TSftpCall Send(std::uint8_t type, std::string_view body);
+    // Sends a request whose reply goes to onReply, on the reader thread (or at
+    // once on this one, with the error, once the connection has ended).
+    // Requests sent by handlers go out together when the replies read so far
+    // are taken. A connection that answers nothing for the time limit while
+    // such requests wait is ended, so every handler is called.
+    void Send(std::uint8_t type, std::string_view body, TSftpReplyHandler onReply);
     // Waits for the reply of call, at most the time limit.
     TSftpReply Wait(const TSftpCall& call);
+
+    // While one lives, the requests this thread sends on channel go out
+    // together: when it ends, or before the thread waits for a reply.
+    class THold {
+    public:
+        explicit THold(TSftpChannel& channel);
+        ~THold();
+        THold(const THold&) = delete;
+        THold& operator=(const THold&) = delete;
+
+    private:
+        TSftpChannel& FChannel;
+        bool FOwn = false; // the thread's outermost hold of this channel
+    };
 
     // The extensions the server named in its greeting, and their versions.
     const std::map<std::string, std::string>& Extensions() const { return FExtensions; }
@@ -65,16 +88,27 @@ private:
     void CollectErrors();
     void Fail(int error, const std::string& reason);
     bool WriteAll(const std::string& bytes);
+    TSftpCall Register(TSftpCall call, std::uint32_t& id);
+    void Deliver(const TSftpCall& call, TSftpReply reply);
+    // Sends what handlers asked for while the reader took replies.
+    void SendHeld();
+    // Sends packet now, or keeps it with this thread's held ones: true when kept.
+    bool Hold(const std::string& packet);
+    // Sends what this thread holds for this channel.
+    void SendHeldByThisThread();
 
     int FSocket = -1;
     int FErrors = -1;
     pid_t FChild = -1;
-    std::chrono::milliseconds FLimit{60000};
+    std::atomic<std::chrono::milliseconds> FLimit{std::chrono::milliseconds(60000)};
     std::thread FReader;
     std::thread FErrorReader;
     std::mutex FSendMutex;
     mutable std::mutex FMutex;
     std::map<std::uint32_t, TSftpCall> FPending;
+    std::atomic<std::size_t> FHandled{0};       // requests in FPending with a handler
+    std::atomic<std::int64_t> FHandledSince{0}; // steady clock: when FHandled last rose from 0
+    std::string FHeld;                          // the reader thread's own, unsent
     std::uint32_t FNextId = 1;
     std::atomic<bool> FBroken{false};
     std::atomic<bool> FStopping{false};

@@ -1,5 +1,8 @@
 #include "SftpClient.h"
 
+#include <future>
+#include <mutex>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -262,60 +265,119 @@ TSftpResult TSftpClient::Lsetstat(std::string_view path, const TSftpAttrs& attrs
 }
 
 TSftpResult TSftpClient::List(std::string_view path, std::vector<TSftpEntry>& entries) {
-    entries.clear();
+    std::promise<std::pair<TSftpResult, std::vector<TSftpEntry>>> listed;
+    auto outcome = listed.get_future();
+    ListAsync(std::string(path), [&listed](TSftpResult result, std::vector<TSftpEntry> found) {
+        listed.set_value({std::move(result), std::move(found)});
+    });
+    // Always comes: the channel ends a connection that answers nothing for its time limit.
+    auto [result, found] = outcome.get();
+    entries = std::move(found);
+    if (result.FError != 0 && result.FMessage.empty() && !FChannel->Alive()) {
+        result.FMessage = FChannel->FailureReason();
+    }
+    return result;
+}
+
+bool TSftpClient::AddNames(const TSftpReply& reply, std::vector<TSftpEntry>& entries) {
+    TSftpReader reader(reply.FBody);
+    const std::uint32_t count = reader.U32();
+    for (std::uint32_t i = 0; i < count && !reader.Failed(); ++i) {
+        TSftpEntry entry;
+        entry.FName = reader.Text();
+        reader.Text(); // the long name, meant for people
+        entry.FAttrs = reader.Attrs();
+        if (!reader.Failed() && entry.FName != "." && entry.FName != "..") {
+            entries.push_back(std::move(entry));
+        }
+    }
+    return !reader.Failed();
+}
+
+// One folder listed by ListAsync: its handle, what came, and the READDIRs in
+// flight. Its handlers run on the reader thread, or at once on a thread whose
+// send found the connection ended, and may nest; the lock keeps them apart.
+struct TSftpClient::TAsyncListing {
+    std::recursive_mutex FMutex;
+    std::string FHandle;
+    std::vector<TSftpEntry> FEntries;
+    TSftpResult FResult;
+    int FAsked = 0;
+    bool FEnded = false;
+    bool FDone = false;
+    TListed FListed;
+};
+
+TSftpResult TSftpClient::ListingOutcome(const TSftpReply& reply) {
+    // The reply of a connection that ended carries no words worth a wait for ssh's.
+    TSftpResult result = reply.FError != 0 ? TSftpResult{reply.FError, {}} : StatusOf(reply);
+    if (result.FError == 0) {
+        result.FError = EPROTO;
+    }
+    return result;
+}
+
+void TSftpClient::ListAsync(std::string path, TListed done) {
+    auto listing = std::make_shared<TAsyncListing>();
+    listing->FListed = std::move(done);
     TSftpWriter open;
     open.Text(path);
-    const TSftpReply opened = Call(sftp::Opendir, open.Bytes());
-    TSftpResult result = Expect(opened, sftp::Handle);
-    if (!result) {
-        return result;
-    }
-    std::string handle(TSftpReader(opened.FBody).Text());
+    FChannel->Send(sftp::Opendir, open.Bytes(), [this, listing](TSftpReply reply) {
+        const std::lock_guard lock(listing->FMutex);
+        if (reply.FError != 0 || reply.FType != sftp::Handle) {
+            listing->FResult = ListingOutcome(reply);
+            listing->FEnded = true;
+        } else {
+            listing->FHandle = std::string(TSftpReader(reply.FBody).Text());
+            // Two READDIRs in flight, as List keeps.
+            ReadNextNames(listing);
+            ReadNextNames(listing);
+        }
+        FinishListing(*listing);
+    });
+}
+
+void TSftpClient::ReadNextNames(const std::shared_ptr<TAsyncListing>& listing) {
     TSftpWriter next;
-    next.Text(handle);
-    // Two READDIRs in flight: most folders end with the second (a reply of
-    // entries, then the end), so a small folder costs one wait, not two.
-    std::deque<TSftpCall> asked;
-    asked.push_back(FChannel->Send(sftp::Readdir, next.Bytes()));
-    bool ended = false;
-    while (!asked.empty()) {
-        if (!ended) {
-            asked.push_back(FChannel->Send(sftp::Readdir, next.Bytes()));
-        }
-        const TSftpReply reply = FChannel->Wait(asked.front());
-        asked.pop_front();
-        if (ended) {
-            continue; // asked past the end
-        }
-        if (reply.FError == 0 && reply.FType == sftp::Name) {
-            TSftpReader reader(reply.FBody);
-            const std::uint32_t count = reader.U32();
-            for (std::uint32_t i = 0; i < count && !reader.Failed(); ++i) {
-                TSftpEntry entry;
-                entry.FName = reader.Text();
-                reader.Text(); // the long name, meant for people
-                entry.FAttrs = reader.Attrs();
-                if (!reader.Failed() && entry.FName != "." && entry.FName != "..") {
-                    entries.push_back(std::move(entry));
+    next.Text(listing->FHandle);
+    ++listing->FAsked;
+    FChannel->Send(sftp::Readdir, next.Bytes(), [this, listing](TSftpReply reply) {
+        const std::lock_guard lock(listing->FMutex);
+        --listing->FAsked;
+        if (!listing->FEnded) {
+            if (reply.FError == 0 && reply.FType == sftp::Name) {
+                if (AddNames(reply, listing->FEntries)) {
+                    // The READDIR still in flight may bring the end: most
+                    // folders fit one reply, and a third would be wasted.
+                    if (listing->FAsked == 0) {
+                        ReadNextNames(listing);
+                        ReadNextNames(listing);
+                    }
+                } else {
+                    listing->FResult = {EPROTO, "the server sent a broken listing"};
+                    listing->FEnded = true;
                 }
+            } else {
+                listing->FResult = ListingOutcome(reply);
+                if (listing->FResult.FError == ENODATA) {
+                    listing->FResult = {};
+                }
+                listing->FEnded = true;
             }
-            if (reader.Failed()) {
-                result = {EPROTO, "the server sent a broken listing"};
-                ended = true;
+            if (listing->FEnded && reply.FError == 0) {
+                // Not waited for: the server takes the handle's requests in order.
+                SendClose(listing->FHandle);
             }
-            continue;
         }
-        result = StatusOf(reply);
-        if (result.FError == ENODATA) {
-            result = {};
-        } else if (result.FError == 0) {
-            result.FError = EPROTO;
-        }
-        ended = true;
+        FinishListing(*listing);
+    });
+}
+
+void TSftpClient::FinishListing(TAsyncListing& listing) {
+    if (listing.FEnded && listing.FAsked == 0 && !listing.FDone) {
+        listing.FDone = true;
+        listing.FListed(std::move(listing.FResult), std::move(listing.FEntries));
     }
-    // The close is not waited for: the server takes the handle's requests in order.
-    SendClose(handle);
-    return result;
 }
 
 TSftpResult TSftpClient::Remove(std::string_view path) {

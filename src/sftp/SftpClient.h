@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -70,6 +71,11 @@ public:
     TSftpResult Lsetstat(std::string_view path, const TSftpAttrs& attrs);
     // The whole folder, without "." and "..".
     TSftpResult List(std::string_view path, std::vector<TSftpEntry>& entries);
+    // The same without waiting: done gets the outcome on the channel's reader
+    // thread, where it may send but never wait. Many folders' requests are in
+    // flight together this way, without a thread each.
+    using TListed = std::function<void(TSftpResult result, std::vector<TSftpEntry> entries)>;
+    void ListAsync(std::string path, TListed done);
     TSftpResult Remove(std::string_view path);
     TSftpResult MakeFolder(std::string_view path, std::uint32_t mode);
     TSftpResult RemoveFolder(std::string_view path);
@@ -105,6 +111,12 @@ private:
     TSftpResult StatusOf(const TSftpReply& reply);
     TSftpResult Expect(const TSftpReply& reply, std::uint8_t type);
     TSftpResult TakeAttrs(const TSftpReply& reply, TSftpAttrs& attrs);
+    // Adds the entries of a NAME reply; false when it is broken.
+    static bool AddNames(const TSftpReply& reply, std::vector<TSftpEntry>& entries);
+    struct TAsyncListing;
+    void ReadNextNames(const std::shared_ptr<TAsyncListing>& listing);
+    static void FinishListing(TAsyncListing& listing);
+    TSftpResult ListingOutcome(const TSftpReply& reply);
     TSftpCall SendExtended(const char* name, const std::string& arguments);
     void AskLimits();
 

@@ -6,6 +6,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <future>
+#include <map>
+#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -189,6 +193,51 @@ TEST(SftpClient, ThreadsShareOneConnectionWithTheirRequestsInFlightTogether) {
     EXPECT_EQ(whole.load(), 30);
 }
 
+TEST(SftpClient, ManyFoldersAreListedTogetherWithoutAThreadEach) {
+    TTempDir dir;
+    // Around OpenSSH's 100 entries a reply, and an empty folder.
+    const std::vector<int> sizes = {0, 1, 99, 100, 101, 250};
+    for (std::size_t f = 0; f < 30; ++f) {
+        const std::string folder = dir / ("f" + std::to_string(f));
+        MakeFolder(folder);
+        for (int i = 0; i < sizes[f % sizes.size()]; ++i) {
+            WriteTextFile(folder + "/e" + std::to_string(i), "x");
+        }
+    }
+    auto client = StartServer();
+    ASSERT_TRUE(client);
+    std::mutex mutex;
+    std::condition_variable ended;
+    std::map<std::string, TSftpResult> results;
+    std::map<std::string, std::size_t> counts;
+    std::vector<std::string> asked;
+    for (std::size_t f = 0; f < 30; ++f) {
+        asked.push_back(dir / ("f" + std::to_string(f)));
+    }
+    asked.push_back(dir / "absent");
+    {
+        // Requests of one thread held back go out together.
+        TSftpChannel::THold together(client->Channel());
+        for (const std::string& path : asked) {
+            client->ListAsync(path, [&, path](TSftpResult result, std::vector<TSftpEntry> entries) {
+                const std::lock_guard lock(mutex);
+                results[path] = std::move(result);
+                counts[path] = entries.size();
+                ended.notify_all();
+            });
+        }
+    }
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(
+        ended.wait_for(lock, std::chrono::seconds(20), [&] { return results.size() == asked.size(); }));
+    for (std::size_t f = 0; f < 30; ++f) {
+        const std::string& path = asked[f];
+        EXPECT_TRUE(results[path]) << path << ": " << results[path].Reason();
+        EXPECT_EQ(counts[path], static_cast<std::size_t>(sizes[f % sizes.size()])) << path;
+    }
+    EXPECT_EQ(results[dir / "absent"].FError, ENOENT);
+}
+
 TEST(SftpClient, ASilentOrLostServerEndsTheWaitWithAReason) {
     // A program that never answers: the greeting waits out the time limit.
     std::string reason;
@@ -212,6 +261,24 @@ TEST(SftpClient, ASilentOrLostServerEndsTheWaitWithAReason) {
     client->Channel().Abort("stopped by the test");
     EXPECT_EQ(client->Stat(dir.Path(), attrs).FError, ECONNABORTED);
     EXPECT_FALSE(client->Channel().Alive());
+    std::vector<TSftpEntry> entries;
+    EXPECT_EQ(client->List(dir.Path(), entries).FError, ECONNABORTED);
+
+    // A server that greets and then answers nothing: a request whose reply
+    // goes to a handler, which nobody waits for, still ends within the limit.
+    auto greetsOnly = TSftpChannel::Start(
+        {"sh", "-c",
+         "head -c 9 >/dev/null; printf '\\000\\000\\000\\005\\002\\000\\000\\000\\003'; sleep 30"},
+        reason);
+    ASSERT_TRUE(greetsOnly) << reason;
+    greetsOnly->SetLimit(std::chrono::milliseconds(1500)); // past the reader's one-second look
+    std::promise<TSftpReply> answered;
+    greetsOnly->Send(sftp::Opendir, std::string_view("\0\0\0\1/", 5),
+                     [&](TSftpReply reply) { answered.set_value(reply); });
+    auto reply = answered.get_future();
+    ASSERT_EQ(reply.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(reply.get().FError, ETIMEDOUT);
+    EXPECT_FALSE(greetsOnly->Alive());
 }
 
 TEST(SftpClient, ServerExtensionsFlushAndMeasure) {

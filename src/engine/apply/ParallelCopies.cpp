@@ -77,8 +77,9 @@ int ResolveParallelCopies(int setting, const std::string& writeRoot) {
     }
     if (IsSftpAddress(writeRoot)) {
         // Copies onto a server wait on round trips, not on this machine's
-        // cores: more of them side by side keep more requests in flight.
-        return MaxParallelCopies;
+        // cores: more of them side by side keep more requests in flight, and
+        // requests that travel together cost ssh and sshd fewer wake-ups.
+        return SftpParallelCopies;
     }
     const std::string device = BlockDeviceFolderOf(writeRoot);
     if (!device.empty() && IsRotatingDevice(device)) {

@@ -11,6 +11,9 @@ inline const std::string ParallelCopiesKey = "ParallelCopies";
 inline constexpr int ParallelCopiesAuto = 0;
 inline constexpr int MaxParallelCopies = 16;
 inline constexpr int MaxAutoParallelCopies = 8;
+// What auto gives onto an sftp:// folder: more than a person may set, since
+// those copies wait on the server rather than on this machine.
+inline constexpr int SftpParallelCopies = 32;
 
 // ParallelCopiesAuto for "auto" (any letter case) or a blank text, else the
 // number; raises EConvertError for anything else.

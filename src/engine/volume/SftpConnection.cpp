@@ -59,6 +59,14 @@ std::shared_ptr<TSftpClient> TSftpConnection::Client(std::string& reason) {
     return FClient;
 }
 
+std::shared_ptr<TSftpClient> TSftpConnection::Current() {
+    const std::lock_guard lock(FMutex);
+    if (FLost.load() || !FClient || !FClient->Channel().Alive()) {
+        return nullptr;
+    }
+    return FClient;
+}
+
 std::shared_ptr<TSftpClient> TSftpConnection::Reconnect(const std::shared_ptr<TSftpClient>& lost,
                                                         std::string& reason) {
     const std::lock_guard lock(FMutex);

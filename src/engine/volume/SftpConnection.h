@@ -21,6 +21,9 @@ public:
     // The client, connected on first use; null with ssh's reason when the
     // server cannot be reached, or once the connection is lost for good.
     std::shared_ptr<TSftpClient> Client(std::string& reason);
+    // The client while its connection works, else null: never connects. Not
+    // on a reader thread: it waits for a connection being made.
+    std::shared_ptr<TSftpClient> Current();
     // Called after a call on lost found its connection ended: the client of
     // the new connection, made once for every thread that lost the same one;
     // null with the reason once the connection is lost for good.

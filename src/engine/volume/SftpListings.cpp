@@ -23,7 +23,7 @@ std::uint64_t TSftpListings::Generation() const {
 std::shared_ptr<const TSftpListings::TFolder> TSftpListings::Find(const std::string& path,
                                                                   const TSftpClient& client) const {
     const std::lock_guard lock(FMutex);
-    if (!CurrentLocked(client)) {
+    if (!CurrentLocked(&client)) {
         return nullptr;
     }
     const auto found = FFolders.find(path);
@@ -31,7 +31,7 @@ std::shared_ptr<const TSftpListings::TFolder> TSftpListings::Find(const std::str
 }
 
 void TSftpListings::Store(const std::string& path, std::shared_ptr<const TFolder> folder,
-                          const TSftpClient& client, std::uint64_t since) {
+                          const TSftpClient* client, std::uint64_t since) {
     const std::lock_guard lock(FMutex);
     if (since != FGeneration || !CurrentLocked(client)) {
         return;
@@ -55,7 +55,7 @@ void TSftpListings::ForgetLocked() {
     ++FGeneration;
 }
 
-bool TSftpListings::CurrentLocked(const TSftpClient& client) const {
-    // Both alive here, so the same address is the same client.
-    return FClient.lock().get() == &client;
+bool TSftpListings::CurrentLocked(const TSftpClient* client) const {
+    // The one in use is alive while locked here, so the same address is the same client.
+    return FClient.lock().get() == client;
 }

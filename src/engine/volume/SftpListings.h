@@ -28,7 +28,7 @@ public:
     std::shared_ptr<const TFolder> Find(const std::string& path, const TSftpClient& client) const;
     // Kept only when nothing was forgotten since (a change may have raced the
     // listing) and client is still the one in use.
-    void Store(const std::string& path, std::shared_ptr<const TFolder> folder, const TSftpClient& client,
+    void Store(const std::string& path, std::shared_ptr<const TFolder> folder, const TSftpClient* client,
                std::uint64_t since);
     void Forget();
 
@@ -46,7 +46,7 @@ public:
 
 private:
     void ForgetLocked();
-    bool CurrentLocked(const TSftpClient& client) const;
+    bool CurrentLocked(const TSftpClient* client) const;
 
     mutable std::mutex FMutex;
     std::unordered_map<std::string, std::shared_ptr<const TFolder>> FFolders;

@@ -2,27 +2,20 @@
 
 namespace {
 
-constexpr std::size_t Threads = 6;
+constexpr std::size_t MostInFlight = 128;
 constexpr std::size_t MostWaiting = 512;
 
 } // namespace
 
 TSftpReadAhead::~TSftpReadAhead() {
-    {
-        const std::lock_guard lock(FMutex);
-        FEnding = true;
-        FWaiting.clear();
-    }
-    FAsked.notify_all();
-    for (std::thread& thread : FThreads) {
-        thread.join();
-    }
+    std::unique_lock lock(FMutex);
+    FEnding = true;
+    FWaiting.clear();
+    // Every listing ends: with its reply, or when the connection ends or passes its time limit.
+    FSettled.wait(lock, [&] { return FInFlight == 0 && FStarting == 0; });
 }
 
 void TSftpReadAhead::Ask(std::vector<std::string> paths) {
-    if (paths.empty()) {
-        return;
-    }
     {
         const std::lock_guard lock(FMutex);
         // The newest first: a walk goes deep before it goes on, so what it
@@ -33,25 +26,33 @@ void TSftpReadAhead::Ask(std::vector<std::string> paths) {
         if (FWaiting.size() > MostWaiting) {
             FWaiting.resize(MostWaiting);
         }
-        while (FThreads.size() < Threads && FThreads.size() < FWaiting.size()) {
-            FThreads.emplace_back([this] { Work(); });
-        }
     }
-    FAsked.notify_all();
+    StartWaiting();
 }
 
-void TSftpReadAhead::Work() {
+void TSftpReadAhead::StartWaiting() {
+    std::unique_lock lock(FMutex);
     for (;;) {
-        std::string path;
-        {
-            std::unique_lock lock(FMutex);
-            FAsked.wait(lock, [&] { return FEnding || !FWaiting.empty(); });
-            if (FEnding) {
-                return;
-            }
-            path = std::move(FWaiting.front());
-            FWaiting.pop_front();
+        if (FEnding || FWaiting.empty() || FInFlight >= MostInFlight) {
+            return;
         }
-        FList(path);
+        std::string path = std::move(FWaiting.front());
+        FWaiting.pop_front();
+        ++FInFlight;
+        ++FStarting; // a listing may end inside FStart already
+        lock.unlock();
+        const bool started = FStart(path, [this] { Ended(); });
+        lock.lock();
+        --FStarting;
+        if (!started) {
+            --FInFlight;
+        }
+        FSettled.notify_all();
     }
+}
+
+void TSftpReadAhead::Ended() {
+    const std::lock_guard lock(FMutex);
+    --FInFlight;
+    FSettled.notify_all();
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <map>
+#include <optional>
 #include <random>
 #include <sys/stat.h>
 #include <thread>
@@ -243,7 +244,10 @@ std::shared_ptr<TVolume> OpenSftpVolume(const std::string& root) {
 
 TSftpVolume::TSftpVolume(const std::string& root, const TSftpAddress& address, const std::string& sshCommand)
     : TVolume(root), FAddress(address), FSshCommand(sshCommand), FRootPath(address.FPath),
-      FConnection(SharedSftpConnection(SftpCommandLine(sshCommand, address, !MayPrompt.load()))) {}
+      FConnection(SharedSftpConnection(SftpCommandLine(sshCommand, address, !MayPrompt.load()))),
+      // Where a person may be asked, one connection: another would ask again.
+      FCopies(FConnection, SftpCommandLine(sshCommand, address, true),
+              MayPrompt.load() ? 1 : TSftpCopyConnections::Most) {}
 
 bool TSftpVolume::AddressUsable() const {
     TSftpAddress checked;
@@ -252,23 +256,29 @@ bool TSftpVolume::AddressUsable() const {
 }
 
 int TSftpVolume::Retrying(const TOperation& operation) {
+    return Retrying(*FConnection, operation);
+}
+
+int TSftpVolume::Retrying(TSftpConnection& connection, const TOperation& operation) {
     if (!AddressUsable()) {
         return EINVAL;
     }
     std::string reason;
-    std::shared_ptr<TSftpClient> client = FConnection->Client(reason);
+    std::shared_ptr<TSftpClient> client = connection.Client(reason);
     if (!client) {
-        return FConnection->LostReason().empty() ? EHOSTUNREACH : ENOTCONN;
+        return connection.LostReason().empty() ? EHOSTUNREACH : ENOTCONN;
     }
     for (int attempt = 0;; ++attempt) {
-        FListings.Use(client); // listings read on another connection may be out of date
+        if (&connection == FConnection.get()) {
+            FListings.Use(client); // listings read on another connection may be out of date
+        }
         const int error = operation(*client, attempt > 0);
         // A server's own error is final; so is the outcome of an operation
         // that finished before the connection ended.
         if (error == 0 || client->Channel().Alive() || attempt == TSftpConnection::Attempts) {
             return error;
         }
-        if (!(client = FConnection->Reconnect(client, reason))) {
+        if (!(client = connection.Reconnect(client, reason))) {
             return error;
         }
     }
@@ -284,7 +294,7 @@ std::string TSftpVolume::ReachProblem() {
 }
 
 std::string TSftpVolume::LostReason() {
-    return FConnection->LostReason();
+    return FCopies.LostReason();
 }
 
 std::string TSftpVolume::PathOf(std::string_view relative) const {
@@ -377,11 +387,14 @@ std::shared_ptr<const TSftpListings::TFolder> TSftpVolume::ListingOf(TSftpClient
     {
         // The check's passes ask for the same folders at about the same time.
         std::unique_lock lock(FMutex);
-        FListingEnded.wait(lock, [&] { return FListing.count(path) == 0; });
+        if (const auto reading = FListing.find(path); reading != FListing.end()) {
+            ++reading->second;
+            FListingEnded.wait(lock, [&] { return FListing.count(path) == 0; });
+        }
         if (auto kept = FListings.Find(path, client)) {
             return kept;
         }
-        FListing.insert(path);
+        FListing.emplace(path, 0);
     }
     const std::uint64_t since = FListings.Generation();
     std::vector<TSftpEntry> entries;
@@ -393,23 +406,58 @@ std::shared_ptr<const TSftpListings::TFolder> TSftpVolume::ListingOf(TSftpClient
         for (TSftpEntry& entry : entries) {
             made->FEntries.emplace(std::move(entry.FName), entry.FAttrs);
         }
-        FListings.Store(path, made, client, since);
+        FListings.Store(path, made, &client, since);
     }
     error = result.FError;
-    {
-        const std::lock_guard lock(FMutex);
-        FListing.erase(path);
-    }
-    FListingEnded.notify_all();
+    EndListing(path);
     return made;
 }
 
-void TSftpVolume::ReadAhead(const std::string& path) {
-    std::string reason;
-    if (const std::shared_ptr<TSftpClient> client = FConnection->Client(reason)) {
-        int error = 0;
-        ListingOf(*client, path, error);
+void TSftpVolume::EndListing(const std::string& path) {
+    bool waited = false;
+    {
+        const std::lock_guard lock(FMutex);
+        if (const auto reading = FListing.find(path); reading != FListing.end()) {
+            waited = reading->second > 0;
+            FListing.erase(reading);
+        }
     }
+    // Most listings read ahead are not waited for yet: nobody is woken for them.
+    if (waited) {
+        FListingEnded.notify_all();
+    }
+}
+
+bool TSftpVolume::StartReadAhead(const std::string& path, std::function<void()> done) {
+    // Only a connection that works: making one again is for the walk's own calls.
+    const std::shared_ptr<TSftpClient> client = FConnection->Current();
+    if (!client) {
+        return false;
+    }
+    {
+        const std::lock_guard lock(FMutex);
+        if (FListing.count(path) != 0 || FListings.Find(path, *client)) {
+            return false;
+        }
+        FListing.emplace(path, 0);
+    }
+    const std::uint64_t since = FListings.Generation();
+    // The client by address only: the handler may outlive it, and then compares unequal.
+    const TSftpClient* listedOn = client.get();
+    client->ListAsync(path, [this, path, since, listedOn,
+                             done = std::move(done)](TSftpResult result, std::vector<TSftpEntry> entries) {
+        if (result || result.FError == ENOENT) {
+            auto made = std::make_shared<TSftpListings::TFolder>();
+            made->FExists = static_cast<bool>(result);
+            for (TSftpEntry& entry : entries) {
+                made->FEntries.emplace(std::move(entry.FName), entry.FAttrs);
+            }
+            FListings.Store(path, std::move(made), listedOn, since);
+        }
+        EndListing(path);
+        done();
+    });
+    return true;
 }
 
 int TSftpVolume::ListFolder(const TVolumeFolder* folder, std::string_view relative, bool /*facts*/,
@@ -903,7 +951,8 @@ bool TSftpVolume::WriteFile(const TVolumeFolder& folder, const std::string& name
     // A write the connection ended is made again whole, into a new temporary;
     // the old one is removed on the new connection (or by the next run's sweep).
     TWriteAttempt attempt;
-    const int error = Retrying([&](TSftpClient& client, bool again) {
+    const std::shared_ptr<TSftpConnection> connection = FCopies.ForThisThread();
+    const int error = Retrying(*connection, [&](TSftpClient& client, bool again) {
         if (!again) {
             return WriteOnce(client, folder, name, source, options, attempt, reason);
         }
@@ -924,8 +973,8 @@ bool TSftpVolume::WriteFile(const TVolumeFolder& folder, const std::string& name
         reason = placed != 0 ? ErrorText(placed) : std::string();
         return placed;
     });
-    if (error != 0 && !FConnection->LostReason().empty()) {
-        reason = FConnection->LostReason();
+    if (error != 0 && !connection->LostReason().empty()) {
+        reason = connection->LostReason();
     } else if (error != 0 && reason.empty()) {
         reason = ReachProblem();
         if (reason.empty()) {
@@ -987,6 +1036,12 @@ int TSftpVolume::WriteOnce(TSftpClient& client, const TVolumeFolder& folder, con
         return why.FError != 0 ? why.FError : EIO;
     };
     source.ExpectSequentialReads();
+    // A small file's requests, its writes and the ones that end it, go to the
+    // server in one piece: fewer wake-ups of ssh and sshd for each file.
+    std::optional<TSftpChannel::THold> together;
+    if (source.Facts().FSize <= 4 * static_cast<std::int64_t>(client.ChunkSize())) {
+        together.emplace(client.Channel());
+    }
     TSftpPipelinedWriter writer(client, handle);
     TRunningSum written;
     // Up to 1 MiB at a time, no more than the file needs: most files are small.
@@ -1163,8 +1218,7 @@ int TSftpVolume::FlushFile(const TVolumeFolder& folder, const std::string& name)
 
 bool TSftpVolume::Flush(std::string& reason) {
     // Each written file was flushed on the server as it was closed.
-    if (!FConnection->LostReason().empty()) {
-        reason = FConnection->LostReason();
+    if (reason = LostReason(); !reason.empty()) {
         return false;
     }
     reason = ReachProblem();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SftpConnection.h"
+#include "SftpCopyConnections.h"
 #include "SftpListings.h"
 #include "SftpReadAhead.h"
 #include "Volume.h"
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -90,10 +92,13 @@ private:
     // EHOSTUNREACH when the server cannot be reached, ENOTCONN once the
     // connection is lost for good.
     int Retrying(const TOperation& operation);
+    int Retrying(TSftpConnection& connection, const TOperation& operation);
     bool AddressUsable() const;
+    // Starts listing path ahead of the walk, unless it is listed or being
+    // listed; done once it is kept (or failed).
+    bool StartReadAhead(const std::string& path, std::function<void()> done);
     // The listing of the folder at path, read once for all threads that ask
     // together; a failure (with the server's error, ENOENT for no folder) is not kept.
-    void ReadAhead(const std::string& path);
     std::shared_ptr<const TSftpListings::TFolder> ListingOf(TSftpClient& client, const std::string& path,
                                                             int& error);
     std::string PathOf(std::string_view relative) const;
@@ -142,11 +147,17 @@ private:
     std::set<std::string> FSweeping;     // folders whose sweep is under way
     std::condition_variable FSweepEnded;
     std::shared_ptr<TSftpConnection> FConnection;
+    TSftpCopyConnections FCopies; // after FConnection, its first
     TSftpListings FListings;
-    std::set<std::string> FListing; // folders whose listing a thread is reading
+    // Folders whose listing is being read, and how many threads wait for each.
+    std::map<std::string, int> FListing;
     std::condition_variable FListingEnded;
+    // Ends the listing of path under way: its waiters, if any, are woken.
+    void EndListing(const std::string& path);
     // Last, so that its threads end before what they use.
-    TSftpReadAhead FReadAhead{[this](const std::string& path) { ReadAhead(path); }};
+    TSftpReadAhead FReadAhead{[this](const std::string& path, std::function<void()> done) {
+        return StartReadAhead(path, std::move(done));
+    }};
 };
 
 // The volume at an sftp:// root, with the ssh command remembered for its host.
