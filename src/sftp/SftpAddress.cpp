@@ -2,7 +2,10 @@
 
 #include "ChildOutput.h"
 
+#include <chrono>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 namespace {
 
@@ -22,11 +25,33 @@ bool IsUnsafeName(std::string_view name) {
 }
 
 // What the user's configuration gives ssh for host, as `ssh -G` prints it;
-// empty when it cannot be asked.
-std::string EffectiveConfiguration(std::vector<std::string> argv) {
+// empty when it cannot be asked. A run opens the volumes of a host many
+// times: the answer is kept for a minute, so that ssh is asked once a run
+// and an edited configuration still counts from the next.
+std::string EffectiveConfiguration(const std::vector<std::string>& argv) {
+    using TClock = std::chrono::steady_clock;
+    struct TKept {
+        std::string FText;
+        TClock::time_point FAsked;
+    };
+    static std::mutex mutex;
+    static std::map<std::vector<std::string>, TKept> kept;
+    const auto now = TClock::now();
+    {
+        const std::lock_guard lock(mutex);
+        if (const auto found = kept.find(argv);
+            found != kept.end() && now - found->second.FAsked < std::chrono::minutes(1)) {
+            return found->second.FText;
+        }
+    }
     bool succeeded = false;
-    std::string text = ChildOutput(std::move(argv), 1, succeeded);
-    return succeeded ? text : std::string();
+    std::string text = ChildOutput(argv, 1, succeeded);
+    if (!succeeded) {
+        return {};
+    }
+    const std::lock_guard lock(mutex);
+    kept[argv] = {text, now};
+    return text;
 }
 
 void AddTarget(std::vector<std::string>& argv, const TSftpAddress& address) {

@@ -44,6 +44,11 @@ void TSftpListings::Store(const std::string& path, std::shared_ptr<const TFolder
     FFolders[path] = std::move(folder);
 }
 
+bool TSftpListings::HasRoom() const {
+    const std::lock_guard lock(FMutex);
+    return FEntryCount < MostEntriesKept / 2;
+}
+
 void TSftpListings::Forget() {
     const std::lock_guard lock(FMutex);
     ForgetLocked();

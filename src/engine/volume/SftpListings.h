@@ -31,6 +31,9 @@ public:
     void Store(const std::string& path, std::shared_ptr<const TFolder> folder, const TSftpClient* client,
                std::uint64_t since);
     void Forget();
+    // Whether reading ahead may add more: well below the bound, so that what
+    // is read ahead does not push out what a walk is about to use.
+    bool HasRoom() const;
 
     // Forgets the listings when it ends: a change of the volume's folders lives in its scope.
     class TChange {

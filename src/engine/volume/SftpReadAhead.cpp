@@ -3,21 +3,36 @@
 namespace {
 
 constexpr std::size_t MostInFlight = 128;
-constexpr std::size_t MostWaiting = 512;
+// About 4 MiB of paths: a walk of a tree with more folders than that reads
+// the rest as it gets there.
+constexpr std::size_t MostWaiting = 65536;
 
 } // namespace
 
 TSftpReadAhead::~TSftpReadAhead() {
-    std::unique_lock lock(FMutex);
-    FEnding = true;
-    FWaiting.clear();
+    {
+        const std::lock_guard lock(FMutex);
+        FEnding = true;
+        FWaiting.clear();
+    }
+    FChanged.notify_all();
+    if (FThread.joinable()) {
+        FThread.join();
+    }
     // Every listing ends: with its reply, or when the connection ends or passes its time limit.
-    FSettled.wait(lock, [&] { return FInFlight == 0 && FStarting == 0; });
+    std::unique_lock lock(FMutex);
+    FChanged.wait(lock, [&] { return FInFlight == 0; });
 }
 
 void TSftpReadAhead::Ask(std::vector<std::string> paths) {
+    if (paths.empty()) {
+        return;
+    }
     {
         const std::lock_guard lock(FMutex);
+        if (FEnding) {
+            return; // asked by a listing that ended while this ends
+        }
         // The newest first: a walk goes deep before it goes on, so what it
         // asked last is what it needs next. The oldest give way past the bound.
         for (auto path = paths.rbegin(); path != paths.rend(); ++path) {
@@ -26,33 +41,35 @@ void TSftpReadAhead::Ask(std::vector<std::string> paths) {
         if (FWaiting.size() > MostWaiting) {
             FWaiting.resize(MostWaiting);
         }
+        if (!FThread.joinable()) {
+            FThread = std::thread([this] { Work(); });
+        }
     }
-    StartWaiting();
+    FChanged.notify_all();
 }
 
-void TSftpReadAhead::StartWaiting() {
+void TSftpReadAhead::Work() {
     std::unique_lock lock(FMutex);
     for (;;) {
-        if (FEnding || FWaiting.empty() || FInFlight >= MostInFlight) {
+        FChanged.wait(lock, [&] { return FEnding || (!FWaiting.empty() && FInFlight < MostInFlight); });
+        if (FEnding) {
             return;
         }
         std::string path = std::move(FWaiting.front());
         FWaiting.pop_front();
         ++FInFlight;
-        ++FStarting; // a listing may end inside FStart already
         lock.unlock();
         const bool started = FStart(path, [this] { Ended(); });
         lock.lock();
-        --FStarting;
         if (!started) {
             --FInFlight;
+            FChanged.notify_all();
         }
-        FSettled.notify_all();
     }
 }
 
 void TSftpReadAhead::Ended() {
     const std::lock_guard lock(FMutex);
     --FInFlight;
-    FSettled.notify_all();
+    FChanged.notify_all();
 }

@@ -446,13 +446,22 @@ bool TSftpVolume::StartReadAhead(const std::string& path, std::function<void()> 
     const TSftpClient* listedOn = client.get();
     client->ListAsync(path, [this, path, since, listedOn,
                              done = std::move(done)](TSftpResult result, std::vector<TSftpEntry> entries) {
+        std::vector<std::string> subfolders;
         if (result || result.FError == ENOENT) {
             auto made = std::make_shared<TSftpListings::TFolder>();
             made->FExists = static_cast<bool>(result);
             for (TSftpEntry& entry : entries) {
+                if ((entry.FAttrs.FFlags & sftp::AttrPermissions) && S_ISDIR(entry.FAttrs.FMode)) {
+                    subfolders.push_back(Join(path, entry.FName));
+                }
                 made->FEntries.emplace(std::move(entry.FName), entry.FAttrs);
             }
             FListings.Store(path, std::move(made), listedOn, since);
+        }
+        // The walk will want the subfolders soon after this one: they go
+        // ahead too, while the listings kept leave room for them.
+        if (!subfolders.empty() && FListings.HasRoom()) {
+            FReadAhead.Ask(std::move(subfolders));
         }
         EndListing(path);
         done();
