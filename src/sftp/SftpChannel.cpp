@@ -247,6 +247,17 @@ TSftpChannel::~TSftpChannel() {
     }
 }
 
+void TSftpChannel::SendNow(const std::string& bytes) {
+    bool sent = false;
+    {
+        const std::lock_guard lock(FSendMutex);
+        sent = WriteAll(bytes);
+    }
+    if (!sent) {
+        Fail(ECONNRESET, "");
+    }
+}
+
 bool TSftpChannel::WriteAll(const std::string& bytes) {
     const char* data = bytes.data();
     std::size_t size = bytes.size();
@@ -292,50 +303,38 @@ void TSftpChannel::SendHeldByThisThread() {
     }
     std::string bytes;
     bytes.swap(HeldSends.FBytes);
-    bool sent = false;
-    {
-        const std::lock_guard lock(FSendMutex);
-        sent = WriteAll(bytes);
-    }
-    if (!sent) {
-        Fail(ECONNRESET, "");
-    }
+    SendNow(bytes);
 }
 
-TSftpCall TSftpChannel::Register(TSftpCall call, std::uint32_t& id) {
-    const std::lock_guard lock(FMutex);
-    if (FBroken.load()) {
-        return nullptr;
-    }
-    id = FNextId++;
-    if (call->FOnReply && FHandled++ == 0) {
-        FHandledSince = std::chrono::steady_clock::now().time_since_epoch().count();
-    }
-    FPending[id] = call;
-    return call;
-}
-
-TSftpCall TSftpChannel::Send(std::uint8_t type, std::string_view body) {
-    auto call = std::make_shared<TSftpPending>();
+bool TSftpChannel::Dispatch(const TSftpCall& call, std::uint8_t type, std::string_view body) {
     std::uint32_t id = 0;
-    if (!Register(call, id)) {
-        call->FPromise.set_value(TSftpReply{FBrokenError, 0, {}});
-        return call;
+    {
+        const std::lock_guard lock(FMutex);
+        if (FBroken.load()) {
+            return false;
+        }
+        id = FNextId++;
+        if (call->FOnReply && FHandled++ == 0) {
+            FHandledSince = std::chrono::steady_clock::now().time_since_epoch().count();
+        }
+        FPending[id] = call;
     }
     TSftpWriter header;
     header.U32(static_cast<std::uint32_t>(body.size() + 5)).U8(type).U32(id);
     std::string packet = header.Take();
     packet.append(body);
-    if (Hold(packet)) {
-        return call;
+    if (std::this_thread::get_id() == FReader.get_id()) {
+        FHeld.append(packet); // sent with the others when the replies read so far are taken
+    } else if (!Hold(packet)) {
+        SendNow(packet);
     }
-    bool sent = false;
-    {
-        const std::lock_guard lock(FSendMutex);
-        sent = WriteAll(packet);
-    }
-    if (!sent) {
-        Fail(ECONNRESET, "");
+    return true;
+}
+
+TSftpCall TSftpChannel::Send(std::uint8_t type, std::string_view body) {
+    auto call = std::make_shared<TSftpPending>();
+    if (!Dispatch(call, type, body)) {
+        call->FPromise.set_value(TSftpReply{FBrokenError, 0, {}});
     }
     return call;
 }
@@ -343,28 +342,8 @@ TSftpCall TSftpChannel::Send(std::uint8_t type, std::string_view body) {
 void TSftpChannel::Send(std::uint8_t type, std::string_view body, TSftpReplyHandler onReply) {
     auto call = std::make_shared<TSftpPending>();
     call->FOnReply = std::move(onReply);
-    std::uint32_t id = 0;
-    if (!Register(call, id)) {
+    if (!Dispatch(call, type, body)) {
         call->FOnReply(TSftpReply{FBrokenError, 0, {}});
-        return;
-    }
-    TSftpWriter header;
-    header.U32(static_cast<std::uint32_t>(body.size() + 5)).U8(type).U32(id);
-    if (std::this_thread::get_id() == FReader.get_id()) {
-        // Sent with the others when the replies read so far are taken.
-        FHeld.append(header.Bytes());
-        FHeld.append(body);
-        return;
-    }
-    std::string packet = header.Take();
-    packet.append(body);
-    bool sent = false;
-    {
-        const std::lock_guard lock(FSendMutex);
-        sent = WriteAll(packet);
-    }
-    if (!sent) {
-        Fail(ECONNRESET, "");
     }
 }
 
@@ -372,15 +351,8 @@ void TSftpChannel::SendHeld() {
     if (FHeld.empty()) {
         return;
     }
-    bool sent = false;
-    {
-        const std::lock_guard lock(FSendMutex);
-        sent = WriteAll(FHeld);
-    }
+    SendNow(FHeld);
     FHeld.clear();
-    if (!sent) {
-        Fail(ECONNRESET, "");
-    }
 }
 
 void TSftpChannel::Deliver(const TSftpCall& call, TSftpReply reply) {

@@ -88,7 +88,11 @@ private:
     void CollectErrors();
     void Fail(int error, const std::string& reason);
     bool WriteAll(const std::string& bytes);
-    TSftpCall Register(TSftpCall call, std::uint32_t& id);
+    // Writes bytes whole, or ends the connection.
+    void SendNow(const std::string& bytes);
+    // Gives call an id and sends it, or holds it (this thread's THold, or the
+    // reader's own); false once the connection has ended.
+    bool Dispatch(const TSftpCall& call, std::uint8_t type, std::string_view body);
     void Deliver(const TSftpCall& call, TSftpReply reply);
     // Sends what handlers asked for while the reader took replies.
     void SendHeld();
