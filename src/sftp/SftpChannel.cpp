@@ -457,6 +457,7 @@ void TSftpChannel::CollectErrors() {
             continue;
         }
         if (got <= 0) {
+            FErrorsEnded = true;
             return;
         }
         const std::lock_guard lock(FMutex);
@@ -499,14 +500,10 @@ void TSftpChannel::Abort(const std::string& reason) {
 }
 
 std::string TSftpChannel::FailureReason() const {
-    // The program's words come once it has ended; give its error output a moment.
-    for (int i = 0; i < 50; ++i) {
-        {
-            const std::lock_guard lock(FMutex);
-            if (!FStderr.empty()) {
-                break;
-            }
-        }
+    // The program's words come once it has ended, often in more than one
+    // write: its error output is given a moment to end (a program that keeps
+    // it open, such as a background ssh, is not waited for longer).
+    for (int i = 0; i < 50 && !FErrorsEnded.load(); ++i) {
         usleep(10000);
     }
     const std::lock_guard lock(FMutex);

@@ -116,6 +116,7 @@ private:
     std::uint32_t FNextId = 1;
     std::atomic<bool> FBroken{false};
     std::atomic<bool> FStopping{false};
+    std::atomic<bool> FErrorsEnded{false}; // the program's error output was closed
     int FBrokenError = 0;
     std::string FReason;
     std::string FStderr;
