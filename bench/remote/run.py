@@ -9,6 +9,8 @@ tree of bench/sync and prints one line per case with its ratio and target:
   check N  = pairwell-cli check, unchanged tree / rsync -rtn --delete -e ssh     (target <= 1.5)
   copy     = pairwell throughput / sftp -b "put" throughput, one file            (target >= 0.9)
   memory   = peak RSS of the N-file pairwell-cli sync (from wait4)
+  cpu      = the sync's CPU on this side (the command and its ssh) and on the server's side (the bench's
+             sshd and the sessions it reaped: sshd, sftp-server, rsync's far end), from /proc
 
 Every sample of a first sync writes into an empty folder of its own on the server. The rounds are
 interleaved (rsync, pairwell, rclone, rsync, pairwell, ...) and each ratio is the median of the
@@ -98,6 +100,12 @@ class Sshd:
             env["RCLONE_CONFIG_BENCH_" + key] = value
         return env
 
+    def cpu(self):
+        """CPU seconds of this sshd and of every session it has reaped (sshd, sftp-server, rsync's far end)."""
+        with open("/proc/%d/stat" % self.proc.pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return sum(int(value) for value in fields[11:15]) / os.sysconf("SC_CLK_TCK")  # utime .. cstime
+
     def stop(self):
         if self.proc.poll() is None:
             self.proc.terminate()
@@ -132,13 +140,16 @@ def write_config(path, src, dst, ssh):
 
 
 class Sample:
-    def __init__(self, seconds, on_disk, rss_mib):
+    def __init__(self, seconds, on_disk, rss_mib, cpu_here=0.0, cpu_server=0.0):
         self.seconds, self.on_disk, self.rss_mib = seconds, on_disk, rss_mib
+        self.cpu_here, self.cpu_server = cpu_here, cpu_server
 
 
-def timed(cmd, env=None, stdin=None):
-    """Seconds until the command returns and until its writes are on disk, and its peak RSS (wait4)."""
+def timed(cmd, env=None, stdin=None, server=None):
+    """Seconds until the command returns and until its writes are on disk, its peak RSS (wait4), the CPU
+    it and its children (ssh) used, and with server the CPU of the server's side (sshd, sftp-server)."""
     subprocess.run(["sync"], check=True)
+    server_before = server.cpu() if server else 0.0
     start = time.perf_counter()
     proc = subprocess.Popen(cmd, env=env, stdin=stdin, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     err = proc.stderr.read()
@@ -150,7 +161,11 @@ def timed(cmd, env=None, stdin=None):
     on_disk = time.perf_counter() - start
     if proc.returncode not in (0, 1) or (proc.returncode == 1 and "pairwell" not in cmd[0]):
         sys.exit("failed (%d): %s\n%s" % (proc.returncode, " ".join(cmd), err.decode(errors="replace")[-3000:]))
-    return Sample(seconds, on_disk, usage.ru_maxrss / 1024)
+    cpu_server = 0.0
+    if server:
+        time.sleep(0.5)  # the sessions' processes end and are reaped just after the client
+        cpu_server = server.cpu() - server_before
+    return Sample(seconds, on_disk, usage.ru_maxrss / 1024, usage.ru_utime + usage.ru_stime, cpu_server)
 
 
 def median(samples, field="seconds"):
@@ -214,7 +229,7 @@ class Bench:
                                 "pairwell": (self.pairwell(ini, "sync"), None),
                                 "rclone": (["rclone", "sync", "--sftp-disable-hashcheck", src, "bench:" + target],
                                            rclone_env)}[name]
-                    samples[name].append(timed(cmd, env))
+                    samples[name].append(timed(cmd, env, server=self.sshd))
                     if count_files(target) != a.files:
                         sys.exit("%s left %d files in the target, not %d" % (name, count_files(target), a.files))
                     print("  round %d %-8s %7.2f s (on disk %.2f s)"
@@ -230,6 +245,12 @@ class Bench:
                             "(target >= 5)" % (a.files, median(slow), median(ours), ratio(slow, ours)))
             self.report("memory, sync %d: pairwell peak RSS %.0f MiB (median; rsync %.0f MiB on this side)"
                         % (a.files, median(ours, "rss_mib"), median(theirs, "rss_mib")))
+            # What the server's side costs: SFTP's requests each pass ssh, sshd and sftp-server, whatever
+            # the client does; on one machine the two sides share its cores.
+            self.report("cpu, sync %d: pairwell %.2f s here (with ssh) + %.2f s server side (sshd, sftp-server); "
+                        "rsync %.2f s + %.2f s (median)"
+                        % (a.files, median(ours, "cpu_here"), median(ours, "cpu_server"),
+                           median(theirs, "cpu_here"), median(theirs, "cpu_server")))
 
         if "check" in a.only:
             empty_target()
