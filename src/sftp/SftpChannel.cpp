@@ -323,9 +323,7 @@ bool TSftpChannel::Dispatch(const TSftpCall& call, std::uint8_t type, std::strin
     header.U32(static_cast<std::uint32_t>(body.size() + 5)).U8(type).U32(id);
     std::string packet = header.Take();
     packet.append(body);
-    if (std::this_thread::get_id() == FReader.get_id()) {
-        FHeld.append(packet); // sent with the others when the replies read so far are taken
-    } else if (!Hold(packet)) {
+    if (!Hold(packet)) {
         SendNow(packet);
     }
     return true;
@@ -347,14 +345,6 @@ void TSftpChannel::Send(std::uint8_t type, std::string_view body, TSftpReplyHand
     }
 }
 
-void TSftpChannel::SendHeld() {
-    if (FHeld.empty()) {
-        return;
-    }
-    SendNow(FHeld);
-    FHeld.clear();
-}
-
 void TSftpChannel::Deliver(const TSftpCall& call, TSftpReply reply) {
     if (call->FOnReply) {
         --FHandled;
@@ -368,12 +358,14 @@ void TSftpChannel::Deliver(const TSftpCall& call, TSftpReply reply) {
     }
 }
 
+std::string TSftpChannel::LimitPassed() const {
+    return "the server did not answer within " + std::to_string(FLimit.load().count() / 1000) + " s";
+}
+
 TSftpReply TSftpChannel::Wait(const TSftpCall& call) {
     SendHeldByThisThread();
-
     if (call->FFuture.wait_for(FLimit.load()) != std::future_status::ready) {
-        Fail(ETIMEDOUT,
-             "the server did not answer within " + std::to_string(FLimit.load().count() / 1000) + " s");
+        Fail(ETIMEDOUT, LimitPassed());
     }
     return call->FFuture.get();
 }
@@ -383,10 +375,12 @@ void TSftpChannel::ReadReplies() {
     // time limit: the reader does, from the last thing heard or the first such
     // request, whichever came later. It looks at least once a second.
     using TClock = TBufferedReader::TClock;
+    // What handlers send goes out together once the replies read so far are taken.
+    const THold together(*this);
     TBufferedReader input(
         FSocket,
         [this] {
-            SendHeld();
+            SendHeldByThisThread();
             return static_cast<int>(std::min<std::int64_t>(FLimit.load().count(), 1000));
         },
         [this](TClock::time_point heard) {
@@ -395,8 +389,7 @@ void TSftpChannel::ReadReplies() {
         });
     const auto lost = [&] {
         if (errno == ETIMEDOUT) {
-            Fail(ETIMEDOUT,
-                 "the server did not answer within " + std::to_string(FLimit.load().count() / 1000) + " s");
+            Fail(ETIMEDOUT, LimitPassed());
         } else {
             Fail(ECONNRESET, "");
         }

@@ -90,12 +90,12 @@ private:
     bool WriteAll(const std::string& bytes);
     // Writes bytes whole, or ends the connection.
     void SendNow(const std::string& bytes);
-    // Gives call an id and sends it, or holds it (this thread's THold, or the
-    // reader's own); false once the connection has ended.
+    // Why a request that passed the time limit failed.
+    std::string LimitPassed() const;
+    // Gives call an id and sends it, or holds it (this thread's THold; the
+    // reader thread holds for as long as it runs); false once the connection has ended.
     bool Dispatch(const TSftpCall& call, std::uint8_t type, std::string_view body);
     void Deliver(const TSftpCall& call, TSftpReply reply);
-    // Sends what handlers asked for while the reader took replies.
-    void SendHeld();
     // Sends packet now, or keeps it with this thread's held ones: true when kept.
     bool Hold(const std::string& packet);
     // Sends what this thread holds for this channel.
@@ -112,7 +112,6 @@ private:
     std::map<std::uint32_t, TSftpCall> FPending;
     std::atomic<std::size_t> FHandled{0};       // requests in FPending with a handler
     std::atomic<std::int64_t> FHandledSince{0}; // steady clock: when FHandled last rose from 0
-    std::string FHeld;                          // the reader thread's own, unsent
     std::uint32_t FNextId = 1;
     std::atomic<bool> FBroken{false};
     std::atomic<bool> FStopping{false};

@@ -303,6 +303,32 @@ std::string TSftpVolume::PathOf(std::string_view relative) const {
 
 namespace {
 
+// A listing as the listings keep it: null unless it was read (a folder that
+// is not there counts, as no folder).
+std::shared_ptr<TSftpListings::TFolder> KeptListing(const TSftpResult& result,
+                                                    std::vector<TSftpEntry>& entries) {
+    if (!result && result.FError != ENOENT) {
+        return nullptr;
+    }
+    auto made = std::make_shared<TSftpListings::TFolder>();
+    made->FExists = static_cast<bool>(result);
+    for (TSftpEntry& entry : entries) {
+        made->FEntries.emplace(std::move(entry.FName), entry.FAttrs);
+    }
+    return made;
+}
+
+// The paths of the real folders (no links) a listing of path shows.
+std::vector<std::string> SubfoldersIn(const std::string& path, const TSftpListings::TFolder& listing) {
+    std::vector<std::string> subfolders;
+    for (const auto& [name, attrs] : listing.FEntries) {
+        if ((attrs.FFlags & sftp::AttrPermissions) && S_ISDIR(attrs.FMode)) {
+            subfolders.push_back(Join(path, name));
+        }
+    }
+    return subfolders;
+}
+
 // The outcome of an operation for Retrying: a connection that ended during it counts as a failure.
 int Outcome(TSftpClient& client, int error) {
     return error == 0 && !client.Channel().Alive() ? ECONNRESET : error;
@@ -399,13 +425,8 @@ std::shared_ptr<const TSftpListings::TFolder> TSftpVolume::ListingOf(TSftpClient
     const std::uint64_t since = FListings.Generation();
     std::vector<TSftpEntry> entries;
     const TSftpResult result = client.List(path, entries);
-    std::shared_ptr<TSftpListings::TFolder> made;
-    if (result || result.FError == ENOENT) {
-        made = std::make_shared<TSftpListings::TFolder>();
-        made->FExists = static_cast<bool>(result);
-        for (TSftpEntry& entry : entries) {
-            made->FEntries.emplace(std::move(entry.FName), entry.FAttrs);
-        }
+    std::shared_ptr<TSftpListings::TFolder> made = KeptListing(result, entries);
+    if (made) {
         FListings.Store(path, made, &client, since);
     }
     error = result.FError;
@@ -446,22 +467,13 @@ bool TSftpVolume::StartReadAhead(const std::string& path, std::function<void()> 
     const TSftpClient* listedOn = client.get();
     client->ListAsync(path, [this, path, since, listedOn,
                              done = std::move(done)](TSftpResult result, std::vector<TSftpEntry> entries) {
-        std::vector<std::string> subfolders;
-        if (result || result.FError == ENOENT) {
-            auto made = std::make_shared<TSftpListings::TFolder>();
-            made->FExists = static_cast<bool>(result);
-            for (TSftpEntry& entry : entries) {
-                if ((entry.FAttrs.FFlags & sftp::AttrPermissions) && S_ISDIR(entry.FAttrs.FMode)) {
-                    subfolders.push_back(Join(path, entry.FName));
-                }
-                made->FEntries.emplace(std::move(entry.FName), entry.FAttrs);
+        if (auto made = KeptListing(result, entries)) {
+            // The walk will want the subfolders soon after this one: they go
+            // ahead too, while the listings kept leave room for them.
+            if (FListings.HasRoom()) {
+                FReadAhead.Ask(SubfoldersIn(path, *made));
             }
             FListings.Store(path, std::move(made), listedOn, since);
-        }
-        // The walk will want the subfolders soon after this one: they go
-        // ahead too, while the listings kept leave room for them.
-        if (!subfolders.empty() && FListings.HasRoom()) {
-            FReadAhead.Ask(std::move(subfolders));
         }
         EndListing(path);
         done();
@@ -509,13 +521,7 @@ int TSftpVolume::ListFolder(const TVolumeFolder* folder, std::string_view relati
         if (!kept->FExists) {
             return ENOENT;
         }
-        std::vector<std::string> subfolders;
-        for (const auto& [name, entryAttrs] : kept->FEntries) {
-            if ((entryAttrs.FFlags & sftp::AttrPermissions) && S_ISDIR(entryAttrs.FMode)) {
-                subfolders.push_back(Join(path, name));
-            }
-        }
-        FReadAhead.Ask(std::move(subfolders));
+        FReadAhead.Ask(SubfoldersIn(path, *kept));
         for (const auto& [name, entryAttrs] : kept->FEntries) {
             if (IsCopyTemporaryName(name) || name == RemoteLockName) {
                 continue;
